@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds h2mon and its maser simulator, then runs h2mon live against the
+# simulator in console mode until a key is pressed.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/install-deps.sh
+cmake --preset dev >/dev/null
+cmake --build --preset dev --target h2mon h2sim
+
+sim_out=$(mktemp)
+build/dev/tools/h2sim >"$sim_out" &
+sim_pid=$!
+trap 'kill $sim_pid 2>/dev/null; rm -f "$sim_out"' EXIT
+for _ in $(seq 50); do
+    [ -s "$sim_out" ] && break
+    sleep 0.1
+done
+port=$(head -n1 "$sim_out")
+
+echo "Simulated maser on $port. Press any key to stop."
+build/dev/app/h2mon /port:"$port" /fmt:JSON /tty /interval_ms:1000

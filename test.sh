@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds h2mon and runs every test: the Linux build, the sanitizer build (with the
+# fuzz targets' regression inputs) and the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/install-deps.sh
+
+cmake --workflow --preset dev
+cmake --workflow --preset asan
+
+source scripts/wine-env.sh
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+cmake --workflow --preset mingw
