@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/install-deps.sh
+scripts/check-format.sh
 
 cmake --workflow --preset dev
 cmake --workflow --preset asan

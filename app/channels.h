@@ -1,0 +1,35 @@
+// The maser's telemetry frame and the channel table that gives it meaning.
+#pragma once
+
+#include <cstdint>
+
+// Bytes in one telemetry frame, the maser's answer to a poll.
+constexpr int FRAME_LENGTH = 189;
+// Rows of the channel table.
+constexpr int CHANNEL_COUNT = 44;
+// Index of the table's last row; the CSV header ends its line after this row's name.
+constexpr int LAST_CHANNEL = CHANNEL_COUNT - 1;
+
+// One row of the channel table: a span of byte positions and how to show it.
+// Positions count from 2 for the first byte received (buffer index = position - 2).
+struct CHANNEL {
+    std::int32_t first;      // position of the span's first byte
+    std::int32_t last;       // position of the span's last byte (last >= first)
+    const char* name;        // short name, printed in the CSV header and JSON-like form
+    const char* description; // what the channel means; printed by no output form
+    double scale;            // 0: the span is shown as hexadecimal digits
+    double offset;           // added after scaling
+};
+
+extern const CHANNEL CHANNELS[CHANNEL_COUNT];
+
+// A row is shown when both ends of its span fall inside the frame buffer.
+bool channel_shown(const CHANNEL& channel);
+
+// The raw little-endian 16-bit two's-complement value of the span, times scale,
+// plus offset. The frame holds at least FRAME_LENGTH bytes.
+double channel_value(const std::uint8_t* frame, const CHANNEL& channel);
+
+// The span's bytes from its last position down to its first, each as two
+// upper-case hexadecimal digits. `text` has room for 2 * span + 1 characters.
+void channel_hex(const std::uint8_t* frame, const CHANNEL& channel, char* text);
