@@ -18,6 +18,7 @@
 #include "platform/linux/types.h"
 #include "platform/linux/strings.h"
 #include "platform/linux/errors.h"
+#include "platform/linux/handles.h"
 #include "platform/linux/time.h"
 #include "platform/linux/comm.h"
 #include "platform/linux/setupapi.h"
