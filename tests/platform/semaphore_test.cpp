@@ -2,12 +2,12 @@
 // process of the user, keeps a handle to it.
 #include "platform/win32.h"
 
+#include "child_process.h"
+
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <string>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -74,72 +74,32 @@ TEST(Semaphore, ParametersAndNamesAreChecked) {
     EXPECT_TRUE(CloseHandle(unnamed));
 }
 
-// A child process that creates the marker, reports through a pipe, then waits
-// to be told to go or to be killed.
-class Holder {
-public:
-    explicit Holder(const std::string& name) {
-        int ready[2];
-        int go[2];
-        EXPECT_EQ(::pipe(ready), 0);
-        EXPECT_EQ(::pipe(go), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(go[1]);
-            HANDLE handle = CreateSemaphoreA(nullptr, 0, 1, name.c_str());
-            const char created = handle != nullptr && GetLastError() == 0 ? 'n' : 'e';
-            (void)!::write(ready[1], &created, 1);
-            char c;
-            (void)!::read(go[0], &c, 1);
-            CloseHandle(handle);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(go[0]);
-        go_ = go[1];
-        char c = 0;
-        EXPECT_EQ(::read(ready[0], &c, 1), 1);
-        created_ = c == 'n';
-        ::close(ready[0]);
-    }
-    ~Holder() {
-        if (pid_ > 0) {
-            finish();
-        }
-    }
-    bool created() const { return created_; }
-    void finish() {
-        ::close(go_);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-    void kill() {
-        ::kill(pid_, SIGKILL);
-        finish();
-    }
-
-private:
-    pid_t pid_ = -1;
-    int go_ = -1;
-    bool created_ = false;
-};
+// In a child process: creates the marker, tells whether it was new ('n') or
+// existed ('e'), keeps it until told to let go, then tells it has ('x').
+void hold_marker(ChildProcess& parent, const std::string& name) {
+    HANDLE handle = CreateSemaphoreA(nullptr, 0, 1, name.c_str());
+    parent.tell(handle != nullptr && GetLastError() == 0 ? 'n' : 'e');
+    parent.hear();
+    CloseHandle(handle);
+    parent.tell('x');
+    parent.hear();
+}
 
 TEST(Semaphore, MarkerIsSharedAcrossProcessesAndDiesWithItsHolder) {
     const std::string name = unique("COM7");
     {
-        Holder child(name);
-        EXPECT_TRUE(child.created());
+        ChildProcess child([&](ChildProcess& parent) { hold_marker(parent, name); });
+        EXPECT_EQ(child.hear(), 'n');
         EXPECT_TRUE(probe(name));
-        child.finish();
+        child.tell('g');
+        EXPECT_EQ(child.hear(), 'x');
         EXPECT_FALSE(probe(name));
     }
     {
         HANDLE mine = nullptr;
         ASSERT_FALSE(existed(name, &mine));
-        Holder child(name);
-        EXPECT_FALSE(child.created()); // it sees ours
+        ChildProcess child([&](ChildProcess& parent) { hold_marker(parent, name); });
+        EXPECT_EQ(child.hear(), 'e'); // it sees ours
         CloseHandle(mine);
         EXPECT_TRUE(probe(name)); // and now holds it alone
         child.kill();
