@@ -76,10 +76,6 @@ Range value_range(FaultKind kind) {
 
 } // namespace
 
-bool Faults::any() const {
-    return describe() != "full";
-}
-
 std::string Faults::describe() const {
     std::string tags;
     auto tag = [&tags](const std::string& text) { tags += (tags.empty() ? "" : "+") + text; };
@@ -158,6 +154,14 @@ Faults FaultPlan::faults_for(std::uint64_t poll) const {
     }
     if (chaos_ > 0.0) {
         add_chaos(poll, faults);
+    }
+    if (faults.silent) {
+        // Nothing goes out, so nothing can be late, cut, chunked or followed.
+        faults.late_ms = 0;
+        faults.chunk_bytes = 0;
+        faults.gap_ms = 0;
+        faults.short_bytes = -1;
+        faults.stray_bytes = 0;
     }
     return faults;
 }

@@ -15,7 +15,6 @@ struct Faults {
     int corrupt_bytes = 0; // this many bytes of the frame are changed
     int stray_bytes = 0;   // random bytes sent right after the answer
     int noise_bytes = 0;   // random bytes sent between this answer and the next poll
-    bool any() const;
     // "full" for a correct answer, else the faults as tags joined by '+', e.g.
     // "late:300+stray:2".
     std::string describe() const;

@@ -10,8 +10,11 @@
 namespace {
 
 // After the last answer of --close-after, the line stays open until the
-// reader has taken that answer (a hang-up discards unread bytes), checked at
-// this interval, but no longer than the limit.
+// reader has taken that answer (a hang-up discards unread bytes): at least the
+// grace time, which lets the written bytes reach the slave's input queue, then
+// until that queue is empty, checked at intervals, but no longer than the
+// limit.
+constexpr Nanos CLOSING_GRACE = 100 * NANOS_PER_MS;
 constexpr Nanos CLOSING_CHECK = 10 * NANOS_PER_MS;
 constexpr Nanos CLOSING_LIMIT = 2 * NANOS_PER_SECOND;
 
@@ -120,7 +123,8 @@ bool Simulator::closing_done(Nanos now) {
     if (closing_since_ < 0) {
         closing_since_ = now;
     }
-    return line_.unread_by_slave() == 0 || now - closing_since_ >= CLOSING_LIMIT;
+    const Nanos waited = now - closing_since_;
+    return (waited >= CLOSING_GRACE && line_.unread_by_slave() == 0) || waited >= CLOSING_LIMIT;
 }
 
 Nanos Simulator::next_deadline() const {
