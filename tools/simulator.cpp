@@ -18,6 +18,9 @@ constexpr Nanos CLOSING_GRACE = 100 * NANOS_PER_MS;
 constexpr Nanos CLOSING_CHECK = 10 * NANOS_PER_MS;
 constexpr Nanos CLOSING_LIMIT = 2 * NANOS_PER_SECOND;
 
+// Reads per wake-up, so that a flood of input cannot hold off the answers.
+constexpr int READS_PER_WAKE = 16;
+
 // Garbage runs longer than this are shown cut.
 constexpr std::size_t SHOWN_GARBAGE = 64;
 
@@ -62,7 +65,7 @@ Frame Simulator::frame_for(std::uint64_t poll) const {
 bool Simulator::read_requests(Nanos now) {
     std::uint8_t buffer[4096];
     std::vector<RequestEvent> events;
-    for (;;) {
+    for (int reads = 0; reads < READS_PER_WAKE; ++reads) {
         const ssize_t count = ::read(line_.master(), buffer, sizeof buffer);
         if (count < 0) {
             if (errno == EAGAIN || errno == EINTR) {

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -237,6 +238,18 @@ TEST_F(H2simTest, FaultOptionsShapeTheAnswer) {
         stop();
         close_line();
     }
+}
+
+TEST_F(H2simTest, AnswersEveryPollWhenTheReaderFallsBehind) {
+    ASSERT_NO_FATAL_FAILURE(start({}));
+    // Far more answers than the line holds: sending waits for room, in order.
+    constexpr std::size_t POLLS = 1000;
+    for (std::size_t i = 0; i < POLLS; ++i) {
+        send_poll();
+    }
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(h2test::read_bytes(line_, POLLS * FRAME_LENGTH + 1, 500ms, 10000ms).size(),
+              POLLS * FRAME_LENGTH);
 }
 
 TEST_F(H2simTest, FaultsApplyToEveryNthAnswerWhenAskedSo) {
