@@ -10,6 +10,7 @@ namespace {
 
 constexpr long MAX_DELAY_MS = 60000;
 constexpr long MAX_EXTRA_BYTES = 4096;
+constexpr long MAX_EVERY = 1000000000L;
 
 // Applies one rule's values to an answer's faults.
 void apply(const FaultRule& rule, Faults& faults) {
@@ -74,6 +75,27 @@ Range value_range(FaultKind kind) {
     return {1, MAX_EXTRA_BYTES, "a byte count of 1 to 4096"};
 }
 
+bool parse_every(const std::string& text, std::uint64_t& every) {
+    long value = 0;
+    if (!parse_number(text, 1, MAX_EVERY, value)) {
+        return false;
+    }
+    every = static_cast<std::uint64_t>(value);
+    return true;
+}
+
+// The values before any '@': CHUNK:MS for gaps, one number for the others.
+bool parse_values(const std::string& text, FaultRule& rule) {
+    const Range range = value_range(rule.kind);
+    if (rule.kind != FaultKind::Gaps) {
+        return parse_number(text, range.lo, range.hi, rule.value);
+    }
+    const std::size_t colon = text.find(':');
+    return colon != std::string::npos &&
+           parse_number(text.substr(0, colon), range.lo, range.hi, rule.value) &&
+           parse_number(text.substr(colon + 1), 0, MAX_DELAY_MS, rule.value2);
+}
+
 } // namespace
 
 std::string Faults::describe() const {
@@ -106,40 +128,26 @@ std::string Faults::describe() const {
 bool parse_fault_rule(FaultKind kind, const std::string& text, FaultRule& rule,
                       std::string& error) {
     rule = FaultRule{kind};
-    std::string values = text;
     if (kind == FaultKind::Silent) {
-        values.clear();
-        if (!text.empty() && !parse_number(text, 1, 1000000000L, rule.value)) {
+        // Only how often, with or without the '@' the other faults put before it.
+        const std::string every = !text.empty() && text[0] == '@' ? text.substr(1) : text;
+        if (!text.empty() && !parse_every(every, rule.every)) {
             error = "'" + text + "': expected how often, a whole number of at least 1";
             return false;
         }
-        rule.every = text.empty() ? 1 : static_cast<std::uint64_t>(rule.value);
         return true;
     }
     const std::size_t at = text.find('@');
-    if (at != std::string::npos) {
-        values = text.substr(0, at);
-        long every = 0;
-        if (!parse_number(text.substr(at + 1), 1, 1000000000L, every)) {
-            error = "'" + text + "': after '@', expected how often, a whole number of at least 1";
-            return false;
-        }
-        rule.every = static_cast<std::uint64_t>(every);
+    if (at != std::string::npos && !parse_every(text.substr(at + 1), rule.every)) {
+        error = "'" + text + "': after '@', expected how often, a whole number of at least 1";
+        return false;
     }
-    const Range range = value_range(kind);
-    if (kind == FaultKind::Gaps) {
-        const std::size_t colon = values.find(':');
-        if (colon == std::string::npos ||
-            !parse_number(values.substr(0, colon), range.lo, range.hi, rule.value) ||
-            !parse_number(values.substr(colon + 1), 0, MAX_DELAY_MS, rule.value2)) {
-            error = "'" + text + "': expected CHUNK:MS, " + range.what +
-                    " and a pause of 0 to 60000 ms";
-            return false;
-        }
-        return true;
-    }
-    if (!parse_number(values, range.lo, range.hi, rule.value)) {
-        error = "'" + text + "': expected " + range.what;
+    if (!parse_values(text.substr(0, at), rule)) {
+        const Range range = value_range(kind);
+        error = "'" + text + "': expected " +
+                (kind == FaultKind::Gaps
+                     ? std::string("CHUNK:MS, ") + range.what + " and a pause of 0 to 60000 ms"
+                     : range.what);
         return false;
     }
     return true;

@@ -32,7 +32,7 @@ struct FaultRule {
 };
 
 // Parses a fault option's argument: "VALUE[@N]", "CHUNK:MS[@N]" for gaps, and
-// "[N]" for silent (an empty text meaning every poll). Fails with a reason on
+// "[N]" or "@N" for silent (an empty text meaning every poll). Fails with a reason on
 // a missing or out-of-range value.
 bool parse_fault_rule(FaultKind kind, const std::string& text, FaultRule& rule, std::string& error);
 

@@ -4,6 +4,7 @@
 #include "tools/simulator.h"
 #include "tools/stop_signals.h"
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     if (!options.log_path.empty() && !log.open(options.log_path, error)) {
         return fail(EXIT_BAD_USE, error);
     }
+    // A reader of standard error that went away must not end the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
     const int stop_fd = open_stop_signals(error);
     if (stop_fd < 0) {
         return fail(EXIT_LINE_FAILED, error);

@@ -138,54 +138,65 @@ Nanos Simulator::next_deadline() const {
     return deadline;
 }
 
+// Waits for the line, the stop signal or the next deadline. False on failure.
+bool Simulator::wait(pollfd (&fds)[2]) {
+    const Nanos deadline = next_deadline();
+    timespec timeout{};
+    if (deadline >= 0) {
+        const Nanos wait = std::max<Nanos>(0, deadline - monotonic_now());
+        timeout = {static_cast<time_t>(wait / NANOS_PER_SECOND),
+                   static_cast<long>(wait % NANOS_PER_SECOND)};
+    }
+    if (ppoll(fds, 2, deadline >= 0 ? &timeout : nullptr, nullptr) >= 0 || errno == EINTR) {
+        return true;
+    }
+    std::fprintf(stderr, "h2sim: waiting on the line: %s\n", std::strerror(errno));
+    return false;
+}
+
+// Does what the line's events and the time call for: takes requests in,
+// sends what is due, logs what is over.
+Simulator::Outcome Simulator::serve(short line_events, Nanos now) {
+    if ((line_events & POLLOUT) != 0) {
+        transmitter_.unblock();
+    }
+    if (!send_due(now) || ((line_events & POLLIN) != 0 && !read_requests(now))) {
+        return Outcome::Failed;
+    }
+    std::vector<RequestEvent> expired;
+    parser_.expire(now, expired);
+    for (const RequestEvent& event : expired) {
+        handle(event, now);
+    }
+    if (!send_due(now)) {
+        return Outcome::Failed;
+    }
+    settle_finished();
+    if (closing_done(now)) {
+        return Outcome::Done;
+    }
+    if ((line_events & (POLLERR | POLLHUP)) != 0 && (line_events & POLLIN) == 0) {
+        std::fprintf(stderr, "h2sim: the line failed\n");
+        return Outcome::Failed;
+    }
+    return Outcome::Running;
+}
+
 int Simulator::run(int stop_fd) {
     for (;;) {
-        const Nanos deadline = next_deadline();
-        pollfd fds[2] = {
-            {line_.master(), static_cast<short>(POLLIN | (transmitter_.blocked() ? POLLOUT : 0)),
-             0},
-            {stop_fd, POLLIN, 0},
-        };
-        timespec timeout{};
-        if (deadline >= 0) {
-            const Nanos wait = std::max<Nanos>(0, deadline - monotonic_now());
-            timeout = {static_cast<time_t>(wait / NANOS_PER_SECOND),
-                       static_cast<long>(wait % NANOS_PER_SECOND)};
-        }
-        if (ppoll(fds, 2, deadline >= 0 ? &timeout : nullptr, nullptr) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            std::fprintf(stderr, "h2sim: waiting on the line: %s\n", std::strerror(errno));
+        const short line_events = POLLIN | (transmitter_.blocked() ? POLLOUT : 0);
+        pollfd fds[2] = {{line_.master(), line_events, 0}, {stop_fd, POLLIN, 0}};
+        if (!wait(fds)) {
             return 1;
         }
-        const Nanos now = monotonic_now();
         if (fds[1].revents != 0) {
             transmitter_.stop();
             settle_finished();
             return 0;
         }
-        if ((fds[0].revents & POLLOUT) != 0) {
-            transmitter_.unblock();
-        }
-        if (!send_due(now) || ((fds[0].revents & POLLIN) != 0 && !read_requests(now))) {
-            return 1;
-        }
-        std::vector<RequestEvent> expired;
-        parser_.expire(now, expired);
-        for (const RequestEvent& event : expired) {
-            handle(event, now);
-        }
-        if (!send_due(now)) {
-            return 1;
-        }
-        settle_finished();
-        if (closing_done(now)) {
-            return 0;
-        }
-        if ((fds[0].revents & (POLLERR | POLLHUP)) != 0 && (fds[0].revents & POLLIN) == 0) {
-            std::fprintf(stderr, "h2sim: the line failed\n");
-            return 1;
+        const Outcome outcome = serve(fds[0].revents, monotonic_now());
+        if (outcome != Outcome::Running) {
+            return outcome == Outcome::Failed ? 1 : 0;
         }
     }
 }

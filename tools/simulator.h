@@ -11,6 +11,7 @@
 #include "tools/request_parser.h"
 #include "tools/transmitter.h"
 
+#include <poll.h>
 #include <vector>
 
 class Simulator {
@@ -26,6 +27,10 @@ public:
     int run(int stop_fd);
 
 private:
+    enum class Outcome { Running, Done, Failed };
+
+    bool wait(pollfd (&fds)[2]);
+    Outcome serve(short line_events, Nanos now);
     Frame frame_for(std::uint64_t poll) const;
     bool read_requests(Nanos now);
     void handle(const RequestEvent& event, Nanos now);

@@ -208,9 +208,10 @@ TEST(FaultRules, ParseValuesAndHowOften) {
         {FaultKind::Late, "-5", false, 0, 0, 0},    {FaultKind::Late, "5@", false, 0, 0, 0},
         {FaultKind::Late, "5@0", false, 0, 0, 0},   {FaultKind::Gaps, "16:120@4", true, 16, 120, 4},
         {FaultKind::Gaps, "0:120", false, 0, 0, 0}, {FaultKind::Gaps, "16", false, 0, 0, 0},
-        {FaultKind::Silent, "", true, 0, 0, 1},     {FaultKind::Silent, "5", true, 5, 0, 5},
-        {FaultKind::Silent, "x", false, 0, 0, 0},   {FaultKind::Stray, "3", true, 3, 0, 1},
-        {FaultKind::Noise, "0", false, 0, 0, 0},    {FaultKind::Corrupt, "2x", false, 0, 0, 0},
+        {FaultKind::Silent, "", true, 0, 0, 1},     {FaultKind::Silent, "5", true, 0, 0, 5},
+        {FaultKind::Silent, "x", false, 0, 0, 0},   {FaultKind::Silent, "@4", true, 0, 0, 4},
+        {FaultKind::Stray, "3", true, 3, 0, 1},     {FaultKind::Noise, "0", false, 0, 0, 0},
+        {FaultKind::Corrupt, "2x", false, 0, 0, 0},
     };
     for (const Case& c : cases) {
         FaultRule rule{c.kind};
