@@ -128,9 +128,27 @@ protected:
     int line_ = -1;
 };
 
+TEST_F(H2simTest, TheLineIsRawBeforeTheProgramSetsItUp) {
+    h2test::ChildProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.start({H2SIM_PATH}, error)) << error;
+    std::string path;
+    ASSERT_TRUE(sim.read_stdout_line(path, PROMPT));
+    EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0) << path;
+    termios settings{};
+    ASSERT_EQ(tcgetattr(fd, &settings), 0);
+    ::close(fd);
+    // No echo of the simulator's answers back to it, no line editing, no
+    // translation of bytes that happen to be CR, XON or XOFF.
+    EXPECT_EQ(settings.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(settings.c_iflag & (ICRNL | INLCR | IGNCR | IXON | ISTRIP), 0u);
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+}
+
 TEST_F(H2simTest, PrintsItsLineFirstAndAnswersEveryPollWithOneFrame) {
     ASSERT_NO_FATAL_FAILURE(start({}));
-    EXPECT_EQ(path_.rfind("/dev/pts/", 0), 0u) << path_;
     EXPECT_TRUE(isatty(line_));
     for (int i = 0; i < 3; ++i) {
         // Exactly one frame: no echo of the poll, nothing after the frame.
