@@ -398,7 +398,7 @@ TEST(KvStore, EveryValueSetterReportsOutOfMemoryThroughItsAdd) {
 TEST(KvStoreDeathTest, NullNameStopsTheProgram) {
     Store store;
     EXPECT_DEATH(store.addstr(nullptr, nullptr, nullptr, 0, 0),
-                 "Assertion failed: V != NULL, file [^,]*stdtpl\\.h, line [0-9]+");
+                 "Assertion failed: V != NULL, file .*stdtpl\\.h, line ");
     EXPECT_DEATH(store.addbool(nullptr, nullptr, nullptr, 0, KVF_NODUP),
                  "Assertion failed: V != NULL");
 }

@@ -36,7 +36,11 @@ TEST(StaticRegistration, OptionsRegisteredBeforeMainHoldTheirInitialValues) {
     }
     EXPECT_STREQ(settings.szLastError, "");
 
-    const char* argv[] = {"h2mon", "/port=COM7", "/baud=115200"};
+    // The arguments as main receives them.
+    char program[] = "h2mon";
+    char port_option[] = "/port=COM7";
+    char baud_option[] = "/baud=115200";
+    char* argv[] = {program, port_option, baud_option, nullptr};
     EXPECT_TRUE(settings.parse(3, argv, "usage", 0, 0, false));
     EXPECT_STREQ(port, "COM7");
     EXPECT_EQ(baud, 115200);
