@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-${FUZZ_SECONDS:-60}}"
 max_len="${FUZZ_MAX_LEN:-8192}"
-build=build/asan
+# Absolute paths: a fuzzer may change its working directory (parse_fuzz does).
+build=$PWD/build/asan
 bin_dir=$build/fuzz
 
 fuzzers=()
@@ -28,7 +29,7 @@ fi
 failed=0
 for fuzzer in "${fuzzers[@]}"; do
     name=$(basename "$fuzzer")
-    seeds=tests/fuzz/corpus/$name
+    seeds=$PWD/tests/fuzz/corpus/$name
     scratch=$build/fuzz-corpus/$name
     findings=$build/fuzz-findings/$name
     log=$build/fuzz-logs/$name.log
@@ -42,7 +43,11 @@ for fuzzer in "${fuzzers[@]}"; do
     else
         failed=1
         tail -n 40 "$log"
-        echo "fuzz.sh: $name: FINDING, input saved in $findings/" >&2
+        if [ -n "$(ls -A "$findings")" ]; then
+            echo "fuzz.sh: $name: FINDING, input saved in $findings/" >&2
+        else
+            echo "fuzz.sh: $name: the fuzzer failed to run (see $log)" >&2
+        fi
     fi
 done
 exit $failed

@@ -66,7 +66,8 @@ void check_store(ProgramOptions& program, bool accepted, int maxpositional, int 
 }
 
 // Wildcards are expanded in a directory of known files, the same on every run:
-// a.txt, b.txt, c.log, sub/x.txt and a directory d.txt.
+// a.txt, b.txt, c.log, sub/x.txt and a directory d.txt. It becomes the working
+// directory, so the paths given to the fuzzer itself must be absolute.
 void enter_sandbox() {
     namespace fs = std::filesystem;
     const fs::path sandbox = fs::temp_directory_path() / "h2-parse-fuzz";
