@@ -10,9 +10,8 @@ namespace {
 
 // Longest name captured from a usage line.
 constexpr std::size_t USAGE_NAME_MAX = 255;
-// Longest argument copied for wildcard expansion, and the buffers of its search.
-constexpr std::size_t WILDCARD_ARGUMENT_MAX = MAX_PATH - 1;
-constexpr std::size_t SEARCH_PATH_SIZE = MAX_PATH + 4;
+// Longest argument copied for wildcard expansion.
+constexpr std::size_t WILDCARD_ARGUMENT_MAX = WILDCARD_PATH_SIZE - 1;
 
 void copy_cut(char* out, const char* text, std::size_t length, std::size_t max) {
     if (length > max) {
@@ -45,16 +44,12 @@ void capture_name(const char* after_marker, char (&name)[USAGE_NAME_MAX + 1]) {
     name[length] = '\0';
 }
 
-// A wildcard argument split into the directory part that prefixes every match
-// (up to and including the last separator; empty for the current directory) and
-// the path handed to the file search.
-struct WildcardSearch {
-    char szDir[MAX_PATH];
-    char szSearch[SEARCH_PATH_SIZE];
-};
+} // namespace
 
-// The directory part keeps its final separator, so an argument rooted at the
-// separator ("\*.txt" on Windows) still searches and names the root directory.
+void copy_argument_text(char (&out)[CMDLINE_TEXT_MAX + 1], const char* text) {
+    copy_cut(out, text, std::strlen(text), CMDLINE_TEXT_MAX);
+}
+
 void split_wildcard(const char* argument, WildcardSearch* search) {
     char copy[WILDCARD_ARGUMENT_MAX + 1];
     copy_cut(copy, argument, std::strlen(argument), WILDCARD_ARGUMENT_MAX);
@@ -62,12 +57,6 @@ void split_wildcard(const char* argument, WildcardSearch* search) {
     const std::size_t dir_length = separator != nullptr ? separator - copy + 1 : 0;
     copy_cut(search->szDir, copy, dir_length, sizeof search->szDir - 1);
     std::snprintf(search->szSearch, sizeof search->szSearch, "%s", copy);
-}
-
-} // namespace
-
-void copy_argument_text(char (&out)[CMDLINE_TEXT_MAX + 1], const char* text) {
-    copy_cut(out, text, std::strlen(text), CMDLINE_TEXT_MAX);
 }
 
 void split_option(const char* argument, OptionArgument* option) {

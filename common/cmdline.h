@@ -58,6 +58,20 @@ void expand_usage(const char* text, OptionValueLookup lookup, const void* contex
 // True when a positional argument holds a wildcard character ('*' or '?').
 bool has_wildcard(const char* argument);
 
+// Size of the directory part of a wildcard search: the Windows MAX_PATH.
+constexpr std::size_t WILDCARD_PATH_SIZE = 260;
+
+// A wildcard argument (cut at WILDCARD_PATH_SIZE - 1 characters) taken apart: the
+// directory part that prefixes every match, up to and including the last
+// directory separator (empty for the current directory), and the path handed to
+// the file search. The directory part keeps its final separator, so an argument
+// rooted at the separator ("\\*.txt" on Windows) still names the root directory.
+struct WildcardSearch {
+    char szDir[WILDCARD_PATH_SIZE];
+    char szSearch[WILDCARD_PATH_SIZE + 4];
+};
+void split_wildcard(const char* argument, WildcardSearch* search);
+
 // Receives the path of one matching file; returns false to end the search.
 using MatchVisitor = bool (*)(void* context, const char* path);
 

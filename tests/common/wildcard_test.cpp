@@ -98,6 +98,44 @@ TEST_F(Wildcards, NoMatchingFileIsReportedWithoutTheUsageText) {
     }
 }
 
+#ifndef _WIN32
+// A directory part and a file name that together pass the search path's size;
+// Windows itself refuses such paths.
+TEST_F(Wildcards, MatchPathLongerThanTheSearchPathIsKeptWhole) {
+    const std::string deep(150, 'd');
+    const std::string name(150, 'f');
+    fs::create_directories(deep);
+    std::ofstream(fs::path(deep) / name) << "x";
+    const std::string pattern = deep + "/*";
+    EXPECT_TRUE(parse({pattern.c_str()}, 5));
+    EXPECT_EQ(positionals(), std::vector<std::string>{deep + "/" + name});
+}
+#endif
+
+TEST(SplitWildcard, DirectoryPartKeepsItsSeparatorEvenAtTheRoot) {
+    const std::string s(1, DIR_SEPARATOR);
+    const struct {
+        std::string argument;
+        std::string dir;
+    } cases[] = {
+        {"*.txt", ""},
+        {"sub" + s + "*.txt", "sub" + s},
+        {"a" + s + "b" + s + "?", "a" + s + "b" + s},
+        {s + "*.txt", s}, // rooted: the root, not the current directory
+        {"a" + s + s + "*", "a" + s + s},
+    };
+    for (const auto& c : cases) {
+        WildcardSearch search;
+        split_wildcard(c.argument.c_str(), &search);
+        EXPECT_EQ(search.szDir, c.dir) << c.argument;
+        EXPECT_EQ(search.szSearch, c.argument);
+    }
+    WildcardSearch cut;
+    split_wildcard(std::string(400, 'x').c_str(), &cut);
+    EXPECT_EQ(std::string(cut.szSearch), std::string(259, 'x'));
+    EXPECT_STREQ(cut.szDir, "");
+}
+
 TEST_F(Wildcards, WithoutExpansionAPatternIsAPlainArgument) {
     const char* arguments[] = {"tool", "*.txt"};
     EXPECT_TRUE(store.parse(2, arguments, USAGE, 1, 0, false));
