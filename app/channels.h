@@ -9,6 +9,8 @@ constexpr int FRAME_LENGTH = 189;
 constexpr int CHANNEL_COUNT = 44;
 // Index of the table's last row; the CSV header ends its line after this row's name.
 constexpr int LAST_CHANNEL = CHANNEL_COUNT - 1;
+// Room for the hexadecimal digits of any span within the frame, and a NUL.
+constexpr int CHANNEL_HEX_SIZE = 2 * FRAME_LENGTH + 1;
 
 // One row of the channel table: a span of byte positions and how to show it.
 // Positions count from 2 for the first byte received (buffer index = position - 2).

@@ -2,7 +2,7 @@
 // process of the user, keeps a handle to it.
 #include "platform/win32.h"
 
-#include "child_process.h"
+#include "tests/support/forked_child.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +76,7 @@ TEST(Semaphore, ParametersAndNamesAreChecked) {
 
 // In a child process: creates the marker, tells whether it was new ('n') or
 // existed ('e'), keeps it until told to let go, then tells it has ('x').
-void hold_marker(ChildProcess& parent, const std::string& name) {
+void hold_marker(ForkedChild& parent, const std::string& name) {
     HANDLE handle = CreateSemaphoreA(nullptr, 0, 1, name.c_str());
     parent.tell(handle != nullptr && GetLastError() == 0 ? 'n' : 'e');
     parent.hear();
@@ -88,7 +88,7 @@ void hold_marker(ChildProcess& parent, const std::string& name) {
 TEST(Semaphore, MarkerIsSharedAcrossProcessesAndDiesWithItsHolder) {
     const std::string name = unique("COM7");
     {
-        ChildProcess child([&](ChildProcess& parent) { hold_marker(parent, name); });
+        ForkedChild child([&](ForkedChild& parent) { hold_marker(parent, name); });
         EXPECT_EQ(child.hear(), 'n');
         EXPECT_TRUE(probe(name));
         child.tell('g');
@@ -98,7 +98,7 @@ TEST(Semaphore, MarkerIsSharedAcrossProcessesAndDiesWithItsHolder) {
     {
         HANDLE mine = nullptr;
         ASSERT_FALSE(existed(name, &mine));
-        ChildProcess child([&](ChildProcess& parent) { hold_marker(parent, name); });
+        ForkedChild child([&](ForkedChild& parent) { hold_marker(parent, name); });
         EXPECT_EQ(child.hear(), 'e'); // it sees ours
         CloseHandle(mine);
         EXPECT_TRUE(probe(name)); // and now holds it alone

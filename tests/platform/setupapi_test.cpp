@@ -1,7 +1,7 @@
 // The "Ports" device list over a small sysfs tree built by the test.
 #include "platform/win32.h"
 
-#include "sysfs_tree.h"
+#include "tests/support/sysfs_tree.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // through the system's own calls.
 #include "serial/comport.h"
 
-#include "child_process.h"
-#include "sysfs_tree.h"
+#include "tests/support/forked_child.h"
+#include "tests/support/sysfs_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ Names listed(const COMPORT& port) {
 
 // In a child process: keeps the marker of `name` through a port object until
 // told to let go, then tells it has ('x').
-void keep_marker(ChildProcess& parent, const std::string& name) {
+void keep_marker(ForkedChild& parent, const std::string& name) {
     COMPORT port;
     parent.tell(port.claim(name.c_str(), true) ? 't' : 'k');
     parent.hear();
@@ -57,7 +57,7 @@ TEST(ComportMarkers, PortsClaimedByAnotherProcessAreLeftOut) {
     sysfs.uart("ttyS0", "serial8250", 4);
     sysfs.usb("ttyUSB0", "", "Adapter");
     COMPORT port;
-    ChildProcess holder([](ChildProcess& parent) { keep_marker(parent, "COM33:baud=9600"); });
+    ForkedChild holder([](ForkedChild& parent) { keep_marker(parent, "COM33:baud=9600"); });
     ASSERT_EQ(holder.hear(), 'k');
     EXPECT_EQ(port.enumerate(nullptr), 1);
     EXPECT_EQ(listed(port), Names{"COM1=serial8250"});
@@ -71,7 +71,7 @@ TEST(ComportMarkers, ClaimAndReleaseAcrossProcesses) {
     EXPECT_FALSE(port.claim(name.c_str(), false));
     EXPECT_FALSE(port.claim(name.c_str(), false)); // a test leaves no marker behind
     {
-        ChildProcess holder([&](ChildProcess& parent) { keep_marker(parent, name); });
+        ForkedChild holder([&](ForkedChild& parent) { keep_marker(parent, name); });
         ASSERT_EQ(holder.hear(), 'k');
         EXPECT_TRUE(port.claim(name.c_str(), false));
         EXPECT_TRUE(port.claim((name + ":baud=9600").c_str(), true));
@@ -82,7 +82,7 @@ TEST(ComportMarkers, ClaimAndReleaseAcrossProcesses) {
     }
 
     ASSERT_FALSE(port.claim(name.c_str(), true));
-    ChildProcess rival([&](ChildProcess& parent) { keep_marker(parent, name); });
+    ForkedChild rival([&](ForkedChild& parent) { keep_marker(parent, name); });
     EXPECT_EQ(rival.hear(), 't');
     port.release();
     EXPECT_FALSE(port.claim(name.c_str(), false));

@@ -1,11 +1,9 @@
-#include "sysfs_tree.h"
+#include "tests/support/sysfs_tree.h"
 
 #include "platform/win32.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -17,20 +15,13 @@ void write_file(const fs::path& path, const std::string& text) {
 
 } // namespace
 
-SysfsTree::SysfsTree() {
-    std::string pattern = (fs::temp_directory_path() / "h2sysfs-XXXXXX").string();
-    if (::mkdtemp(&pattern[0]) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    root_ = pattern;
+SysfsTree::SysfsTree() : root_(directory_.path()) {
     fs::create_directories(root_ + "/class/tty");
     set_sysfs_root(root_.c_str());
 }
 
 SysfsTree::~SysfsTree() {
     set_sysfs_root(nullptr);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
 }
 
 // The tty's own directory sits under its device, class/tty links to it, and its

@@ -2,6 +2,8 @@
 // serial devices, and made the device list's root while it lives.
 #pragma once
 
+#include "tests/support/process.h"
+
 #include <string>
 
 class SysfsTree {
@@ -21,6 +23,7 @@ public:
 
 private:
     void add_tty(const std::string& name, const std::string& device, const std::string& driver);
+    h2test::TempDir directory_;
     std::string root_;
     int usb_ports_ = 0;
 };

@@ -5,15 +5,15 @@
 
 #include <sys/types.h>
 
-class ChildProcess {
+class ForkedChild {
 public:
     // Forks; the child runs `body` with this object as its end of the pipes, then
     // exits. The parent returns at once.
-    explicit ChildProcess(const std::function<void(ChildProcess&)>& body);
+    explicit ForkedChild(const std::function<void(ForkedChild&)>& body);
     // Kills the child if it still runs, and reaps it.
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ForkedChild();
+    ForkedChild(const ForkedChild&) = delete;
+    ForkedChild& operator=(const ForkedChild&) = delete;
 
     // Sends one byte to the other side.
     void tell(char message);

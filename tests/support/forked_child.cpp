@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "tests/support/forked_child.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-ChildProcess::ChildProcess(const std::function<void(ChildProcess&)>& body) {
+ForkedChild::ForkedChild(const std::function<void(ForkedChild&)>& body) {
     int to_child[2];
     int to_parent[2];
     if (::pipe(to_child) != 0 || ::pipe(to_parent) != 0) {
@@ -27,24 +27,24 @@ ChildProcess::ChildProcess(const std::function<void(ChildProcess&)>& body) {
     out_ = to_child[1];
 }
 
-ChildProcess::~ChildProcess() {
+ForkedChild::~ForkedChild() {
     kill();
     ::close(in_);
     ::close(out_);
 }
 
-void ChildProcess::tell(char message) {
+void ForkedChild::tell(char message) {
     if (::write(out_, &message, 1) != 1) {
         std::abort();
     }
 }
 
-char ChildProcess::hear() {
+char ForkedChild::hear() {
     char message = 0;
     return ::read(in_, &message, 1) == 1 ? message : 0;
 }
 
-void ChildProcess::kill() {
+void ForkedChild::kill() {
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);

@@ -1,0 +1,54 @@
+#include "app/csv_output.h"
+
+#include "common/check.h"
+
+namespace {
+
+// Prints the same piece to standard output and, when one is open, the log file.
+template <typename Value>
+void print_to_both(std::FILE* out, std::FILE* log, const char* format, Value value) {
+    std::fprintf(out, format, value);
+    if (log != nullptr) {
+        std::fprintf(log, format, value);
+    }
+}
+
+} // namespace
+
+void print_csv_header(std::FILE* out) {
+    std::fprintf(out, "MJD,");
+    for (int row = 0; row < CHANNEL_COUNT; ++row) {
+        if (channel_shown(CHANNELS[row])) {
+            std::fprintf(out, "%s%s", CHANNELS[row].name, row == LAST_CHANNEL ? "\n" : ",");
+        }
+    }
+}
+
+void print_csv_record(const std::uint8_t* frame, const RECORD_OUTPUT& output) {
+    std::fprintf(output.out, "%lf", output.clock(nullptr));
+    if (output.log != nullptr) {
+        // A reading of its own: the log row is stamped when it is written.
+        std::fprintf(output.log, "%lf", output.clock(nullptr));
+    }
+    for (const CHANNEL& channel : CHANNELS) {
+        if (channel_shown(channel)) {
+            print_csv_field(frame, channel, output.out, output.log);
+        }
+    }
+    print_to_both(output.out, output.log, "%s", "\n");
+}
+
+void print_csv_field(const std::uint8_t* frame, const CHANNEL& channel, std::FILE* out,
+                     std::FILE* log) {
+    if (channel.scale != 0) {
+        // A scaled channel is a 16-bit number: its span must be exactly two bytes.
+        const int b0 = channel.first - 2;
+        const int b1 = channel.last - 2;
+        H2_ASSERT(b1 - b0 == 1);
+        print_to_both(out, log, ",%.3lf", channel_value(frame, channel));
+        return;
+    }
+    char digits[CHANNEL_HEX_SIZE];
+    channel_hex(frame, channel, digits);
+    print_to_both(out, log, ",%s", digits);
+}

@@ -1,0 +1,81 @@
+#include "app/json_output.h"
+
+#include "common/check.h"
+
+#include <cstring>
+
+namespace {
+
+// Names are aligned to this width so that the values line up.
+constexpr int NAME_WIDTH = 10;
+// A numeric value fills eight columns ("%7.3lf "); hexadecimal values are padded to it.
+constexpr int VALUE_WIDTH = 8;
+
+const char BOLD_BLACK[] = "\x1b[01m\x1b[30m";
+const char COLOUR_RESET[] = "\x1b[01m\x1b[0m";
+
+// Writes `count` spaces to the console device. Standard output is flushed first
+// so that on a console the padding lands after the text printed before it.
+void pad_on_console(int count, const RECORD_OUTPUT& output) {
+    if (count <= 0) {
+        return;
+    }
+    std::fflush(output.out);
+    for (int i = 0; i < count; ++i) {
+        output.putch(' ');
+    }
+}
+
+void print_numeric_value(const std::uint8_t* frame, const CHANNEL& channel,
+                         const RECORD_OUTPUT& output) {
+    // A scaled channel is a 16-bit number: its span must be exactly two bytes.
+    const int b0 = channel.first - 2;
+    const int b1 = channel.last - 2;
+    H2_ASSERT(b1 - b0 == 1);
+    std::fprintf(output.out, "%7.3lf ", channel_value(frame, channel));
+}
+
+void print_hex_value(const std::uint8_t* frame, const CHANNEL& channel,
+                     const RECORD_OUTPUT& output) {
+    char digits[CHANNEL_HEX_SIZE];
+    channel_hex(frame, channel, digits);
+    if (!output.console_mode) {
+        std::fprintf(output.out, "%s", digits);
+        return;
+    }
+    std::fprintf(output.out, "%s%s%s", BOLD_BLACK, digits, COLOUR_RESET);
+    const int bytes = channel.last - channel.first + 1;
+    pad_on_console(VALUE_WIDTH - 2 * bytes, output);
+}
+
+} // namespace
+
+void print_json_block(const std::uint8_t* frame, const RECORD_OUTPUT& output) {
+    std::fprintf(output.out, "[\n");
+    std::fprintf(output.out, "    { \"chan\": %d,\t", 0);
+    std::fprintf(output.out, "\"name\": \"MJD\",       ");
+    std::fprintf(output.out, "\"val\": %lf", output.clock(nullptr));
+    std::fprintf(output.out, " },\n");
+    int number = 1;
+    for (const CHANNEL& channel : CHANNELS) {
+        if (channel_shown(channel)) {
+            print_json_element(frame, channel, number++, output);
+        }
+    }
+    std::fprintf(output.out, "]\n");
+}
+
+void print_json_element(const std::uint8_t* frame, const CHANNEL& channel, int number,
+                        const RECORD_OUTPUT& output) {
+    std::fprintf(output.out, "    { \"chan\": %d,\t\"name\": \"%s\",", number, channel.name);
+    if (output.console_mode) {
+        pad_on_console(NAME_WIDTH - static_cast<int>(std::strlen(channel.name)), output);
+    }
+    std::fprintf(output.out, "\"val\": ");
+    if (channel.scale != 0) {
+        print_numeric_value(frame, channel, output);
+    } else {
+        print_hex_value(frame, channel, output);
+    }
+    std::fprintf(output.out, " },\n");
+}

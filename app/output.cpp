@@ -1,0 +1,48 @@
+#include "app/output.h"
+
+#include "app/csv_output.h"
+#include "app/json_output.h"
+
+#include <cstring>
+
+bool output_form_from_name(const char* name, OUTPUT_FORM* form) {
+    static const struct {
+        const char* name;
+        OUTPUT_FORM form;
+    } forms[] = {{"hex", OUTPUT_FORM::HEX}, {"json", OUTPUT_FORM::JSON}, {"csv", OUTPUT_FORM::CSV}};
+    for (const auto& candidate : forms) {
+        if (_stricmp(name, candidate.name) == 0) {
+            *form = candidate.form;
+            return true;
+        }
+    }
+    return false;
+}
+
+void print_record(OUTPUT_FORM form, const std::uint8_t* frame, int received,
+                  const RECORD_OUTPUT& output) {
+    switch (form) {
+    case OUTPUT_FORM::CSV:
+        print_csv_record(frame, output);
+        break;
+    case OUTPUT_FORM::JSON:
+        print_json_block(frame, output);
+        break;
+    case OUTPUT_FORM::HEX:
+        print_hex_dump(frame, received, output.out);
+        break;
+    }
+    // A record held back in a stream buffer would be lost if the program were
+    // stopped other than by a key press, and would reach a pipe or log reader late.
+    std::fflush(output.out);
+    if (output.log != nullptr) {
+        std::fflush(output.log);
+    }
+}
+
+void print_hex_dump(const std::uint8_t* frame, int received, std::FILE* out) {
+    for (int i = 0; i < received; ++i) {
+        std::fprintf(out, "%02X", frame[i]);
+    }
+    std::fprintf(out, "\n");
+}

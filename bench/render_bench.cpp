@@ -1,0 +1,66 @@
+// Cost of turning one accepted frame into a record, in each form: decoding
+// through the channel table, formatting, and the per-record flush, written to the
+// null device so that only the program's own work is measured.
+#include "app/channels.h"
+#include "app/output.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+struct NullStream {
+    std::FILE* stream = std::fopen("/dev/null", "w");
+    ~NullStream() { std::fclose(stream); }
+};
+
+double fixed_clock(SYSTEMTIME*) {
+    return 60369.123456;
+}
+int discard_console(int character) {
+    return character;
+}
+
+struct Frame {
+    std::uint8_t bytes[FRAME_LENGTH];
+    Frame() {
+        std::mt19937 random(189);
+        for (std::uint8_t& byte : bytes) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+    }
+};
+
+void render(benchmark::State& state, OUTPUT_FORM form, bool console_mode, bool with_log) {
+    const NullStream out;
+    const NullStream log;
+    const Frame frame;
+    RECORD_OUTPUT output;
+    output.out = out.stream;
+    output.log = with_log ? log.stream : nullptr;
+    output.console_mode = console_mode;
+    output.clock = fixed_clock;
+    output.putch = discard_console;
+    for (auto _ : state) {
+        print_record(form, frame.bytes, FRAME_LENGTH, output);
+    }
+}
+
+void current_time(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(current_mjd());
+    }
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(render, csv, OUTPUT_FORM::CSV, false, false);
+BENCHMARK_CAPTURE(render, csv_with_log, OUTPUT_FORM::CSV, false, true);
+BENCHMARK_CAPTURE(render, json, OUTPUT_FORM::JSON, false, false);
+BENCHMARK_CAPTURE(render, json_console, OUTPUT_FORM::JSON, true, false);
+BENCHMARK_CAPTURE(render, hex, OUTPUT_FORM::HEX, false, false);
+BENCHMARK(current_time);
+
+BENCHMARK_MAIN();

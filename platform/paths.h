@@ -1,0 +1,8 @@
+// The character that separates directories in a path given on the command line.
+#pragma once
+
+#ifdef _WIN32
+constexpr char DIR_SEPARATOR = '\\';
+#else
+constexpr char DIR_SEPARATOR = '/';
+#endif

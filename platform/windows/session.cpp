@@ -1,0 +1,7 @@
+#include "platform/session.h"
+
+void console_session_begin() {}
+
+void interval_sleep(DWORD milliseconds) {
+    Sleep(milliseconds);
+}

@@ -1,0 +1,96 @@
+#include "app/channels.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(ChannelTable, RowsTileTheFrameAndScaledRowsSpanTwoBytes) {
+    int next_position = 1;
+    for (const CHANNEL& channel : CHANNELS) {
+        EXPECT_EQ(channel.first, next_position) << channel.name;
+        EXPECT_GE(channel.last, channel.first) << channel.name;
+        if (channel.scale != 0) {
+            EXPECT_EQ(channel.last - channel.first, 1) << channel.name;
+        }
+        next_position = channel.last + 1;
+    }
+    EXPECT_EQ(next_position, FRAME_LENGTH + 1);
+}
+
+TEST(ChannelTable, OnlyTheFirstRowIsHidden) {
+    EXPECT_FALSE(channel_shown(CHANNELS[0]));
+    for (int row = 1; row < CHANNEL_COUNT; ++row) {
+        EXPECT_TRUE(channel_shown(CHANNELS[row])) << CHANNELS[row].name;
+    }
+    EXPECT_STREQ(CHANNELS[LAST_CHANNEL].name, "RsvdDT2");
+    // A span reaching below the frame's first byte is hidden at either end.
+    EXPECT_FALSE(channel_shown(CHANNEL{2, 1, "", "", 0, 0}));
+    EXPECT_TRUE(channel_shown(CHANNEL{2, 2, "", "", 0, 0}));
+}
+
+// A frame whose bytes are all 0xA5 except the given span, so that a decoder
+// reading outside its span shows.
+struct Frame {
+    std::uint8_t bytes[FRAME_LENGTH];
+    Frame() { std::memset(bytes, 0xA5, sizeof bytes); }
+    Frame& at(int position, std::uint8_t value) {
+        bytes[position - 2] = value;
+        return *this;
+    }
+};
+
+TEST(ChannelValue, LittleEndianSignedSixteenBitsScaledThenOffset) {
+    const CHANNEL& batt_v = CHANNELS[1];
+    const CHANNEL& h2_atm = CHANNELS[29];
+    struct Case {
+        const CHANNEL& channel;
+        std::uint8_t low, high;
+        double expected;
+    };
+    const Case cases[] = {
+        {batt_v, 0x34, 0x12, 4660 * 0.016336},
+        {batt_v, 0x00, 0x80, -32768 * 0.016336},
+        {batt_v, 0xFF, 0x7F, 32767 * 0.016336},
+        {batt_v, 0xFF, 0xFF, -1 * 0.016336},
+        {batt_v, 0x00, 0x00, 0.0},
+        {h2_atm, 0x00, 0x00, -2.0},
+        {h2_atm, 0xC8, 0x00, 200 * 0.0149755 - 2},
+    };
+    for (const Case& c : cases) {
+        Frame frame;
+        frame.at(c.channel.first, c.low).at(c.channel.last, c.high);
+        EXPECT_DOUBLE_EQ(channel_value(frame.bytes, c.channel), c.expected)
+            << c.channel.name << " " << int(c.low) << " " << int(c.high);
+    }
+}
+
+std::string hex_of(const Frame& frame, const CHANNEL& channel) {
+    char text[CHANNEL_HEX_SIZE];
+    channel_hex(frame.bytes, channel, text);
+    return text;
+}
+
+TEST(ChannelHex, LastPositionFirstInUpperCaseDigits) {
+    const CHANNEL& rsvd_dt1 = CHANNELS[31]; // positions 68 to 127
+    Frame frame;
+    frame.at(68, 0x01).at(127, 0xFE);
+    const std::string digits = hex_of(frame, rsvd_dt1);
+    EXPECT_EQ(digits.size(), 120u);
+    EXPECT_EQ(digits.substr(0, 4), "FEA5");
+    EXPECT_EQ(digits.substr(116), "A501");
+
+    const CHANNEL& ffcorr_l = CHANNELS[33]; // position 130 alone
+    EXPECT_EQ(hex_of(frame.at(130, 0xab), ffcorr_l), "AB");
+
+    const CHANNEL& rsvd_dt2 = CHANNELS[43]; // positions 164 to 189, buffer end
+    frame.at(164, 0x10).at(189, 0x0c);
+    const std::string tail = hex_of(frame, rsvd_dt2);
+    EXPECT_EQ(tail.size(), 52u);
+    EXPECT_EQ(tail.substr(0, 2), "0C");
+    EXPECT_EQ(tail.substr(50), "10");
+}
+
+} // namespace

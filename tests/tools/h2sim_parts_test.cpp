@@ -1,0 +1,317 @@
+// The simulator's parts on their own: frame encoding and model, the request
+// parser, the timing of an answer, the fault plan, the clean judgement.
+#include "tests/tools/plausible.h"
+#include "tools/exchange.h"
+#include "tools/fault_plan.h"
+#include "tools/frame_file.h"
+#include "tools/frame_model.h"
+#include "tools/line_account.h"
+#include "tools/request_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace {
+
+TEST(FrameEncoding, ValuesDecodeBackThroughTheChannelTable) {
+    struct Case {
+        const char* name;
+        double value;
+        double decoded; // what the nearest raw value decodes to, within scale / 2
+    };
+    const Case cases[] = {
+        {"Batt_V", 26.9, 26.9},           {"n15_V", -14.97, -14.97},         {"H2_atm", 0.3, 0.3},
+        {"H2_atm", -2.0, -2.0}, // raw 0: the offset alone
+        {"Ion_uA", 1e6, 32767 * 0.24414}, {"n15_V", -1e6, -32768 * 0.01645},
+    };
+    for (const Case& c : cases) {
+        std::uint8_t frame[FRAME_LENGTH] = {};
+        const CHANNEL& channel = channel_named(c.name);
+        put_channel_value(frame, channel, c.value);
+        EXPECT_NEAR(channel_value(frame, channel), c.decoded, channel.scale / 2 + 1e-9)
+            << c.name << " " << c.value;
+    }
+    std::uint8_t frame[FRAME_LENGTH] = {};
+    put_channel_raw(frame, channel_named("Batt_V"), 0x1234);
+    EXPECT_EQ(frame[2], 0x34); // position 4 is the low byte
+    EXPECT_EQ(frame[3], 0x12);
+}
+
+TEST(FrameModel, StaysPlausibleAndVariesSlowlyOverManyPolls) {
+    const FrameModel model(42);
+    Frame previous = model.frame(1);
+    int changed_readings = 0;
+    for (std::uint64_t poll = 2; poll <= 3000; ++poll) {
+        const Frame frame = model.frame(poll);
+        ASSERT_EQ(frame.size(), static_cast<std::size_t>(FRAME_LENGTH));
+        for (const PlausibleRange& range : PLAUSIBLE) {
+            const CHANNEL& channel = channel_named(range.name);
+            const double value = channel_value(frame.data(), channel);
+            ASSERT_GE(value, range.low) << range.name << " at poll " << poll;
+            ASSERT_LE(value, range.high) << range.name << " at poll " << poll;
+            const double step = std::fabs(value - channel_value(previous.data(), channel));
+            // Slow drift, plus a flicker of a count or two in the last digit.
+            ASSERT_LE(step, std::max(0.05 * (range.high - range.low), 2.5 * channel.scale))
+                << range.name << " at poll " << poll;
+            changed_readings += step > 0;
+        }
+        previous = frame;
+    }
+    EXPECT_GT(changed_readings, 3000); // not frozen
+}
+
+TEST(FrameModel, IsAFunctionOfSeedAndPoll) {
+    EXPECT_EQ(FrameModel(3).frame(10), FrameModel(3).frame(10));
+    EXPECT_NE(FrameModel(3).frame(10), FrameModel(4).frame(10));
+    EXPECT_NE(FrameModel(3).frame(10), FrameModel(3).frame(11));
+}
+
+TEST(FrameFile, LinesParseToBytes) {
+    struct Case {
+        const char* line;
+        bool ok;
+        Frame bytes;
+    };
+    const Case cases[] = {
+        {"0A1b ff # comment 12", true, {0x0A, 0x1B, 0xFF}},
+        {"   # only a comment", true, {}},
+        {"", true, {}},
+        {"0A1", false, {}},
+        {"0G", false, {}},
+    };
+    for (const Case& c : cases) {
+        Frame frame;
+        std::string error;
+        EXPECT_EQ(parse_frame_line(c.line, frame, error), c.ok) << c.line;
+        if (c.ok) {
+            EXPECT_EQ(frame, c.bytes) << c.line;
+        } else {
+            EXPECT_FALSE(error.empty()) << c.line;
+        }
+    }
+}
+
+// Feeds chunks and returns the events as text: P for a poll, G<hex> for garbage.
+std::string parse(const std::vector<Frame>& chunks) {
+    RequestParser parser;
+    std::vector<RequestEvent> events;
+    for (const Frame& chunk : chunks) {
+        parser.feed(chunk.data(), chunk.size(), 0, events);
+    }
+    std::string text;
+    for (const RequestEvent& event : events) {
+        if (event.kind == RequestEvent::Poll) {
+            text += "P ";
+            continue;
+        }
+        text += "G";
+        for (std::uint8_t byte : event.bytes) {
+            text += std::to_string(byte) + ".";
+        }
+        text += " ";
+    }
+    return text;
+}
+
+TEST(RequestParser, FindsPollsAmongGarbageAndAcrossChunks) {
+    const Frame poll(POLL, POLL + POLL_LENGTH);
+    EXPECT_EQ(parse({poll, poll}), "P P ");
+    EXPECT_EQ(parse({{1, 0x41}, {0, 0}, {0}}), "P ");
+    EXPECT_EQ(parse({{9, 9, 1, 0x41, 0, 0, 0}}), "G9.9. P ");
+    // A cut-off poll followed by a whole one: the search restarts inside.
+    EXPECT_EQ(parse({{1, 0x41, 0, 1, 0x41, 0, 0, 0}}), "G1.65.0. P ");
+    EXPECT_EQ(parse({{1, 1, 0x41, 0, 0, 0}}), "G1. P ");
+    // Garbage is reported at the end of each chunk; a possible poll start waits.
+    EXPECT_EQ(parse({{7, 1, 0x41}, {5}}), "G7. G1.65.5. ");
+}
+
+TEST(RequestParser, GivesUpAPollLeftUnfinished) {
+    RequestParser parser;
+    std::vector<RequestEvent> events;
+    const std::uint8_t start[] = {1, 0x41};
+    parser.feed(start, 2, 1000, events);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(parser.deadline(), 1000 + UNFINISHED_POLL_TIMEOUT);
+    parser.expire(1000 + UNFINISHED_POLL_TIMEOUT - 1, events);
+    EXPECT_TRUE(events.empty());
+    parser.expire(1000 + UNFINISHED_POLL_TIMEOUT, events);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].bytes, Frame(start, start + 2));
+    EXPECT_EQ(parser.deadline(), -1);
+}
+
+TEST(Exchange, PacedAnswerStartsAfterThePollAndKeepsOneByteTimeApart) {
+    const Nanos t = byte_time(9600);
+    EXPECT_EQ(t, 1041666);
+    Faults faults;
+    faults.stray_bytes = 2;
+    faults.noise_bytes = 1;
+    const Exchange paced = build_exchange(1, Frame(FRAME_LENGTH, 0x55), faults, 1, t, 1000, 2000);
+    EXPECT_EQ(paced.start, 1000 + 5 * t); // when the five poll bytes would have arrived
+    ASSERT_EQ(paced.steps.size(), static_cast<std::size_t>(FRAME_LENGTH + 3));
+    for (std::size_t i = 0; i < FRAME_LENGTH + 2; ++i) {
+        EXPECT_EQ(paced.steps[i].offset, static_cast<Nanos>(i + 1) * t) << i;
+    }
+    EXPECT_EQ(paced.steps[FRAME_LENGTH + 1].role, ByteRole::Stray);
+    EXPECT_EQ(paced.steps.back().role, ByteRole::Noise);
+    EXPECT_EQ(paced.steps.back().offset, (FRAME_LENGTH + 3) * t + NOISE_DELAY);
+}
+
+TEST(Exchange, UnpacedAnswerGoesOutAtOnceOrInTimedChunks) {
+    Faults faults;
+    const Exchange whole = build_exchange(1, Frame(FRAME_LENGTH), faults, 1, 0, 1000, 2000);
+    EXPECT_EQ(whole.start, 2000);
+    for (const Step& step : whole.steps) {
+        EXPECT_EQ(step.offset, 0);
+    }
+    faults.chunk_bytes = 100;
+    faults.gap_ms = 30;
+    faults.late_ms = 7;
+    faults.short_bytes = 150;
+    const Exchange chunked = build_exchange(1, Frame(FRAME_LENGTH), faults, 1, 0, 1000, 2000);
+    EXPECT_EQ(chunked.start, 2000 + from_ms(7));
+    ASSERT_EQ(chunked.steps.size(), 150u);
+    EXPECT_EQ(chunked.steps[99].offset, 0);
+    EXPECT_EQ(chunked.steps[100].offset, from_ms(30));
+    EXPECT_EQ(chunked.steps[149].offset, from_ms(30));
+}
+
+TEST(Exchange, CorruptionChangesExactlyTheAskedNumberOfBytesAndIsLogged) {
+    Faults faults;
+    faults.corrupt_bytes = 3;
+    const Frame frame(FRAME_LENGTH, 0x11);
+    const Exchange exchange = build_exchange(4, frame, faults, 9, 0, 0, 0);
+    int changed = 0;
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        changed += exchange.frame[i] != frame[i];
+        EXPECT_EQ(exchange.steps[i].byte, exchange.frame[i]); // what is logged is what is sent
+    }
+    EXPECT_EQ(changed, 3);
+    EXPECT_EQ(build_exchange(4, frame, faults, 9, 0, 0, 0).frame, exchange.frame);
+}
+
+TEST(FaultRules, ParseValuesAndHowOften) {
+    struct Case {
+        FaultKind kind;
+        const char* text;
+        bool ok;
+        long value;
+        long value2;
+        std::uint64_t every;
+    };
+    const Case cases[] = {
+        {FaultKind::Short, "100", true, 100, 0, 1}, {FaultKind::Short, "0@3", true, 0, 0, 3},
+        {FaultKind::Short, "189", false, 0, 0, 0},  {FaultKind::Late, "1500@2", true, 1500, 0, 2},
+        {FaultKind::Late, "-5", false, 0, 0, 0},    {FaultKind::Late, "5@", false, 0, 0, 0},
+        {FaultKind::Late, "5@0", false, 0, 0, 0},   {FaultKind::Gaps, "16:120@4", true, 16, 120, 4},
+        {FaultKind::Gaps, "0:120", false, 0, 0, 0}, {FaultKind::Gaps, "16", false, 0, 0, 0},
+        {FaultKind::Silent, "", true, 0, 0, 1},     {FaultKind::Silent, "5", true, 0, 0, 5},
+        {FaultKind::Silent, "x", false, 0, 0, 0},   {FaultKind::Silent, "@4", true, 0, 0, 4},
+        {FaultKind::Stray, "3", true, 3, 0, 1},     {FaultKind::Noise, "0", false, 0, 0, 0},
+        {FaultKind::Corrupt, "2x", false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        FaultRule rule{c.kind};
+        std::string error;
+        ASSERT_EQ(parse_fault_rule(c.kind, c.text, rule, error), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(rule.value, c.value) << c.text;
+            EXPECT_EQ(rule.value2, c.value2) << c.text;
+            EXPECT_EQ(rule.every, c.every) << c.text;
+        } else {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+}
+
+TEST(FaultPlan, RulesApplyOnTheirPollsAndDescribeThemselves) {
+    FaultPlan plan;
+    plan.add({FaultKind::Late, 300, 0, 2});
+    plan.add({FaultKind::Stray, 2, 0, 3});
+    EXPECT_EQ(plan.faults_for(1).describe(), "full");
+    EXPECT_EQ(plan.faults_for(2).describe(), "late:300");
+    EXPECT_EQ(plan.faults_for(3).describe(), "stray:2");
+    EXPECT_EQ(plan.faults_for(6).describe(), "late:300+stray:2");
+    plan.add({FaultKind::Silent, 0, 0, 6});
+    EXPECT_EQ(plan.faults_for(6).describe(), "silent"); // nothing goes out to be late or followed
+}
+
+TEST(FaultPlan, ChaosIsRandomButRepeatableForASeed) {
+    FaultPlan some(5), same(5), other(6);
+    some.set_chaos(0.3);
+    same.set_chaos(0.3);
+    other.set_chaos(0.3);
+    int faulty = 0;
+    bool differs = false;
+    std::set<std::string> kinds;
+    for (std::uint64_t poll = 1; poll <= 1000; ++poll) {
+        const std::string faults = some.faults_for(poll).describe();
+        EXPECT_EQ(faults, same.faults_for(poll).describe());
+        differs |= faults != other.faults_for(poll).describe();
+        if (faults != "full") {
+            ++faulty;
+            kinds.insert(faults.substr(0, faults.find(':')));
+        }
+    }
+    EXPECT_TRUE(differs);
+    EXPECT_GT(faulty, 220);
+    EXPECT_LT(faulty, 380);
+    EXPECT_EQ(kinds.size(), 7u);
+}
+
+// An exchange as the line account sees it.
+Exchange sent(int answer, int stray = 0, int noise = 0, Nanos first_after = 0, bool busy = false,
+              Nanos pause = 0) {
+    Exchange exchange;
+    exchange.frame = Frame(FRAME_LENGTH);
+    exchange.poll_time = 1000;
+    exchange.line_busy_at_poll = busy;
+    exchange.sent.answer_sent = answer;
+    exchange.sent.stray_sent = stray;
+    exchange.sent.noise_sent = noise;
+    exchange.sent.first_write = answer + stray > 0 ? 1000 + first_after : -1;
+    exchange.sent.longest_pause = pause;
+    return exchange;
+}
+
+TEST(LineAccount, CleanOnlyWhenTheReaderIsSurelyInStep) {
+    struct Case {
+        const char* what;
+        std::vector<Exchange> before;
+        Exchange exchange;
+        bool clean;
+    };
+    const Nanos late = ON_TIME_LIMIT + 1;
+    const Case cases[] = {
+        {"first whole answer", {}, sent(189), true},
+        {"after whole answers", {sent(189), sent(189)}, sent(189), true},
+        {"short answer", {}, sent(100), false},
+        {"after a short answer, drained", {sent(100)}, sent(189), true},
+        {"after silence", {sent(0)}, sent(189), true},
+        {"with stray bytes", {}, sent(189, 2), false},
+        {"after stray bytes", {sent(189, 2)}, sent(189), false},
+        {"stray bytes then silence", {sent(189, 2), sent(0)}, sent(189), true},
+        {"after noise", {sent(189, 0, 3)}, sent(189), false},
+        {"noise then a short answer", {sent(189, 0, 3), sent(100)}, sent(189), true},
+        {"stray bytes and a short answer too long to drain",
+         {sent(189, 100), sent(100)},
+         sent(189),
+         false},
+        {"late answer", {}, sent(189, 0, 0, late), false},
+        {"after a late answer", {sent(189, 0, 0, late)}, sent(189), false},
+        {"long pause", {}, sent(189, 0, 0, 0, false, PAUSE_LIMIT + 1), false},
+        {"line busy at the poll", {}, sent(189, 0, 0, 0, true), false},
+    };
+    for (const Case& c : cases) {
+        LineAccount account;
+        for (const Exchange& earlier : c.before) {
+            account.settle(earlier);
+        }
+        EXPECT_EQ(account.settle(c.exchange), c.clean) << c.what;
+    }
+}
+
+} // namespace

@@ -1,0 +1,29 @@
+// The exchange log (--log): one line for every poll; the format is described
+// in exchange_log.cpp.
+#pragma once
+
+#include "tools/exchange.h"
+
+#include <cstdio>
+#include <string>
+
+class ExchangeLog {
+public:
+    ExchangeLog() = default;
+    ExchangeLog(const ExchangeLog&) = delete;
+    ExchangeLog& operator=(const ExchangeLog&) = delete;
+    ~ExchangeLog();
+
+    // Creates or empties the file.
+    bool open(const std::string& path, std::string& error);
+    bool is_open() const { return file_ != nullptr; }
+
+    // Writes and flushes the exchange's line.
+    void write(const Exchange& exchange, bool clean);
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+// The line for an exchange, without its line end.
+std::string exchange_log_line(const Exchange& exchange, bool clean);

@@ -1,0 +1,34 @@
+// Judges, exchange by exchange, whether the program surely received an answer
+// whole and in step: the "clean" mark of the exchange log.
+#pragma once
+
+#include "tools/exchange.h"
+
+#include <cstdint>
+
+// Limits within which an answer counts as on time: the program waits up to
+// 1000 ms for the first byte and 100 ms between bytes; these are half that,
+// a margin for a loaded machine.
+constexpr Nanos ON_TIME_LIMIT = 500 * NANOS_PER_MS;
+constexpr Nanos PAUSE_LIMIT = 50 * NANOS_PER_MS;
+
+// Keeps an upper bound on the bytes sent that the reader may not have taken
+// yet, assuming a reader that reads each answer right after its poll, takes a
+// frame's worth of bytes (or, when fewer come, all of them and whatever
+// follows within its drain). Bytes left over are read as the start of the next
+// frame, so an exchange is clean only when that bound is zero at its poll.
+//
+// An exchange is clean when: nothing was still waiting to go out when its poll
+// came, no earlier byte can still be unread, the answer was the whole frame
+// of FRAME_LENGTH bytes, its first byte went out within ON_TIME_LIMIT of the
+// poll with no pause over PAUSE_LIMIT, no stray byte or noise followed it, and
+// the simulator did not stop before it was over.
+class LineAccount {
+public:
+    bool settle(const Exchange& exchange);
+
+    std::uint64_t unread_bound() const { return unread_bound_; }
+
+private:
+    std::uint64_t unread_bound_ = 0;
+};

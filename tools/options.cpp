@@ -1,0 +1,205 @@
+#include "tools/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <getopt.h>
+
+namespace {
+
+enum OptionId {
+    HELP = 'h',
+    SEED = 256,
+    FRAMES,
+    BAUD,
+    LINK,
+    LOG,
+    CLOSE_AFTER,
+    CHAOS,
+    LATE,
+    GAPS,
+    SHORT,
+    SILENT,
+    CORRUPT,
+    STRAY,
+    NOISE,
+};
+
+const option LONG_OPTIONS[] = {
+    {"help", no_argument, nullptr, HELP},
+    {"seed", required_argument, nullptr, SEED},
+    {"frames", required_argument, nullptr, FRAMES},
+    {"baud", required_argument, nullptr, BAUD},
+    {"link", required_argument, nullptr, LINK},
+    {"log", required_argument, nullptr, LOG},
+    {"close-after", required_argument, nullptr, CLOSE_AFTER},
+    {"chaos", required_argument, nullptr, CHAOS},
+    {"late", required_argument, nullptr, LATE},
+    {"gaps", required_argument, nullptr, GAPS},
+    {"short", required_argument, nullptr, SHORT},
+    {"silent", optional_argument, nullptr, SILENT},
+    {"corrupt", required_argument, nullptr, CORRUPT},
+    {"stray", required_argument, nullptr, STRAY},
+    {"noise", required_argument, nullptr, NOISE},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool parse_unsigned(const char* text, std::uint64_t lo, std::uint64_t hi, std::uint64_t& value) {
+    if (*text < '0' || *text > '9') {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    value = parsed;
+    return errno == 0 && *end == '\0' && parsed >= lo && parsed <= hi;
+}
+
+bool parse_probability(const char* text, double& value) {
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && value >= 0.0 && value <= 1.0;
+}
+
+const struct {
+    int id;
+    FaultKind kind;
+} FAULT_OPTIONS[] = {
+    {LATE, FaultKind::Late},     {GAPS, FaultKind::Gaps},       {SHORT, FaultKind::Short},
+    {SILENT, FaultKind::Silent}, {CORRUPT, FaultKind::Corrupt}, {STRAY, FaultKind::Stray},
+    {NOISE, FaultKind::Noise},
+};
+
+bool fault_kind(int id, FaultKind& kind) {
+    for (const auto& option : FAULT_OPTIONS) {
+        if (option.id == id) {
+            kind = option.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Applies one option with its argument (null when it has none).
+bool apply_option(int id, const char* argument, Options& options, std::string& error) {
+    const std::string text = argument != nullptr ? argument : "";
+    std::uint64_t number = 0;
+    FaultKind kind{};
+    if (fault_kind(id, kind)) {
+        FaultRule rule{kind};
+        if (!parse_fault_rule(kind, text, rule, error)) {
+            return false;
+        }
+        options.faults.push_back(rule);
+        return true;
+    }
+    switch (id) {
+    case SEED:
+        if (!parse_unsigned(argument, 0, UINT64_MAX, options.seed)) {
+            error = "'" + text + "': expected a whole number";
+            return false;
+        }
+        return true;
+    case BAUD:
+        if (!parse_unsigned(argument, 1, 4000000, number)) {
+            error = "'" + text + "': expected a rate of 1 to 4000000 baud";
+            return false;
+        }
+        options.baud = static_cast<long>(number);
+        return true;
+    case CLOSE_AFTER:
+        if (!parse_unsigned(argument, 1, UINT64_MAX, options.close_after)) {
+            error = "'" + text + "': expected a number of polls of at least 1";
+            return false;
+        }
+        return true;
+    case CHAOS:
+        if (!parse_probability(argument, options.chaos)) {
+            error = "'" + text + "': expected a probability from 0 to 1";
+            return false;
+        }
+        return true;
+    case FRAMES:
+        options.frames_path = text;
+        return true;
+    case LINK:
+        options.link_path = text;
+        return true;
+    case LOG:
+        options.log_path = text;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+ParseOutcome parse_options(int argc, char** argv, Options& options, std::string& error) {
+    optind = 0; // start afresh, also when called more than once
+    opterr = 0; // the errors are reported by the caller, in its own words
+    int id = 0;
+    int index = 0;
+    while ((id = getopt_long(argc, argv, ":h", LONG_OPTIONS, &index)) != -1) {
+        if (id == HELP) {
+            return ParseOutcome::Help;
+        }
+        if (id == '?' || id == ':') {
+            const std::string option = argv[optind - 1];
+            error = (id == '?' ? "unknown option '" : "missing value for '") + option + "'";
+            return ParseOutcome::Error;
+        }
+        if (!apply_option(id, optarg, options, error)) {
+            error = std::string("--") + LONG_OPTIONS[index].name + ": " + error;
+            return ParseOutcome::Error;
+        }
+    }
+    if (optind < argc) {
+        error = std::string("unexpected argument '") + argv[optind] + "'";
+        return ParseOutcome::Error;
+    }
+    return ParseOutcome::Run;
+}
+
+const char* usage_text() {
+    return R"(Usage: h2sim [OPTION]...
+Stands in for a hydrogen maser on a pseudo-terminal, for h2mon to poll.
+
+Prints the path of the line (the port to give h2mon) as its first line on
+standard output, then answers every poll (01 41 00 00 00) with a 189-byte
+telemetry frame. Anything else that arrives is reported on standard error, in
+hexadecimal. Runs until interrupted (SIGINT or SIGTERM) or --close-after.
+
+Line and frames:
+  --seed N             seed of the simulated telemetry and of --chaos
+                       (default 1); the same seed gives the same frames
+  --frames FILE        play frames from FILE, cycling: one frame per line as
+                       hexadecimal digits, '#' starts a comment; a line of
+                       other than 189 bytes is sent as it stands
+  --baud B             pace the line as a real one at B baud (10 bits a byte);
+                       without it, each answer goes out at once
+  --link PATH          also make PATH a symbolic link to the line (removed at
+                       exit)
+  --log FILE           log every exchange to FILE, one line per poll:
+                       POLL ACTIONS SENT clean|dirty FRAME-HEX
+  --close-after N      after answering the Nth poll, close the line and exit
+
+Faults. Each applies to every answer, or with @N to every Nth (polls N, 2N, ...);
+several may be given and apply together:
+  --late MS[@N]        start the answer MS milliseconds late
+  --gaps CHUNK:MS[@N]  send the answer in chunks of CHUNK bytes, MS ms apart
+  --short BYTES[@N]    send only the first BYTES bytes (0 to 188)
+  --silent[=N]         answer nothing (to every poll, or every Nth)
+  --corrupt BYTES[@N]  change BYTES bytes of the frame at random places
+  --stray BYTES[@N]    send BYTES random bytes right after the answer
+  --noise BYTES[@N]    send BYTES random bytes 50 ms after the answer, where
+                       they lie in the line until the next poll is read
+  --chaos PROB         give each answer, with probability PROB (0 to 1), one
+                       more fault of a random kind with random values
+
+  -h, --help           show this text and exit
+
+Exit status: 0 when stopped or after --close-after, 1 when the line cannot be
+made or fails, 2 on a bad command line.
+)";
+}
