@@ -83,6 +83,10 @@ termios PseudoTerminal::settings() const {
     return line;
 }
 
+void PseudoTerminal::change_settings(const termios& line) const {
+    check(tcsetattr(slave_, TCSANOW, &line) == 0, "tcsetattr");
+}
+
 unsigned PseudoTerminal::kernel_output_speed() const {
     return kernel_output_speed_of(slave_);
 }

@@ -31,6 +31,8 @@ public:
     // The device's settings, read through a descriptor the fixture holds open
     // (so reading them needs no second open of a port opened for exclusive use).
     termios settings() const;
+    // Changes the device's settings, as another program sharing it would.
+    void change_settings(const termios& line) const;
     // The device's output speed as the kernel holds it, arbitrary rates included.
     unsigned kernel_output_speed() const;
     // Whether the device is marked for exclusive use (TIOCEXCL).
