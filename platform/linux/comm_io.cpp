@@ -210,6 +210,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
         }
         if (got == Fetch::Got) {
             last_byte = now();
+        } else if (now() >= deadline) {
+            break; // ready without a byte: the time-out still ends the read
         }
     }
     return finish(bytesRead, received, TRUE);
