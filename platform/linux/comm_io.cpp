@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <ctime>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -180,6 +181,19 @@ Push push(int fd, const unsigned char* bytes, DWORD length, DWORD& written) {
     return Push::Done;
 }
 
+// Waits until the bytes handed to the system have left the line, as a synchronous
+// Windows serial write does. Callers rely on it: RTS raised around a poll's first
+// byte must not drop while that byte is still in the UART.
+bool wait_until_sent(int fd) {
+    while (ioctl(fd, TCSBRK, 1) != 0) { // tcdrain; <termios.h> clashes with termios2
+        if (errno != EINTR) {
+            set_last_error_from_errno(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
@@ -232,8 +246,11 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
     DWORD written = 0;
     for (;;) {
         const Push pushed = push(port->fd(), bytes, bytesToWrite, written);
-        if (pushed != Push::Full) {
-            return finish(bytesWritten, written, pushed == Push::Done ? TRUE : FALSE);
+        if (pushed == Push::Done) {
+            return finish(bytesWritten, written, wait_until_sent(port->fd()) ? TRUE : FALSE);
+        }
+        if (pushed == Push::Failed) {
+            return finish(bytesWritten, written, FALSE);
         }
         // The output queue is full: wait until the system takes more.
         short revents = 0;
