@@ -1,0 +1,50 @@
+// A real pseudo-terminal for the serial tests: the slave end is the "device"
+// the code under test opens by path; the test plays the far end of the line
+// through the master.
+#pragma once
+
+#include <termios.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+class PseudoTerminal {
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    // The slave device's path, e.g. "/dev/pts/3".
+    const std::string& path() const { return path_; }
+
+    // Sends bytes to the device, as the far end of the line would.
+    void send(const std::string& bytes) const;
+    // Waits (up to a second) until the device holds at least `count` unread bytes.
+    bool wait_for_input(std::size_t count) const;
+    // Receives `count` bytes the device wrote, waiting up to `timeout_ms` for them.
+    std::string receive(std::size_t count, int timeout_ms) const;
+    // The far end goes away: the device sees a hang-up.
+    void close_master();
+
+    // The device's settings, read through a descriptor the fixture holds open
+    // (so reading them needs no second open of a port opened for exclusive use).
+    termios settings() const;
+    // Changes the device's settings, as another program sharing it would.
+    void change_settings(const termios& line) const;
+    // The device's output speed as the kernel holds it, arbitrary rates included.
+    unsigned kernel_output_speed() const;
+    // Whether the device is marked for exclusive use (TIOCEXCL).
+    bool exclusive() const;
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// Runs `body` in a forked child and returns its exit status, or -1 when it has
+// not finished within `timeout_ms` (the child is then killed). A hang in the
+// code under test becomes a test failure instead of a stuck test run.
+int run_in_child(const std::function<int()>& body, int timeout_ms);
