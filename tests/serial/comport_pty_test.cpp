@@ -231,6 +231,19 @@ TEST_F(ComportPtyTest, CloseRestoresTheLineSettingsExactly) {
     EXPECT_TRUE(same_settings(maser.settings(), own));
 }
 
+TEST_F(ComportPtyTest, ModeStringSetsTheLineOnAFirstOpen) {
+    port.close();
+    COMPORT fresh;
+    const std::string name = maser.path() + ":baud=4800 parity=E data=7 stop=2";
+    ASSERT_EQ(fresh.open(name.c_str(), 115200, true, true, 8), 0u);
+    EXPECT_STREQ(fresh.szPath, maser.path().c_str());
+    // A pseudo-terminal keeps the speed and stop bits it is given (not its data
+    // bits or parity): they are the mode string's, not the arguments'.
+    const termios line = maser.settings();
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B4800));
+    EXPECT_NE(line.c_cflag & CSTOPB, 0u);
+}
+
 TEST_F(ComportPtyTest, PortIsOpenedForExclusiveUse) {
     COMPORT other;
     const Clock::time_point start = Clock::now();
