@@ -18,3 +18,7 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize);
 LSTATUS RegCloseKey(HKEY key);
+
+// Points the device list at another sysfs tree (null: /sys again). For tests,
+// which build a small tree of their own.
+void set_sysfs_root(const char* root);

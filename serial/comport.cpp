@@ -1,0 +1,225 @@
+// COMPORT: construction, opening and closing, control lines, error texts.
+#include "serial/comport.h"
+
+#include "platform/calls.h"
+#include "platform/device_path.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+const PlatformCalls& os() {
+    return platform_calls();
+}
+
+constexpr DWORD kAccessRetryDelayMs = 1000;
+constexpr DWORD kLineSettleMs = 60;
+// With these time-outs a ReadFile returns at once with the bytes already waiting,
+// or, when none are, as soon as one arrives or after 10 ms with none. Writes have
+// no time-out.
+constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 0, 0};
+
+constexpr std::size_t kErrorTextSize = 256;
+const char kNoSystemText[] = "Hosed";
+
+// Splits "path:mode" at its first colon when an "=" follows it somewhere: the
+// path ends at the colon and the mode string is returned. Otherwise the path is
+// left whole, colon included, and there is no mode string (null).
+char* split_mode_string(char* path) {
+    char* colon = std::strchr(path, ':');
+    if (colon == nullptr || std::strchr(colon + 1, '=') == nullptr) {
+        return nullptr;
+    }
+    *colon = '\0';
+    return colon + 1;
+}
+
+bool is_trailing_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+void trim_trailing_space(char* text) {
+    for (std::size_t n = std::strlen(text); n > 0 && is_trailing_space(text[n - 1]); --n) {
+        text[n - 1] = '\0';
+    }
+}
+
+} // namespace
+
+COMPORT::COMPORT()
+    : hCOM(INVALID_HANDLE_VALUE), bDTRCtrl(false), dcb(), dcbSaved(), rxBuf(), nRxBuf(0),
+      bValid(true), szPath(), dwLastError(0), hCOMSem(nullptr), pPorts(nullptr),
+      pClassGUIDs(nullptr), nClassGUIDs(0), nPorts(0) {
+    pPorts = new (std::nothrow) PORTINFO[kMaxPorts]();
+    if (pPorts == nullptr) {
+        bValid = false;
+    }
+    pClassGUIDs = new (std::nothrow) GUID[kMaxClassGuids]();
+    if (pClassGUIDs == nullptr) {
+        bValid = false;
+    }
+}
+
+COMPORT::~COMPORT() {
+    close();
+    delete[] pPorts;
+    pPorts = nullptr;
+    delete[] pClassGUIDs;
+    pClassGUIDs = nullptr;
+    bValid = false;
+}
+
+bool COMPORT::isopen() {
+    return hCOM != INVALID_HANDLE_VALUE;
+}
+
+DWORD COMPORT::lasterror() {
+    dwLastError = os().GetLastError();
+    return dwLastError;
+}
+
+const char* COMPORT::errortext(DWORD number, bool trim) {
+    thread_local char buffer[kErrorTextSize];
+    char* text = const_cast<char*>(kNoSystemText);
+    const DWORD error = number != 0 ? number : dwLastError;
+    os().FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                            FORMAT_MESSAGE_FROM_SYSTEM,
+                        nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    // A failed call may leave the pointer as it was or set it to null.
+    const bool allocated = text != nullptr && text != kNoSystemText;
+    const char* source = text != nullptr ? text : kNoSystemText;
+    std::memset(buffer, 0, sizeof buffer);
+    std::strncpy(buffer, source, sizeof buffer - 1);
+    if (allocated) {
+        os().LocalFree(text);
+    }
+    if (trim) {
+        trim_trailing_space(buffer);
+    }
+    return buffer;
+}
+
+void COMPORT::setdtr(bool raise) {
+    if (bDTRCtrl && isopen()) {
+        os().EscapeCommFunction(hCOM, raise ? SETDTR : CLRDTR);
+    }
+}
+
+void COMPORT::setrts(bool raise) {
+    if (isopen()) {
+        os().EscapeCommFunction(hCOM, raise ? SETRTS : CLRRTS);
+    }
+}
+
+void COMPORT::close() {
+    if (!bValid || !isopen()) {
+        return;
+    }
+    os().SetCommState(hCOM, &dcbSaved);
+    setdtr(false);
+    os().CloseHandle(hCOM);
+    hCOM = INVALID_HANDLE_VALUE;
+    szPath[0] = '\0';
+    release();
+}
+
+DWORD COMPORT::fail_and_close() {
+    const DWORD error = lasterror();
+    close();
+    return error;
+}
+
+// The maser's line: the given speed and byte size, no parity, one stop bit, no
+// flow control of any kind, RTS on. Every other setting stays as the port had it.
+void COMPORT::set_line(DWORD baud, BYTE byteSize) {
+    dcb = dcbSaved;
+    dcb.BaudRate = baud;
+    dcb.ByteSize = byteSize;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDsrSensitivity = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = 0;
+}
+
+DWORD COMPORT::open(const char* name, DWORD baud, bool dtrControl, bool dtrRaised, BYTE byteSize) {
+    if (isopen()) {
+        close();
+    }
+    bDTRCtrl = dtrControl;
+
+    char path[MAX_PATH] = {};
+    if (!port_device_path(name, path, sizeof path)) {
+        return lasterror();
+    }
+    const char* mode = split_mode_string(path);
+    std::snprintf(szPath, sizeof szPath, "%s", path);
+
+    const auto create = [&path] {
+        return os().CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    hCOM = create();
+    if (hCOM == INVALID_HANDLE_VALUE) {
+        // A port that was just closed by another program can refuse access for a
+        // moment: give it one more chance.
+        const DWORD error = lasterror();
+        if (error != ERROR_ACCESS_DENIED) {
+            return error;
+        }
+        os().Sleep(kAccessRetryDelayMs);
+        hCOM = create();
+        if (hCOM == INVALID_HANDLE_VALUE) {
+            return lasterror();
+        }
+    }
+
+    os().PurgeComm(hCOM, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+
+    dcbSaved.DCBlength = sizeof(DCB);
+    if (!os().GetCommState(hCOM, &dcbSaved)) {
+        return fail_and_close();
+    }
+    dcbSaved.fDtrControl = bDTRCtrl ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+
+    if (mode != nullptr) {
+        // The mode string changes only what it names, so it is applied to the
+        // port's own settings: a record of zeros would, among other things, give
+        // XON and XOFF the same character, which the system refuses.
+        dcb = dcbSaved;
+        os().BuildCommDCBA(mode, &dcb);
+        dcb.fDtrControl = dcbSaved.fDtrControl;
+    } else {
+        set_line(baud, byteSize);
+    }
+    if (!os().SetCommState(hCOM, &dcb)) {
+        return fail_and_close();
+    }
+    os().Sleep(kLineSettleMs);
+
+    COMMTIMEOUTS timeouts = kPortTimeouts;
+    if (!os().SetCommTimeouts(hCOM, &timeouts)) {
+        return fail_and_close();
+    }
+    setdtr(dtrRaised);
+    return 0;
+}
+
+DWORD COMPORT::setbaud(DWORD baud) {
+    if (!isopen()) {
+        return 0;
+    }
+    dcb.BaudRate = baud;
+    if (!os().SetCommState(hCOM, &dcb)) {
+        return fail_and_close();
+    }
+    return 0;
+}
