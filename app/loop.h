@@ -1,0 +1,17 @@
+// The acquisition loop: poll the maser, read its telemetry frame, print a record
+// per usable frame, wait for the reading interval; until a key is pressed.
+#pragma once
+
+#include "app/output.h"
+#include "serial/comport.h"
+
+struct LOOP_SETTINGS {
+    const char* port_setting; // the /port value, named in error messages
+    OUTPUT_FORM form;
+    int interval_ms;
+    RECORD_OUTPUT output;
+};
+
+// Runs the loop on an open port. Returns the exit code: 0 after a key press, 1
+// after a read or write error on the line (its message printed).
+int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings);
