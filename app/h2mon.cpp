@@ -2,8 +2,8 @@
 // line, one record per telemetry frame, until a key is pressed.
 #include "app/csv_output.h"
 #include "app/loop.h"
+#include "app/settings.h"
 #include "app/usage_text.h"
-#include "common/stdtpl.h"
 #include "platform/log_file.h"
 #include "platform/session.h"
 
@@ -12,32 +12,10 @@
 
 // The program-wide objects, constructed in this order before main runs and
 // destroyed in the reverse order at exit: the settings store, its six options
-// bound to the variables below, then the port.
-KVSTORE<KVAL> settings;
-
-char port_setting[1024] = "";
-int baud = 9600;
-int interval_ms = 10000;
-bool tty = false; // written by the parser; console mode asks whether /tty was given
-char fmt[1024] = "CSV";
-char out[1024] = "";
-
-namespace {
-
-bool register_options() {
-    settings.addstr("port", port_setting, nullptr, 0, KVF_REQUIRED);
-    settings.addnum("baud", &baud, nullptr, 0, 0);
-    settings.addnum("interval_ms", &interval_ms, nullptr, 0, 0);
-    settings.addbool("tty", &tty, nullptr, 0, 0);
-    settings.addstr("fmt", fmt, nullptr, 0, 0);
-    settings.addstr("out", out, nullptr, 0, 0);
-    return true;
-}
-
-[[maybe_unused]] const bool options_registered = register_options();
-
-} // namespace
-
+// bound to the settings, then the port.
+KVSTORE<KVAL> store;
+SETTINGS settings;
+[[maybe_unused]] const bool options_registered = register_settings(store, settings);
 COMPORT port;
 
 namespace {
@@ -49,32 +27,32 @@ void close_port() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!settings.parse(argc, argv, USAGE_TEXT, 0, 0, false)) {
+    if (!store.parse(argc, argv, USAGE_TEXT, 0, 0, false)) {
         return 1;
     }
     // A negative interval would reach the sleep as an endless wait.
-    if (interval_ms < 0) {
-        std::printf("Error: reading interval must not be negative (%d)\n", interval_ms);
+    if (settings.interval_ms < 0) {
+        std::printf("Error: reading interval must not be negative (%d)\n", settings.interval_ms);
         return 1;
     }
-    if (port.open(port_setting, static_cast<DWORD>(baud), true, true, 8) != 0) {
-        std::printf("Error connecting to %s: %s", port_setting, port.errortext(0, false));
+    if (port.open(settings.port, static_cast<DWORD>(settings.baud), true, true, 8) != 0) {
+        std::printf("Error connecting to %s: %s", settings.port, port.errortext(0, false));
         return 1;
     }
     std::atexit(close_port);
 
-    LOOP_SETTINGS loop{port_setting, OUTPUT_FORM::CSV, interval_ms, RECORD_OUTPUT{}};
-    if (!output_form_from_name(fmt, &loop.form)) {
-        std::printf("Error: unsupported format (%s)\n", fmt);
+    LOOP_SETTINGS loop{settings.port, OUTPUT_FORM::CSV, settings.interval_ms, RECORD_OUTPUT{}};
+    if (!output_form_from_name(settings.fmt, &loop.form)) {
+        std::printf("Error: unsupported format (%s)\n", settings.fmt);
         return 1;
     }
     if (loop.form == OUTPUT_FORM::CSV) {
         print_csv_header(stdout);
     }
-    if (out[0] != '\0') {
-        loop.output.log = open_shared_log(out); // a log that cannot be opened is no error
+    if (settings.out[0] != '\0') {
+        loop.output.log = open_shared_log(settings.out); // a log that cannot be opened is no error
     }
-    loop.output.console_mode = settings.given("tty");
+    loop.output.console_mode = store.given("tty");
     console_session_begin();
     return acquisition_loop(port, loop);
 }

@@ -1,0 +1,19 @@
+// The program's six settings and their registration as command-line options.
+#pragma once
+
+#include "common/stdtpl.h"
+
+// The variables the options are bound to; their initial values are the defaults
+// the usage text shows.
+struct SETTINGS {
+    char port[1024] = "";
+    int baud = 9600;
+    int interval_ms = 10000;
+    bool tty = false; // written by the parser; console mode asks whether /tty was given
+    char fmt[1024] = "CSV";
+    char out[1024] = "";
+};
+
+// Registers port (required), baud, interval_ms, tty, fmt and out in that order,
+// each bound to its field, with no default text and user word 0. Returns true.
+bool register_settings(KVSTORE<KVAL>& store, SETTINGS& settings);
