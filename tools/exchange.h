@@ -31,6 +31,7 @@ struct SendRecord {
     int noise_sent = 0;
     Nanos first_write = -1;  // when the first answer or stray byte went out
     Nanos last_write = -1;   // when the latest answer or stray byte went out
+    Nanos last_byte = -1;    // when the latest byte of any kind went out
     Nanos longest_pause = 0; // between writes of answer and stray bytes
     bool stopped = false;    // the simulator stopped before all was sent
 };
