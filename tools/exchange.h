@@ -40,6 +40,7 @@ struct Exchange {
     std::uint64_t poll = 0;
     std::string actions;            // Faults::describe() of the faults applied
     Frame frame;                    // the frame meant for this poll, as corrupted if so
+    Nanos poll_first = 0;           // when the poll's first byte arrived
     Nanos poll_time = 0;            // when the poll was complete
     Nanos start = 0;                // sending starts no earlier than this
     bool line_busy_at_poll = false; // earlier bytes were still waiting to go out
