@@ -77,14 +77,15 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
     }
     BYTE frame[FRAME_LENGTH];
     bool first_frame_pending = true;
+    bool line_quiet = false; // found quiet by a frame's check, with no pause since
     for (;;) {
         if (key_pressed()) {
             return 0;
         }
         std::memset(frame, 0, sizeof frame);
         // Bytes already received belong to no answer of this poll: left in place
-        // they would shift this frame and every later one.
-        if (!drained(port, 0)) {
+        // they would be read as the start of its frame.
+        if (!line_quiet && !drained(port, 0)) {
             return line_failure(port, "Read", settings.port_setting);
         }
         poll_maser(port);
@@ -95,6 +96,7 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
         if (answer == Answer::LineFailed) {
             return line_failure(port, "Read", settings.port_setting);
         }
+        line_quiet = answer == Answer::Frame;
         if (answer == Answer::NotAFrame) {
             // Let the rest of the broken answer pass, then poll again at once.
             if (!drained(port, RESYNC_DRAIN_MS)) {
@@ -108,5 +110,9 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
         }
         print_record(settings.form, frame, FRAME_LENGTH, settings.output);
         interval_sleep(static_cast<DWORD>(settings.interval_ms));
+        // Polling back to back, only the printing has passed since the check.
+        // Should a byte come in that moment, the next answer runs long and is
+        // not shown, never shifted.
+        line_quiet = settings.interval_ms == 0;
     }
 }

@@ -17,10 +17,13 @@ namespace {
 
 const std::string POLL("\x01\x41\x00\x00\x00", 5);
 
-// What the maser sends after a poll, and how long after it.
+// What the line brings after a poll, and how long after it; `later` comes
+// `later_ms` after the poll.
 struct Answer {
     std::string bytes;
     DWORD delay_ms = 5;
+    std::string later = "";
+    DWORD later_ms = 0;
 };
 
 // Answers the loop's polls from a script. When the script is used up, the
@@ -59,7 +62,9 @@ private:
             line_.fail_always("ReadFile", ERROR_GEN_FAILURE);
             return;
         }
-        line_.arrive(script_.front().delay_ms, script_.front().bytes);
+        const Answer& answer = script_.front();
+        line_.arrive(answer.delay_ms, answer.bytes);
+        line_.arrive(answer.later_ms, answer.later);
         script_.pop_front();
     }
 
@@ -92,9 +97,8 @@ std::string hex_line(const std::string& bytes) {
     return text + "\n";
 }
 
-// Runs the loop in the hexadecimal form, back to back, over the script; returns
-// what it printed.
-std::string records_for(const std::vector<Answer>& script) {
+// Runs the loop in the hexadecimal form over the script; returns what it printed.
+std::string records_for(const std::vector<Answer>& script, int interval_ms) {
     FakePlatform line;
     COMPORT port;
     EXPECT_EQ(port.open("COM1", 9600, true, true, 8), 0u);
@@ -102,7 +106,7 @@ std::string records_for(const std::vector<Answer>& script) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&text, &size);
-    LOOP_SETTINGS settings{"COM1", OUTPUT_FORM::HEX, 0, RECORD_OUTPUT{}};
+    LOOP_SETTINGS settings{"COM1", OUTPUT_FORM::HEX, interval_ms, RECORD_OUTPUT{}};
     settings.output.out = out;
     EXPECT_EQ(acquisition_loop(port, settings), 1); // the read error at the script's end
     std::fclose(out);
@@ -117,7 +121,10 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
         const char* what;
         std::vector<Answer> script;
         std::string records;
+        int interval_ms = 0;
     };
+    // Noise that comes after a frame has been checked and before the next poll.
+    const Answer noise_after_check{frame(2), 5, noise, 20};
     const Case cases[] = {
         {"whole frames, the first one discarded",
          {{frame(1)}, {frame(2)}, {frame(3)}},
@@ -134,9 +141,16 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
         {"the tail of a slow answer ahead of the next one",
          {{frame(1)}, {frame(2).substr(0, 60)}, {frame(2).substr(60) + frame(3)}, {frame(4)}},
          hex_line(frame(4))},
+        {"with a pause, bytes before the next poll are discarded",
+         {{frame(1)}, noise_after_check, {frame(3)}},
+         hex_line(frame(2)) + hex_line(frame(3)),
+         1},
+        {"back to back, they make the next answer run long",
+         {{frame(1)}, noise_after_check, {frame(3)}, {frame(4)}},
+         hex_line(frame(2)) + hex_line(frame(4))},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(records_for(c.script), c.records) << c.what;
+        EXPECT_EQ(records_for(c.script, c.interval_ms), c.records) << c.what;
     }
 }
 
