@@ -48,25 +48,31 @@ bool read_mode_times(pid_t pid, std::int64_t& user_ms, std::int64_t& system_ms) 
     return true;
 }
 
-bool read_memory(pid_t pid, std::int64_t& resident_kib, std::int64_t& peak_kib) {
+bool read_memory(pid_t pid, ProcessStats& stats) {
     std::ifstream file(proc_file(pid, "status"));
+    const struct {
+        const char* key;
+        std::int64_t* value;
+    } fields[] = {{"VmRSS:", &stats.resident_kib},
+                  {"RssAnon:", &stats.anonymous_kib},
+                  {"VmHWM:", &stats.peak_kib}};
     std::string key;
     int found = 0;
     while (file >> key) {
-        if (key == "VmRSS:" && file >> resident_kib) {
-            ++found;
-        } else if (key == "VmHWM:" && file >> peak_kib) {
-            ++found;
+        for (const auto& field : fields) {
+            if (key == field.key && file >> *field.value) {
+                ++found;
+            }
         }
     }
-    return found == 2;
+    return found == 3;
 }
 
 } // namespace
 
 bool read_process_stats(pid_t pid, ProcessStats& stats) {
     return read_cpu_ns(pid, stats.cpu_ns) && read_mode_times(pid, stats.user_ms, stats.system_ms) &&
-           read_memory(pid, stats.resident_kib, stats.peak_kib);
+           read_memory(pid, stats);
 }
 
 } // namespace h2test
