@@ -35,8 +35,6 @@ public:
     int terminal_master() const override { return terminal_master_; }
     const termios& terminal_settings_at_start() const override { return terminal_at_start_; }
 
-    pid_t pid() const { return pid_; }
-
 private:
     bool open_input(Input input, std::string& error);
     // Takes in what the output pipes hold, waiting at most `wait` for something;

@@ -79,7 +79,7 @@ TEST_F(ExchangeTest, StrayBytesAfterEveryAnswerNeverShiftAFrame) {
         simulator.start({"--frames", golden_path("frames.txt"), "--stray", "3", "--noise", "2@2"},
                         dir_.file("exchanges.log"), error))
         << error;
-    auto h2mon = start({port_arg(simulator.path()), "/fmt:hex", "/interval_ms:200"});
+    auto h2mon = start({port_arg(simulator.path()), "/fmt:hex", "/interval_ms:300"});
     ASSERT_NE(h2mon, nullptr);
     constexpr std::size_t RECORDS = 5;
     ASSERT_TRUE(wait_for_lines(*h2mon, RECORDS, 10000ms)) << h2mon->output();
@@ -112,7 +112,8 @@ TEST_F(ExchangeTest, ASilentMaserGetsAPollEveryExchangeTimeAndNoOutputOrBusyWait
     EXPECT_LT(cpu_used, 0.3) << "seconds of processor time while waiting 3.6 s";
     const std::vector<Exchange> exchanges = line_.exchanges();
     for (std::size_t i = 1; i < exchanges.size(); ++i) {
-        EXPECT_GE(ms_between(exchanges[i - 1].polled, exchanges[i].first_byte), 1190)
+        // Measured where the test reads the line: 1200 ms less its own delays.
+        EXPECT_GE(ms_between(exchanges[i - 1].polled, exchanges[i].first_byte), 1100)
             << "poll " << i + 1;
     }
     EXPECT_EQ(line_.received(), repeated(POLL, exchanges.size()));
