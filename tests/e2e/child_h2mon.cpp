@@ -211,9 +211,9 @@ bool ChildH2mon::signal(int number) {
     return pid_ > 0 && ::kill(pid_, number) == 0;
 }
 
-bool ChildH2mon::reap(bool block) {
+bool ChildH2mon::reap() {
     int status = 0;
-    const pid_t done = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
     if (done != pid_) {
         return false;
     }
@@ -225,7 +225,7 @@ bool ChildH2mon::reap(bool block) {
 bool ChildH2mon::wait_exit(int& code, milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     // The output is taken in while waiting: a child blocked on a full pipe never ends.
-    while (pid_ > 0 && !reap(false)) {
+    while (pid_ > 0 && !reap()) {
         if (Clock::now() >= deadline) {
             return false;
         }
@@ -241,7 +241,7 @@ bool ChildH2mon::wait_exit(int& code, milliseconds timeout) {
 }
 
 bool ChildH2mon::running() {
-    return pid_ > 0 && !reap(false);
+    return pid_ > 0 && !reap();
 }
 
 double ChildH2mon::cpu_seconds() {

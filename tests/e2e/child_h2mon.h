@@ -40,7 +40,8 @@ private:
     // Takes in what the output pipes hold, waiting at most `wait` for something;
     // false when both have ended.
     bool pump(milliseconds wait);
-    bool reap(bool block);
+    // True once the child has ended; its exit code is then kept.
+    bool reap();
 
     pid_t pid_ = -1;
     int exit_code_ = 0;
