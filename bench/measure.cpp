@@ -132,13 +132,9 @@ std::vector<Row> measure_back_to_back(int seconds, std::int64_t& peak_kib) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     peak_kib = std::max(peak_kib, after.peak_kib);
     const double cpu_us = (after.cpu_ns - before.cpu_ns) / 1000.0 / records;
-    const double user_share = 100.0 * (after.user_ms - before.user_ms) /
-                              std::max<std::int64_t>(1, after.user_ms - before.user_ms +
-                                                            after.system_ms - before.system_ms);
     return {
         {"records per second, /interval_ms:0", format("%.1f", records / elapsed), "-"},
         {"CPU time per record (user + system)", format("%.1f µs", cpu_us), "< 100 µs"},
-        {"  of which in user mode", format("%.0f %%", user_share), "-"},
     };
 }
 

@@ -9,8 +9,6 @@ namespace h2test {
 
 struct ProcessStats {
     std::int64_t cpu_ns = 0;        // time on a processor, user and system together
-    std::int64_t user_ms = 0;       // of that, in user mode (kernel ticks, ~10 ms apart)
-    std::int64_t system_ms = 0;     // and in the kernel
     std::int64_t resident_kib = 0;  // resident memory now
     std::int64_t anonymous_kib = 0; // of that, memory backed by no file: heap, stack
     std::int64_t peak_kib = 0;      // the most resident memory so far
