@@ -54,18 +54,22 @@ stop() {
     wineserver -k >/dev/null 2>&1 || true
 }
 
-# Wine reads its port mappings when its server starts: a changed mapping takes
-# a restart, so an unchanged one is left alone.
+# COMn opens a link of its own, which is pointed at the device. Wine reads its
+# port mappings when its server starts, so only the first mapping of a port
+# takes a restart (which ends the prefix's running programs); pointing the port
+# at another device later is a change of the link alone.
 map_port() {
     local port="$1" device="$2"
-    local link="$WINEPREFIX/dosdevices/${port,,}"
+    local link="$WINEPREFIX.ports/${port,,}"
+    mkdir -p "$(dirname "$link")"
+    ln -sfn "$device" "$link"
     start
-    [ "$(readlink "$link" 2>/dev/null)" = "$device" ] && return 0
-    detached wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$device" /f
+    [ "$(readlink "$WINEPREFIX/dosdevices/${port,,}" 2>/dev/null)" = "$link" ] && return 0
+    detached wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$link" /f
     stop
     start
-    if [ "$(readlink "$link" 2>/dev/null)" != "$device" ]; then
-        echo "wine.sh: $port is not mapped to $device" >&2
+    if [ "$(readlink "$WINEPREFIX/dosdevices/${port,,}" 2>/dev/null)" != "$link" ]; then
+        echo "wine.sh: $port is not mapped to $link" >&2
         return 1
     fi
 }
