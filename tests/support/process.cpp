@@ -18,14 +18,14 @@ extern char** environ;
 
 namespace h2test {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
 int remaining_ms(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
+
+namespace {
 
 // Waits until `fd` is readable or the deadline passes; true when readable
 // (or at its end).

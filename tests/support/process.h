@@ -72,6 +72,9 @@ std::vector<unsigned char> read_bytes(int fd, std::size_t count, milliseconds qu
 
 bool write_all(int fd, const void* data, std::size_t count);
 
+// Whole milliseconds left until `deadline`; 0 once it has passed.
+int remaining_ms(std::chrono::steady_clock::time_point deadline);
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it by the destructor.
 class TempDir {

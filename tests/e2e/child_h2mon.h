@@ -1,0 +1,60 @@
+// h2mon as a child process of the test, in a session of its own (so it has no
+// controlling terminal unless given one, and a developer's Ctrl-C does not reach
+// it), with its standard output and error on pipes to the test. Any launcher that
+// runs h2mon as a local process (directly, or through a runner such as wine) can
+// use it.
+#pragma once
+
+#include "tests/e2e/launcher.h"
+
+#include <sys/types.h>
+
+namespace e2e {
+
+class ChildH2mon : public H2mon {
+public:
+    ChildH2mon() = default;
+    ChildH2mon(const ChildH2mon&) = delete;
+    ChildH2mon& operator=(const ChildH2mon&) = delete;
+    ~ChildH2mon() override;
+
+    // Runs `argv` (argv[0] a path) with `extra_env` ("NAME=value") added to the
+    // environment. False, with the reason in `error`, when it cannot start.
+    bool start(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+               Input input, std::string& error);
+
+    const std::string& output() const override { return output_; }
+    bool wait_for_output(const std::function<bool(const std::string&)>& done,
+                         milliseconds timeout) override;
+    const std::string& error_output() override;
+    bool press_key(char key) override;
+    bool signal(int number) override;
+    bool wait_exit(int& code, milliseconds timeout) override;
+    bool running() override;
+    double cpu_seconds() override;
+    int terminal_master() const override { return terminal_master_; }
+    const termios& terminal_settings_at_start() const override { return terminal_at_start_; }
+
+private:
+    bool open_input(Input input, std::string& error);
+    // Takes in what the output pipes hold, waiting at most `wait` for something;
+    // false when both have ended.
+    bool pump(milliseconds wait);
+    // True once the child has ended; its exit code is then kept.
+    bool reap();
+
+    pid_t pid_ = -1;
+    int exit_code_ = 0;
+    int stdin_ = -1;       // the test's end of the stdin pipe
+    int child_stdin_ = -1; // what becomes the child's stdin (pipe or /dev/null)
+    int stdout_ = -1;
+    int stderr_ = -1;
+    int terminal_master_ = -1; // Input::Terminal
+    int terminal_slave_ = -1;  // held open: a pseudo-terminal's settings reset on its last close
+    std::string terminal_path_;
+    termios terminal_at_start_{};
+    std::string output_;
+    std::string error_output_;
+};
+
+} // namespace e2e

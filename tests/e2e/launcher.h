@@ -1,0 +1,103 @@
+// How the end-to-end tests run h2mon: "start h2mon with these arguments, with
+// this standard input", behind one small interface, so that the same test cases
+// can run the Linux binary directly or another build of the program some other
+// way (the Windows build under Wine, with a COM port mapped to the test's line).
+//
+// Each test executable links exactly one launcher implementation, which defines
+// launcher(). The tests ask it for the port name of a line, for the system's
+// error texts, and whether it can do what a test needs (signals, a terminal on
+// standard input, ...); a test that needs what the launcher cannot do is skipped.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <termios.h>
+#include <vector>
+
+namespace e2e {
+
+using std::chrono::milliseconds;
+
+// What h2mon's standard input is.
+enum class Input {
+    Pipe,     // a pipe from the test; press_key writes a byte to it
+    Null,     // /dev/null: at its end from the start, never a key
+    Terminal, // a pseudo-terminal that is h2mon's controlling terminal and standard input
+};
+
+// What a launcher may or may not be able to do.
+enum class Capability {
+    Signals,       // stop h2mon with SIGINT, SIGTERM or SIGHUP
+    NullInput,     // Input::Null
+    TerminalInput, // Input::Terminal
+    CpuTime,       // cpu_seconds() of the running program
+    QuietStderr,   // nothing else writes to h2mon's standard error, so it can be checked empty
+};
+
+// Failures whose text comes from the system and differs between systems.
+enum class SystemError {
+    NoSuchPort, // opening a port that does not exist
+    LineGone,   // reading from or writing to a line that has been hung up
+};
+
+// One running (or finished) h2mon.
+class H2mon {
+public:
+    virtual ~H2mon() = default;
+
+    // Standard output received so far.
+    virtual const std::string& output() const = 0;
+    // Reads standard output until `done(output())` holds or `timeout` passes;
+    // returns whether it holds.
+    virtual bool wait_for_output(const std::function<bool(const std::string&)>& done,
+                                 milliseconds timeout) = 0;
+    // Standard error received so far.
+    virtual const std::string& error_output() = 0;
+
+    // Presses a key on h2mon's console: a byte on the stdin pipe, a keystroke on
+    // its terminal.
+    virtual bool press_key(char key) = 0;
+    virtual bool signal(int number) = 0;
+
+    // Waits for the exit, then collects the rest of the output. `code` is the exit
+    // code, or -(signal number) when a signal ended the program.
+    virtual bool wait_exit(int& code, milliseconds timeout) = 0;
+    virtual bool running() = 0;
+
+    // Processor time (user and system) used so far; a running program only.
+    virtual double cpu_seconds() = 0;
+
+    // Input::Terminal: the test's end of h2mon's terminal, where echo would
+    // appear; -1 otherwise. Its settings (tcgetattr) are the terminal's.
+    virtual int terminal_master() const = 0;
+    // Input::Terminal: the terminal's settings just before h2mon started.
+    virtual const termios& terminal_settings_at_start() const = 0;
+};
+
+class Launcher {
+public:
+    virtual ~Launcher() = default;
+
+    // What to give /port for the serial line whose device is `device_path` (a
+    // pseudo-terminal the test or the simulator plays the maser on).
+    virtual std::string port_name(const std::string& device_path) = 0;
+    // A port name that names no port.
+    virtual std::string missing_port() = 0;
+    // The system's text for a failure, as h2mon prints it after its own words
+    // (including the line end the text brings).
+    virtual std::string system_text(SystemError error) = 0;
+
+    virtual bool can(Capability capability) const = 0;
+
+    // Starts h2mon with `args` (argv[1] on). Null, with the reason in `error`,
+    // when it cannot be started.
+    virtual std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input,
+                                         std::string& error) = 0;
+};
+
+// The launcher this test executable was built with.
+Launcher& launcher();
+
+} // namespace e2e

@@ -1,0 +1,170 @@
+#include "tests/e2e/maser_line.h"
+
+#include "tests/support/process.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace e2e {
+
+namespace {
+
+constexpr std::size_t POLL_LENGTH = 5;
+
+void check(bool ok, const std::string& what) {
+    if (!ok) {
+        throw std::runtime_error(what + ": " + std::strerror(errno));
+    }
+}
+
+} // namespace
+
+MaserLine::MaserLine() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    check(master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0, "posix_openpt");
+    path_ = ptsname(master_);
+    slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    check(slave_ >= 0, path_);
+    // Raw from the start: no echo of the polls back to h2mon before it sets the line up.
+    termios line = settings();
+    cfmakeraw(&line);
+    change_settings(line);
+}
+
+MaserLine::~MaserLine() {
+    stop();
+    for (int fd : {master_, slave_}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+void MaserLine::play(std::function<Reply(int)> script) {
+    script_ = std::move(script);
+    thread_ = std::thread([this] { serve(); });
+}
+
+void MaserLine::serve() {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+        }
+        pollfd entry{master_, POLLIN, 0};
+        if (::poll(&entry, 1, 20) <= 0) {
+            continue;
+        }
+        unsigned char buffer[256];
+        const ssize_t count = ::read(master_, buffer, sizeof buffer);
+        if (count <= 0) {
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        const int before = static_cast<int>(exchanges().size());
+        take(buffer, static_cast<std::size_t>(count));
+        const int after = static_cast<int>(exchanges().size());
+        for (int poll = before + 1; poll <= after; ++poll) {
+            if (!handle_poll(poll)) {
+                return;
+            }
+        }
+    }
+}
+
+void MaserLine::take(const unsigned char* bytes, std::size_t count) {
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < count; ++i) {
+        received_.push_back(bytes[i]);
+        if (unpolled_ == 0) {
+            poll_started_ = now;
+        }
+        if (++unpolled_ == POLL_LENGTH) {
+            exchanges_.push_back({poll_started_, now, {}});
+            unpolled_ = 0;
+        }
+    }
+    changed_.notify_all();
+}
+
+bool MaserLine::handle_poll(int poll) {
+    Reply reply = script_(poll);
+    if (reply.kind == Reply::Kind::HangUp) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ::close(master_);
+        master_ = -1;
+        return false;
+    }
+    if (reply.kind == Reply::Kind::Silence) {
+        return true;
+    }
+    if (reply.before_answer) {
+        reply.before_answer();
+    }
+    std::this_thread::sleep_for(reply.delay);
+    if (!h2test::write_all(master_, reply.bytes.data(), reply.bytes.size())) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    exchanges_[static_cast<std::size_t>(poll - 1)].answered = Clock::now();
+    return true;
+}
+
+Bytes MaserLine::received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+std::vector<Exchange> MaserLine::exchanges() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return exchanges_;
+}
+
+bool MaserLine::wait_for_polls(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return exchanges_.size() >= count; });
+}
+
+void MaserLine::hold_output() {
+    check(tcflow(slave_, TCOOFF) == 0, "tcflow");
+}
+
+void MaserLine::hang_up() {
+    stop();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (master_ >= 0) {
+        ::close(master_);
+        master_ = -1;
+    }
+}
+
+void MaserLine::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+termios MaserLine::settings() const {
+    termios line{};
+    check(tcgetattr(slave_, &line) == 0, "tcgetattr");
+    return line;
+}
+
+void MaserLine::change_settings(const termios& line) const {
+    check(tcsetattr(slave_, TCSANOW, &line) == 0, "tcsetattr");
+}
+
+} // namespace e2e

@@ -1,0 +1,41 @@
+// The launcher for the Linux build: runs the h2mon binary itself, on the
+// pseudo-terminal's device path, with every capability.
+#include "tests/e2e/child_h2mon.h"
+
+namespace e2e {
+
+namespace {
+
+class NativeLauncher : public Launcher {
+public:
+    std::string port_name(const std::string& device_path) override { return device_path; }
+
+    std::string missing_port() override { return "/dev/h2mon-test-no-such-port"; }
+
+    std::string system_text(SystemError error) override {
+        return error == SystemError::NoSuchPort ? "No such file or directory\n"
+                                                : "Input/output error\n";
+    }
+
+    bool can(Capability) const override { return true; }
+
+    std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input,
+                                 std::string& error) override {
+        std::vector<std::string> argv{H2MON_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto h2mon = std::make_unique<ChildH2mon>();
+        if (!h2mon->start(argv, {}, input, error)) {
+            return nullptr;
+        }
+        return h2mon;
+    }
+};
+
+} // namespace
+
+Launcher& launcher() {
+    static NativeLauncher native;
+    return native;
+}
+
+} // namespace e2e

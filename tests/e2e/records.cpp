@@ -1,0 +1,113 @@
+#include "tests/e2e/records.h"
+
+#include "tests/support/process.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <regex>
+#include <sstream>
+
+namespace e2e {
+
+namespace {
+
+// The Unix epoch, 1970-01-01, as a Modified Julian Date.
+constexpr double UNIX_EPOCH_MJD = 40587.0;
+
+// A timestamp as h2mon prints it ("%lf"), in the two places it appears.
+const std::regex CSV_STAMP(R"(^([0-9]+\.[0-9]{6})(?=,))");
+const std::regex JSON_STAMP(R"(("name": "MJD", +"val": )([0-9]+\.[0-9]{6}))");
+
+// Masks the stamp `match` group `group` of `line`, if any.
+bool mask_stamp(std::string& line, const std::regex& stamp, std::size_t group, Masked& masked) {
+    std::smatch match;
+    if (!std::regex_search(line, match, stamp)) {
+        return false;
+    }
+    masked.mjds.push_back(std::stod(match[group].str()));
+    line.replace(static_cast<std::size_t>(match.position(group)),
+                 static_cast<std::size_t>(match.length(group)), "<MJD>");
+    return true;
+}
+
+} // namespace
+
+std::string golden_path(const std::string& name) {
+    return std::string(H2_E2E_GOLDEN_DIR) + "/" + name;
+}
+
+std::string golden(const std::string& name) {
+    return h2test::read_text_file(golden_path(name));
+}
+
+std::vector<Bytes> golden_frames() {
+    std::vector<Bytes> frames;
+    for (std::string line : lines_of(golden("frames.txt"))) {
+        line = line.substr(0, line.find('#'));
+        if (line.find_first_not_of(" \t") != std::string::npos) {
+            frames.push_back(from_hex(line));
+        }
+    }
+    return frames;
+}
+
+Masked mask_mjds(const std::string& output) {
+    Masked masked;
+    std::istringstream text(output);
+    for (std::string line; std::getline(text, line);) {
+        if (!mask_stamp(line, CSV_STAMP, 1, masked)) {
+            mask_stamp(line, JSON_STAMP, 2, masked);
+        }
+        masked.text += line;
+        if (!text.eof()) {
+            masked.text += '\n';
+        }
+    }
+    return masked;
+}
+
+double mjd_now() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    return UNIX_EPOCH_MJD + std::chrono::duration<double>(since_epoch).count() / 86400.0;
+}
+
+std::string hex(const Bytes& bytes) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += DIGITS[byte >> 4];
+        text += DIGITS[byte & 0x0F];
+    }
+    return text;
+}
+
+Bytes from_hex(const std::string& digits) {
+    Bytes bytes;
+    std::string pair;
+    for (char c : digits) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+            pair += c;
+        }
+        if (pair.size() == 2) {
+            bytes.push_back(static_cast<unsigned char>(std::stoi(pair, nullptr, 16)));
+            pair.clear();
+        }
+    }
+    return bytes;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::size_t line_count(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+} // namespace e2e

@@ -1,0 +1,38 @@
+// What h2mon prints, made comparable: golden files, masked timestamps, frames.
+#pragma once
+
+#include "tests/e2e/maser_line.h"
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A file of tests/e2e/golden/.
+std::string golden(const std::string& name);
+std::string golden_path(const std::string& name);
+
+// The frames of golden/frames.txt, in order.
+std::vector<Bytes> golden_frames();
+
+// Output with every timestamp (the MJD starting a CSV row, the value of the MJD
+// element of a JSON-like block) replaced by "<MJD>", and the timestamps taken out.
+struct Masked {
+    std::string text;
+    std::vector<double> mjds;
+};
+Masked mask_mjds(const std::string& output);
+
+// The current UTC time as a Modified Julian Date.
+double mjd_now();
+
+// Frame bytes as upper-case hexadecimal digits, as h2mon's HEX form prints them.
+std::string hex(const Bytes& bytes);
+Bytes from_hex(const std::string& digits);
+
+// The lines of a text, each without its line end; a last line without one is kept.
+std::vector<std::string> lines_of(const std::string& text);
+// Complete lines in a text.
+std::size_t line_count(const std::string& text);
+
+} // namespace e2e

@@ -1,0 +1,182 @@
+// Ending a run: a key on a stdin pipe or on a terminal, and the stop signals;
+// every record kept, the port and the terminal put back. Standard input at its
+// end is no key.
+#include "tests/e2e/fixture.h"
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace e2e {
+namespace {
+
+// The JSON-like form's alignment padding for one frame, written to the console
+// in console mode: 10 columns less each name's length, and 8 columns less the
+// digits of each hexadecimal value of fewer than four bytes.
+constexpr std::size_t PADDING_PER_BLOCK = 220;
+
+long ms_since(Clock::time_point from) {
+    return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - from).count());
+}
+
+// What the test's end of a terminal has received, read until it is quiet.
+std::string terminal_output(int master) {
+    std::string text;
+    for (const unsigned char byte : h2test::read_bytes(master, 1 << 16, 200ms, 200ms)) {
+        text += static_cast<char>(byte);
+    }
+    return text;
+}
+
+// Bytes typed on the terminal that no one has read, once line editing is off.
+int unread_keys(int master) {
+    const int slave = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios line{};
+    tcgetattr(slave, &line);
+    line.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+    tcsetattr(slave, TCSANOW, &line);
+    int waiting = -1;
+    ioctl(slave, FIONREAD, &waiting);
+    ::close(slave);
+    return waiting;
+}
+
+void expect_same_terminal_settings(const termios& actual, const termios& expected) {
+    EXPECT_EQ(actual.c_lflag, expected.c_lflag);
+    EXPECT_EQ(actual.c_iflag, expected.c_iflag);
+    EXPECT_EQ(actual.c_cc[VMIN], expected.c_cc[VMIN]);
+    EXPECT_EQ(actual.c_cc[VTIME], expected.c_cc[VTIME]);
+}
+
+class StopTest : public E2eTest {
+protected:
+    // The line answers every poll with the golden frames in turn.
+    void SetUp() override {
+        E2eTest::SetUp();
+        line_.change_settings(distinctive_line_settings(line_.settings()));
+        line_settings_ = line_.settings();
+    }
+
+    Reply frame_for(int poll) const {
+        return Reply::answer(frames_[static_cast<std::size_t>(poll - 1) % 3]);
+    }
+
+    std::vector<Bytes> frames_ = golden_frames();
+    MaserLine line_;
+    termios line_settings_{};
+};
+
+TEST_F(StopTest, AKeyOnStandardInputEndsTheRunAfterTheIntervalWithoutAnotherPoll) {
+    line_.play([this](int poll) { return frame_for(poll); });
+    auto h2mon = start({port_arg(line_.path()), "/fmt:hex", "/interval_ms:1500"});
+    ASSERT_NE(h2mon, nullptr);
+    ASSERT_TRUE(wait_for_lines(*h2mon, 1));
+    const auto pressed = Clock::now();
+    ASSERT_TRUE(h2mon->press_key('q'));
+    expect_exit(*h2mon, 0);
+
+    EXPECT_GE(ms_since(pressed), 1300) << "the interval was cut short";
+    EXPECT_EQ(h2mon->output(), hex(frames_[1]) + "\n");
+    EXPECT_EQ(line_.exchanges().size(), 2u);
+    expect_same_line_settings(line_.settings(), line_settings_);
+}
+
+TEST_F(StopTest, AKeyOnTheTerminalIsTakenUnechoedAndTheTerminalIsPutBack) {
+    E2E_REQUIRE(TerminalInput);
+    line_.play([this](int poll) { return frame_for(poll); });
+    auto h2mon =
+        start({port_arg(line_.path()), "/fmt:JSON", "/tty", "/interval_ms:1000"}, Input::Terminal);
+    ASSERT_NE(h2mon, nullptr);
+    const std::string json = golden("json_tty.txt");
+    const std::string first_block = json.substr(0, json.find("]\n") + 2);
+    ASSERT_TRUE(wait_for_lines(*h2mon, line_count(first_block)));
+
+    termios during{};
+    ASSERT_EQ(tcgetattr(h2mon->terminal_master(), &during), 0);
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u) << "not in single-key mode";
+    stop_with_key(*h2mon);
+
+    EXPECT_EQ(mask_mjds(h2mon->output()).text, first_block);
+    // The padding went to the terminal, and nothing else: no echo of the key.
+    EXPECT_EQ(terminal_output(h2mon->terminal_master()), std::string(PADDING_PER_BLOCK, ' '));
+    termios after{};
+    ASSERT_EQ(tcgetattr(h2mon->terminal_master(), &after), 0);
+    expect_same_terminal_settings(after, h2mon->terminal_settings_at_start());
+    EXPECT_EQ(unread_keys(h2mon->terminal_master()), 0) << "the key was left for the shell";
+}
+
+TEST_F(StopTest, EachStopSignalEndsTheRunAtOnceKeepingEveryRecord) {
+    E2E_REQUIRE(Signals);
+    E2E_REQUIRE(TerminalInput);
+    struct Case {
+        int signal;
+        bool while_reading; // during the wait for the second answer, else in the interval
+    };
+    const Case cases[] = {{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false},
+                          {SIGINT, true},  {SIGTERM, true},  {SIGHUP, true}};
+    const std::vector<std::string> csv = lines_of(golden("csv.txt"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) +
+                     (c.while_reading ? " while reading" : " in the interval"));
+        MaserLine line;
+        line.change_settings(line_settings_);
+        std::atomic<H2mon*> target{nullptr};
+        std::atomic<bool> signalled{false};
+        Clock::time_point sent;
+        line.play([&](int poll) {
+            Reply reply = frame_for(poll);
+            if (poll == 2 && c.while_reading) {
+                reply.delay = 300ms;
+                reply.before_answer = [&] {
+                    sent = Clock::now();
+                    signalled = target.load()->signal(c.signal);
+                };
+            }
+            return reply;
+        });
+        const std::string log = dir_.file("signal.csv");
+        std::remove(log.c_str());
+        auto h2mon =
+            start({port_arg(line.path()), "/out:" + log, "/interval_ms:5000"}, Input::Terminal);
+        ASSERT_NE(h2mon, nullptr);
+        target = h2mon.get();
+        ASSERT_TRUE(wait_for_lines(*h2mon, 2));
+        if (!c.while_reading) {
+            sent = Clock::now();
+            signalled = h2mon->signal(c.signal);
+        }
+        ASSERT_TRUE(signalled);
+        expect_exit(*h2mon, 0, 2000ms);
+        EXPECT_LT(ms_since(sent), 2500) << "waited for the interval";
+
+        // The record being read when the signal came is complete, on standard
+        // output and in the log alike; no poll followed.
+        const Masked output = mask_mjds(h2mon->output());
+        EXPECT_EQ(output.text, csv[0] + "\n" + csv[1] + "\n");
+        EXPECT_EQ(mask_mjds(h2test::read_text_file(log)).text, csv[1] + "\n");
+        expect_plausible(output.mjds);
+        EXPECT_EQ(line.exchanges().size(), 2u);
+        expect_same_line_settings(line.settings(), line_settings_);
+        termios terminal{};
+        ASSERT_EQ(tcgetattr(h2mon->terminal_master(), &terminal), 0);
+        expect_same_terminal_settings(terminal, h2mon->terminal_settings_at_start());
+    }
+}
+
+TEST_F(StopTest, StandardInputAtItsEndIsNoKey) {
+    E2E_REQUIRE(NullInput);
+    E2E_REQUIRE(Signals);
+    line_.play([this](int poll) { return frame_for(poll); });
+    auto h2mon = start({port_arg(line_.path()), "/fmt:hex", "/interval_ms:0"}, Input::Null);
+    ASSERT_NE(h2mon, nullptr);
+    ASSERT_TRUE(wait_for_lines(*h2mon, 3));
+    EXPECT_TRUE(h2mon->running());
+    ASSERT_TRUE(h2mon->signal(SIGTERM));
+    expect_exit(*h2mon, 0);
+    EXPECT_EQ(lines_of(h2mon->output())[2], hex(frames_[0]));
+}
+
+} // namespace
+} // namespace e2e
