@@ -13,8 +13,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test executables run under Wine.
-find_program(H2MON_WINE NAMES wine wine64)
+# Test executables run under Wine, in the project's private headless prefix,
+# which scripts/wine.sh makes and starts on first use.
+find_program(H2MON_WINE NAMES wine)
 if(H2MON_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${H2MON_WINE})
+    get_filename_component(H2MON_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/../scripts ABSOLUTE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${H2MON_SCRIPTS}/wine.sh run)
 endif()

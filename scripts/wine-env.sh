@@ -1,9 +1,14 @@
-# Sourced by the test scripts: a private, headless Wine for the Windows tests.
-export WINEPREFIX="${H2MON_WINEPREFIX:-$PWD/build/wineprefix}"
+# Sourced by scripts/wine.sh: the environment of a private, headless Wine for the
+# Windows build's tests. Every Wine process of a test run must see the same
+# values, or it finds no server of its own and starts another one.
+H2_SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINEPREFIX="${H2MON_WINEPREFIX:-$H2_SOURCE_DIR/build/wineprefix}"
+# Wine's server keeps its socket under TMPDIR: a directory of our own keeps it
+# apart from every other Wine on the machine.
+export TMPDIR="$WINEPREFIX.tmp"
 export WINEDEBUG=-all
+# A crash ends the program with a non-zero exit code instead of starting the
+# debugger; no .NET or HTML engine is wanted in a fresh prefix.
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
-unset DISPLAY
-mkdir -p "$WINEPREFIX"
-# Start the server with its output detached, or a cold start keeps pipe readers waiting.
-wineserver -p </dev/null >/dev/null 2>&1 || true
-wineboot </dev/null >/dev/null 2>&1 || true
+# No display: Wine must never try to open a window.
+unset DISPLAY WAYLAND_DISPLAY

@@ -77,12 +77,14 @@ bool take_parity(Cursor& in, BYTE& parity) {
     return true;
 }
 
+// Data bits and stop bits are numbers like the rate, so leading zeros are
+// allowed ("08"), as Windows' own parser allows them.
 bool take_data_bits(Cursor& in, BYTE& byte_size) {
-    if (*in.p < '5' || *in.p > '8') {
+    DWORD bits = 0;
+    if (!take_number(in, bits) || bits < 5 || bits > 8) {
         return false;
     }
-    byte_size = static_cast<BYTE>(*in.p - '0');
-    ++in.p;
+    byte_size = static_cast<BYTE>(bits);
     return true;
 }
 
@@ -90,12 +92,13 @@ bool take_stop_bits(Cursor& in, BYTE& stop_bits) {
     if (std::strncmp(in.p, "1.5", 3) == 0) {
         stop_bits = ONE5STOPBITS;
         in.p += 3;
-    } else if (*in.p == '1' || *in.p == '2') {
-        stop_bits = *in.p == '1' ? ONESTOPBIT : TWOSTOPBITS;
-        ++in.p;
-    } else {
+        return true;
+    }
+    DWORD bits = 0;
+    if (!take_number(in, bits) || (bits != 1 && bits != 2)) {
         return false;
     }
+    stop_bits = bits == 1 ? ONESTOPBIT : TWOSTOPBITS;
     return true;
 }
 

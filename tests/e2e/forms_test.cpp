@@ -66,7 +66,7 @@ TEST_F(FormsTest, EachFormPrintsTheFramesAfterTheFirstAndOnlyCsvGoesToTheLog) {
         EXPECT_EQ(output.text, expected);
         expect_plausible(output.mjds);
 
-        const Masked logged = mask_mjds(h2test::read_text_file(log));
+        const Masked logged = mask_mjds(launcher().text_file(log));
         const bool csv = std::string(c.golden) == "csv.txt";
         EXPECT_EQ(logged.text, csv ? csv_rows(expected) : "");
         expect_plausible(logged.mjds);
@@ -88,7 +88,7 @@ TEST_F(FormsTest, TheLogFileKeepsTheRowsOfEarlierRuns) {
     const std::string header = lines_of(golden("csv.txt"))[0] + "\n";
     EXPECT_EQ(first, header + rows[0] + "\n");
     EXPECT_EQ(second, header + rows[2] + "\n");
-    EXPECT_EQ(mask_mjds(h2test::read_text_file(log)).text, rows[0] + "\n" + rows[2] + "\n");
+    EXPECT_EQ(mask_mjds(launcher().text_file(log)).text, rows[0] + "\n" + rows[2] + "\n");
 }
 
 } // namespace

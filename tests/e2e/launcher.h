@@ -29,11 +29,14 @@ enum class Input {
 
 // What a launcher may or may not be able to do.
 enum class Capability {
-    Signals,       // stop h2mon with SIGINT, SIGTERM or SIGHUP
-    NullInput,     // Input::Null
-    TerminalInput, // Input::Terminal
-    CpuTime,       // cpu_seconds() of the running program
-    QuietStderr,   // nothing else writes to h2mon's standard error, so it can be checked empty
+    Signals,           // stop h2mon with SIGINT, SIGTERM or SIGHUP
+    NullInput,         // Input::Null
+    TerminalInput,     // Input::Terminal
+    CpuTime,           // cpu_seconds() of the running program
+    QuietStderr,       // nothing else writes to h2mon's standard error, so it can be checked empty
+    ReadFailsOnHangUp, // a read from a line whose far end has gone away fails
+    WholeLineRestored, // every terminal setting of the line comes back as found, not
+                       // only those a DCB carries (speed, character format, flow control)
 };
 
 // Failures whose text comes from the system and differs between systems.
@@ -90,6 +93,9 @@ public:
     virtual std::string system_text(SystemError error) = 0;
 
     virtual bool can(Capability capability) const = 0;
+
+    // The text of a file h2mon wrote (the log file), with "\n" line ends.
+    virtual std::string text_file(const std::string& path) = 0;
 
     // Starts h2mon with `args` (argv[1] on). Null, with the reason in `error`,
     // when it cannot be started.

@@ -17,6 +17,7 @@ protected:
 };
 
 TEST_F(LineFailureTest, AHangUpWhileWaitingForTheAnswerIsAReadError) {
+    E2E_REQUIRE(ReadFailsOnHangUp);
     MaserLine line;
     line.play([this](int poll) {
         return poll < 3 ? Reply::answer(frames_[static_cast<std::size_t>(poll - 1)])
@@ -29,6 +30,7 @@ TEST_F(LineFailureTest, AHangUpWhileWaitingForTheAnswerIsAReadError) {
 }
 
 TEST_F(LineFailureTest, AHangUpDuringTheIntervalIsAReadErrorBeforeTheNextPoll) {
+    E2E_REQUIRE(ReadFailsOnHangUp);
     Simulator simulator;
     std::string error;
     // The simulator hangs up once h2mon has taken the third answer.

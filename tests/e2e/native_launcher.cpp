@@ -1,6 +1,7 @@
 // The launcher for the Linux build: runs the h2mon binary itself, on the
 // pseudo-terminal's device path, with every capability.
 #include "tests/e2e/child_h2mon.h"
+#include "tests/support/process.h"
 
 namespace e2e {
 
@@ -18,6 +19,8 @@ public:
     }
 
     bool can(Capability) const override { return true; }
+
+    std::string text_file(const std::string& path) override { return h2test::read_text_file(path); }
 
     std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input,
                                  std::string& error) override {

@@ -11,36 +11,6 @@
 
 namespace {
 
-// A DCB whose every field differs from what a mode string sets, so that both
-// the fields that change and those that must stay show in a comparison.
-DCB busy_dcb() {
-    DCB d{};
-    d.BaudRate = 4800;
-    d.fBinary = 1;
-    d.fParity = 1;
-    d.fOutxCtsFlow = 1;
-    d.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    d.fDsrSensitivity = 1;
-    d.fTXContinueOnXoff = 1;
-    d.fOutX = 1;
-    d.fErrorChar = 1;
-    d.fRtsControl = RTS_CONTROL_TOGGLE;
-    d.fAbortOnError = 1;
-    d.wReserved = 7;
-    d.XonLim = 1;
-    d.XoffLim = 2;
-    d.ByteSize = 6;
-    d.Parity = MARKPARITY;
-    d.StopBits = ONE5STOPBITS;
-    d.XonChar = 0x11;
-    d.XoffChar = 0x13;
-    d.ErrorChar = '?';
-    d.EofChar = 0x1a;
-    d.EvtChar = '\n';
-    d.wReserved1 = 9;
-    return d;
-}
-
 // `text` (as dcb_text writes it) with the named fields given new values:
 // "BaudRate=9600 StopBits=0".
 std::string with_fields(std::string text, const std::string& changes) {
@@ -123,6 +93,9 @@ TEST(BuildCommDcb, KeyValueFormSetsTheNamedFields) {
         {"baud=0", "BaudRate=0 StopBits=0"},
         {"baud=4294967296", "BaudRate=4294967295 StopBits=0"},
         {"baud=9600 baud=19200", "BaudRate=19200 StopBits=0"},
+        // Data and stop bits are numbers too: leading zeros are allowed.
+        {"data=08 stop=02", "ByteSize=8 StopBits=2"},
+        {"DATA=007 STOP=01", "ByteSize=7 StopBits=0"},
         {"xon=on", "fInX=1 fOutX=1 StopBits=0"},
         {"xon=off", "fInX=0 fOutX=0 StopBits=0"},
         {"odsr=on octs=off idsr=off", "fOutxDsrFlow=1 fOutxCtsFlow=0 fDsrSensitivity=0 StopBits=0"},
@@ -167,6 +140,7 @@ TEST(BuildCommDcb, CommaFormSetsLineAndFlowControl) {
         {"3,n,8,1", "BaudRate=3 Parity=0 ByteSize=8 StopBits=0" + kNoFlow},
         {"110,n,8,1", "BaudRate=110 Parity=0 ByteSize=8 StopBits=0" + kNoFlow},
         {"4294967296,n,8,1", "BaudRate=4294967295 Parity=0 ByteSize=8 StopBits=0" + kNoFlow},
+        {"96,n,08,02", "BaudRate=9600 Parity=0 ByteSize=8 StopBits=2" + kNoFlow},
         // Flow control: none, XON/XOFF, hardware.
         {"12,n,8,1,x", "BaudRate=1200 Parity=0 ByteSize=8 StopBits=0" + kXonXoff},
         {"12,n,8,1,X", "BaudRate=1200 Parity=0 ByteSize=8 StopBits=0" + kXonXoff},
@@ -202,6 +176,8 @@ TEST(BuildCommDcb, MalformedStringsAreRefusedAndLeaveTheDcbAlone) {
         {"stop=0", kRefused},
         {"stop=3", kRefused},
         {"stop=1.0", kRefused},
+        {"stop=01.5", kRefused},
+        {"data=04", kRefused},
         {"stop=15", kRefused},
         {"to=x", kRefused},
         {"xon=yes", kRefused},
