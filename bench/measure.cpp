@@ -39,8 +39,15 @@ constexpr int PACED_BAUD = 9600;
 // 5 poll bytes out and 189 answer bytes in, 10 bits each.
 constexpr double WIRE_MS = (5 + 189) * 10 * 1000.0 / PACED_BAUD;
 
+// The programs of the measurement under way, ended by fail(): exit() runs no
+// destructor of a local object.
+std::vector<ChildProcess*> running_programs;
+
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "h2mon_measure: %s\n", what.c_str());
+    for (ChildProcess* program : running_programs) {
+        program->signal(SIGKILL);
+    }
     std::exit(1);
 }
 
@@ -48,6 +55,7 @@ constexpr double WIRE_MS = (5 + 189) * 10 * 1000.0 / PACED_BAUD;
 class Rig {
 public:
     Rig(const std::vector<std::string>& sim_args, std::vector<std::string> mon_args) {
+        running_programs = {&sim_, &mon_};
         std::string error;
         std::vector<std::string> sim{H2SIM_PATH};
         sim.insert(sim.end(), sim_args.begin(), sim_args.end());
@@ -66,6 +74,7 @@ public:
             child->signal(SIGTERM);
             child->wait_exit(status, PROMPT);
         }
+        running_programs.clear();
     }
 
     ChildProcess& mon() { return mon_; }
