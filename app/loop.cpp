@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::int32_t ANSWER_TIMEOUT_MS = 1000;   // first byte of the answer
 constexpr std::int32_t INTERBYTE_TIMEOUT_MS = 100; // silence that ends the answer
-constexpr std::int32_t RESYNC_DRAIN_MS = 200;      // after a short answer, and at start
+constexpr std::int32_t RESYNC_DRAIN_MS = 200;      // after an answer that is no frame, and at start
 constexpr std::int32_t NO_TERMINATOR = -1;
 
 bool key_pressed() {
@@ -44,6 +44,31 @@ bool drained(COMPORT& port, std::int32_t milliseconds) {
     return port.isopen();
 }
 
+enum class Answer { Frame, NotAFrame, LineFailed };
+
+// Reads the maser's answer to a poll into `frame`. An answer is a frame only when
+// it is exactly one frame long: fewer bytes are a broken answer, and bytes that
+// follow the last one at once mean the answer was longer than a frame. Then
+// nothing tells where the frame began: bytes that reached the line between the
+// poll and the answer (noise, or the tail of an earlier, slow answer) would push
+// every channel out of place, so such an answer is not shown.
+Answer read_answer(COMPORT& port, BYTE* frame) {
+    std::int32_t received = FRAME_LENGTH;
+    if (port.read(frame, &received, ANSWER_TIMEOUT_MS, INTERBYTE_TIMEOUT_MS, NO_TERMINATOR) != 0) {
+        return Answer::LineFailed;
+    }
+    if (received != FRAME_LENGTH) {
+        return Answer::NotAFrame;
+    }
+    // Reads what follows until the line has been quiet for the port's read
+    // time-out: about 10 ms, several byte times at the maser's rates.
+    const std::int32_t following = port.drain(0);
+    if (!port.isopen()) {
+        return Answer::LineFailed;
+    }
+    return following == 0 ? Answer::Frame : Answer::NotAFrame;
+}
+
 } // namespace
 
 int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
@@ -52,26 +77,28 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
     }
     BYTE frame[FRAME_LENGTH];
     bool first_frame_pending = true;
+    bool line_quiet = false; // found quiet by a frame's check, with no pause since
     for (;;) {
         if (key_pressed()) {
             return 0;
         }
         std::memset(frame, 0, sizeof frame);
         // Bytes already received belong to no answer of this poll: left in place
-        // they would shift this frame and every later one.
-        if (!drained(port, 0)) {
+        // they would be read as the start of its frame.
+        if (!line_quiet && !drained(port, 0)) {
             return line_failure(port, "Read", settings.port_setting);
         }
         poll_maser(port);
         if (!port.isopen()) {
             return line_failure(port, "Write", settings.port_setting);
         }
-        std::int32_t received = FRAME_LENGTH;
-        if (port.read(frame, &received, ANSWER_TIMEOUT_MS, INTERBYTE_TIMEOUT_MS, NO_TERMINATOR) !=
-            0) {
+        const Answer answer = read_answer(port, frame);
+        if (answer == Answer::LineFailed) {
             return line_failure(port, "Read", settings.port_setting);
         }
-        if (received != FRAME_LENGTH) {
+        line_quiet = answer == Answer::Frame;
+        if (answer == Answer::NotAFrame) {
+            // Let the rest of the broken answer pass, then poll again at once.
             if (!drained(port, RESYNC_DRAIN_MS)) {
                 return line_failure(port, "Read", settings.port_setting);
             }
@@ -81,7 +108,11 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
             first_frame_pending = false;
             continue;
         }
-        print_record(settings.form, frame, received, settings.output);
+        print_record(settings.form, frame, FRAME_LENGTH, settings.output);
         interval_sleep(static_cast<DWORD>(settings.interval_ms));
+        // Polling back to back, only the printing has passed since the check.
+        // Should a byte come in that moment, the next answer runs long and is
+        // not shown, never shifted.
+        line_quiet = settings.interval_ms == 0;
     }
 }

@@ -1,6 +1,7 @@
 // Cost of turning one accepted frame into a record, in each form: decoding
 // through the channel table, formatting, and the per-record flush, written to the
-// null device so that only the program's own work is measured.
+// null device so that only the program's own work is measured; and the decoding
+// alone, every shown channel's value or hexadecimal digits without any printing.
 #include "app/channels.h"
 #include "app/output.h"
 
@@ -48,6 +49,24 @@ void render(benchmark::State& state, OUTPUT_FORM form, bool console_mode, bool w
     }
 }
 
+void decode(benchmark::State& state) {
+    const Frame frame;
+    char digits[CHANNEL_HEX_SIZE];
+    for (auto _ : state) {
+        for (const CHANNEL& channel : CHANNELS) {
+            if (!channel_shown(channel)) {
+                continue;
+            }
+            if (channel.scale != 0) {
+                benchmark::DoNotOptimize(channel_value(frame.bytes, channel));
+            } else {
+                channel_hex(frame.bytes, channel, digits);
+                benchmark::DoNotOptimize(digits);
+            }
+        }
+    }
+}
+
 void current_time(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(current_mjd());
@@ -61,6 +80,7 @@ BENCHMARK_CAPTURE(render, csv_with_log, OUTPUT_FORM::CSV, false, true);
 BENCHMARK_CAPTURE(render, json, OUTPUT_FORM::JSON, false, false);
 BENCHMARK_CAPTURE(render, json_console, OUTPUT_FORM::JSON, true, false);
 BENCHMARK_CAPTURE(render, hex, OUTPUT_FORM::HEX, false, false);
+BENCHMARK(decode);
 BENCHMARK(current_time);
 
 BENCHMARK_MAIN();

@@ -42,6 +42,7 @@ Exchange build_exchange(std::uint64_t poll, Frame frame, const Faults& faults, s
     Exchange exchange;
     exchange.poll = poll;
     exchange.actions = faults.describe();
+    exchange.poll_first = poll_first;
     exchange.poll_time = poll_time;
     exchange.start = std::max(poll_first + static_cast<Nanos>(POLL_LENGTH) * pace, poll_time) +
                      from_ms(faults.late_ms);

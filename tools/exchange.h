@@ -31,6 +31,7 @@ struct SendRecord {
     int noise_sent = 0;
     Nanos first_write = -1;  // when the first answer or stray byte went out
     Nanos last_write = -1;   // when the latest answer or stray byte went out
+    Nanos last_byte = -1;    // when the latest byte of any kind went out
     Nanos longest_pause = 0; // between writes of answer and stray bytes
     bool stopped = false;    // the simulator stopped before all was sent
 };
@@ -39,6 +40,7 @@ struct Exchange {
     std::uint64_t poll = 0;
     std::string actions;            // Faults::describe() of the faults applied
     Frame frame;                    // the frame meant for this poll, as corrupted if so
+    Nanos poll_first = 0;           // when the poll's first byte arrived
     Nanos poll_time = 0;            // when the poll was complete
     Nanos start = 0;                // sending starts no earlier than this
     bool line_busy_at_poll = false; // earlier bytes were still waiting to go out

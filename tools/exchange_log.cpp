@@ -20,12 +20,21 @@
 // frame    the bytes meant as the answer, as upper-case hexadecimal digits
 //          (378 for a 189-byte frame): the simulated frame, or the line of the
 //          frame file, with any corrupted bytes as they were sent.
+//
+// With --log-times each line goes on with three times, in nanoseconds of
+// CLOCK_MONOTONIC (the clock of std::chrono::steady_clock on Linux, so that
+// another program can set its own readings beside them):
+//
+//   <poll-arrived> <first-sent> <last-sent>
+//
+// when the poll's first byte arrived, and when the first and the latest byte
+// of the answer or its stray bytes went out; -1 for none.
 #include "tools/exchange_log.h"
 
 #include <cerrno>
 #include <cstring>
 
-std::string exchange_log_line(const Exchange& exchange, bool clean) {
+std::string exchange_log_line(const Exchange& exchange, bool clean, bool times) {
     static const char DIGITS[] = "0123456789ABCDEF";
     std::string line = std::to_string(exchange.poll) + " " + exchange.actions +
                        (exchange.sent.stopped ? "+stopped " : " ") +
@@ -33,6 +42,12 @@ std::string exchange_log_line(const Exchange& exchange, bool clean) {
     for (std::uint8_t byte : exchange.frame) {
         line += DIGITS[byte >> 4];
         line += DIGITS[byte & 0x0F];
+    }
+    if (times) {
+        for (Nanos time :
+             {exchange.poll_first, exchange.sent.first_write, exchange.sent.last_write}) {
+            line += " " + std::to_string(time);
+        }
     }
     return line;
 }
@@ -54,7 +69,7 @@ bool ExchangeLog::open(const std::string& path, std::string& error) {
 
 void ExchangeLog::write(const Exchange& exchange, bool clean) {
     if (file_ != nullptr) {
-        std::fprintf(file_, "%s\n", exchange_log_line(exchange, clean).c_str());
+        std::fprintf(file_, "%s\n", exchange_log_line(exchange, clean, times_).c_str());
         std::fflush(file_);
     }
 }

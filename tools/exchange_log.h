@@ -17,13 +17,16 @@ public:
     // Creates or empties the file.
     bool open(const std::string& path, std::string& error);
     bool is_open() const { return file_ != nullptr; }
+    // Ends every line with the exchange's times as well.
+    void add_times() { times_ = true; }
 
     // Writes and flushes the exchange's line.
     void write(const Exchange& exchange, bool clean);
 
 private:
     std::FILE* file_ = nullptr;
+    bool times_ = false;
 };
 
-// The line for an exchange, without its line end.
-std::string exchange_log_line(const Exchange& exchange, bool clean);
+// The line for an exchange, without its line end; with `times`, the times too.
+std::string exchange_log_line(const Exchange& exchange, bool clean, bool times = false);

@@ -17,6 +17,9 @@ bool on_time(const Exchange& exchange) {
 
 bool LineAccount::settle(const Exchange& exchange) {
     const SendRecord& sent = exchange.sent;
+    if (last_byte_ >= 0 && exchange.poll_time - last_byte_ >= DISCARD_MARGIN) {
+        unread_bound_ = 0; // discarded by the reader before it polled
+    }
     const bool prompt = !exchange.line_busy_at_poll && on_time(exchange) && !sent.stopped;
     const bool clean = prompt && unread_bound_ == 0 && sent.stray_sent == 0 &&
                        sent.noise_sent == 0 && exchange.frame.size() == FRAME_LENGTH &&
@@ -32,5 +35,8 @@ bool LineAccount::settle(const Exchange& exchange) {
         unread_bound_ = offered; // late or overlapping: assume nothing was taken
     }
     unread_bound_ += static_cast<std::uint64_t>(sent.noise_sent);
+    if (sent.last_byte >= 0) {
+        last_byte_ = sent.last_byte;
+    }
     return clean;
 }

@@ -11,18 +11,25 @@
 // a margin for a loaded machine.
 constexpr Nanos ON_TIME_LIMIT = 500 * NANOS_PER_MS;
 constexpr Nanos PAUSE_LIMIT = 50 * NANOS_PER_MS;
+// The program discards what waits in the line just before it polls. A byte
+// that went out at least this long before the poll arrived came before that
+// discard; a later one may have come after it (a margin for a loaded machine).
+constexpr Nanos DISCARD_MARGIN = 50 * NANOS_PER_MS;
 
 // Keeps an upper bound on the bytes sent that the reader may not have taken
 // yet, assuming a reader that reads each answer right after its poll, takes a
 // frame's worth of bytes (or, when fewer come, all of them and whatever
-// follows within its drain). Bytes left over are read as the start of the next
-// frame, so an exchange is clean only when that bound is zero at its poll.
+// follows within its drain), and discards whatever waits in the line just
+// before each poll. Bytes left over and not discarded would be read as the
+// start of the next frame, so an exchange is clean only when that bound is
+// zero at its poll.
 //
 // An exchange is clean when: nothing was still waiting to go out when its poll
-// came, no earlier byte can still be unread, the answer was the whole frame
-// of FRAME_LENGTH bytes, its first byte went out within ON_TIME_LIMIT of the
-// poll with no pause over PAUSE_LIMIT, no stray byte or noise followed it, and
-// the simulator did not stop before it was over.
+// came, no earlier byte can still be unread (none left over, or the last one
+// went out at least DISCARD_MARGIN before the poll), the answer was the whole
+// frame of FRAME_LENGTH bytes, its first byte went out within ON_TIME_LIMIT of
+// the poll with no pause over PAUSE_LIMIT, no stray byte or noise followed it,
+// and the simulator did not stop before it was over.
 class LineAccount {
 public:
     bool settle(const Exchange& exchange);
@@ -31,4 +38,5 @@ public:
 
 private:
     std::uint64_t unread_bound_ = 0;
+    Nanos last_byte_ = -1; // when the latest byte of a settled exchange went out
 };

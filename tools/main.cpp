@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
     if (!options.log_path.empty() && !log.open(options.log_path, error)) {
         return fail(EXIT_BAD_USE, error);
     }
+    if (options.log_times) {
+        log.add_times();
+    }
     // A reader of standard error that went away must not end the simulator.
     std::signal(SIGPIPE, SIG_IGN);
     const int stop_fd = open_stop_signals(error);

@@ -13,6 +13,7 @@ enum OptionId {
     BAUD,
     LINK,
     LOG,
+    LOG_TIMES,
     CLOSE_AFTER,
     CHAOS,
     LATE,
@@ -31,6 +32,7 @@ const option LONG_OPTIONS[] = {
     {"baud", required_argument, nullptr, BAUD},
     {"link", required_argument, nullptr, LINK},
     {"log", required_argument, nullptr, LOG},
+    {"log-times", no_argument, nullptr, LOG_TIMES},
     {"close-after", required_argument, nullptr, CLOSE_AFTER},
     {"chaos", required_argument, nullptr, CHAOS},
     {"late", required_argument, nullptr, LATE},
@@ -128,6 +130,9 @@ bool apply_option(int id, const char* argument, Options& options, std::string& e
     case LOG:
         options.log_path = text;
         return true;
+    case LOG_TIMES:
+        options.log_times = true;
+        return true;
     default:
         return false;
     }
@@ -182,6 +187,9 @@ Line and frames:
                        exit)
   --log FILE           log every exchange to FILE, one line per poll:
                        POLL ACTIONS SENT clean|dirty FRAME-HEX
+  --log-times          end each line of the log with when the poll's first
+                       byte arrived and when the answer's first and last
+                       bytes went out (nanoseconds of CLOCK_MONOTONIC)
   --close-after N      after answering the Nth poll, close the line and exit
 
 Faults. Each applies to every answer, or with @N to every Nth (polls N, 2N, ...);

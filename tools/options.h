@@ -15,6 +15,7 @@ struct Options {
     long baud = 0;                 // pace the line at this rate; 0: answers go out at once
     std::string link_path;         // symbolic link to the slave
     std::string log_path;          // exchange log
+    bool log_times = false;        // the exchange log also gives when bytes came and went
     std::uint64_t close_after = 0; // close the line after this many polls; 0: never
     double chaos = 0.0;            // probability of a random fault on an answer
     std::vector<FaultRule> faults;

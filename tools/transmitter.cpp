@@ -53,6 +53,7 @@ void Transmitter::record(Exchange& exchange, std::size_t count, Nanos now) {
         }
         sent.last_write = now;
     }
+    sent.last_byte = now;
     line_free_at_ = exchange.start + exchange.steps[exchange.next_step + count - 1].offset;
     exchange.next_step += count;
 }

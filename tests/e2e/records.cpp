@@ -110,4 +110,15 @@ std::size_t line_count(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
+void replace_all(std::string& text, const std::string& placeholder, const std::string& value) {
+    for (std::size_t at = 0; (at = text.find(placeholder, at)) != std::string::npos;) {
+        text.replace(at, placeholder.size(), value);
+        at += value.size();
+    }
+}
+
+std::string diagnostic(const std::string& message) {
+    return "\n{usage}\n\n" + message + "\n";
+}
+
 } // namespace e2e

@@ -35,4 +35,11 @@ std::vector<std::string> lines_of(const std::string& text);
 // Complete lines in a text.
 std::size_t line_count(const std::string& text);
 
+// Replaces every `placeholder` in `text` with `value`.
+void replace_all(std::string& text, const std::string& placeholder, const std::string& value);
+
+// The output of a diagnostic of the command line: the usage text ("{usage}",
+// to be filled in) after an empty line, then an empty line and the message.
+std::string diagnostic(const std::string& message);
+
 } // namespace e2e

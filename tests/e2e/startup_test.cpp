@@ -38,13 +38,6 @@ private:
     int closes_ = 0;
 };
 
-void replace_all(std::string& text, const std::string& placeholder, const std::string& value) {
-    for (std::size_t at = 0; (at = text.find(placeholder, at)) != std::string::npos;) {
-        text.replace(at, placeholder.size(), value);
-        at += value.size();
-    }
-}
-
 enum class PortUse { Untouched, OpenedAndRestored };
 
 // Arguments and expected output may hold placeholders: {port} a good port (the
@@ -58,12 +51,6 @@ struct StartupCase {
     int code;
     PortUse port;
 };
-
-// A diagnostic of the command line: the usage text after an empty line, then
-// an empty line and the message.
-std::string diagnostic(const std::string& message) {
-    return "\n{usage}\n\n" + message + "\n";
-}
 
 const StartupCase CASES[] = {
     {"no arguments", {}, diagnostic(R"(Missing argument ("port"))"), 1, PortUse::Untouched},

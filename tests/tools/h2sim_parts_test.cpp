@@ -262,27 +262,47 @@ TEST(FaultPlan, ChaosIsRandomButRepeatableForASeed) {
     EXPECT_EQ(kinds.size(), 7u);
 }
 
-// An exchange as the line account sees it.
+// An exchange as the line account sees it, polled at time 0; an unpaced answer
+// and its stray bytes go out at once, noise NOISE_DELAY later.
 Exchange sent(int answer, int stray = 0, int noise = 0, Nanos first_after = 0, bool busy = false,
               Nanos pause = 0) {
     Exchange exchange;
     exchange.frame = Frame(FRAME_LENGTH);
-    exchange.poll_time = 1000;
+    exchange.poll_time = 0;
     exchange.line_busy_at_poll = busy;
     exchange.sent.answer_sent = answer;
     exchange.sent.stray_sent = stray;
     exchange.sent.noise_sent = noise;
-    exchange.sent.first_write = answer + stray > 0 ? 1000 + first_after : -1;
+    exchange.sent.first_write = answer + stray > 0 ? first_after : -1;
     exchange.sent.longest_pause = pause;
+    if (noise > 0) {
+        exchange.sent.last_byte = std::max<Nanos>(exchange.sent.first_write, 0) + NOISE_DELAY;
+    } else {
+        exchange.sent.last_byte = exchange.sent.first_write;
+    }
+    return exchange;
+}
+
+// The exchange moved to a poll at `poll`.
+Exchange polled_at(Exchange exchange, Nanos poll) {
+    exchange.poll_time += poll;
+    for (Nanos* time : {&exchange.sent.first_write, &exchange.sent.last_byte}) {
+        *time += *time >= 0 ? poll : 0;
+    }
     return exchange;
 }
 
 TEST(LineAccount, CleanOnlyWhenTheReaderIsSurelyInStep) {
+    // Polls that follow each other at once leave the reader's discard before
+    // each poll no time; polls well apart let it take what came before.
+    constexpr Nanos at_once = 10 * NANOS_PER_MS;
+    constexpr Nanos apart = NANOS_PER_SECOND;
     struct Case {
         const char* what;
         std::vector<Exchange> before;
         Exchange exchange;
         bool clean;
+        Nanos spacing = at_once;
     };
     const Nanos late = ON_TIME_LIMIT + 1;
     const Case cases[] = {
@@ -293,8 +313,10 @@ TEST(LineAccount, CleanOnlyWhenTheReaderIsSurelyInStep) {
         {"after silence", {sent(0)}, sent(189), true},
         {"with stray bytes", {}, sent(189, 2), false},
         {"after stray bytes", {sent(189, 2)}, sent(189), false},
+        {"after stray bytes, discarded before the poll", {sent(189, 2)}, sent(189), true, apart},
         {"stray bytes then silence", {sent(189, 2), sent(0)}, sent(189), true},
         {"after noise", {sent(189, 0, 3)}, sent(189), false},
+        {"after noise, discarded before the poll", {sent(189, 0, 3)}, sent(189), true, apart},
         {"noise then a short answer", {sent(189, 0, 3), sent(100)}, sent(189), true},
         {"stray bytes and a short answer too long to drain",
          {sent(189, 100), sent(100)},
@@ -302,15 +324,22 @@ TEST(LineAccount, CleanOnlyWhenTheReaderIsSurelyInStep) {
          false},
         {"late answer", {}, sent(189, 0, 0, late), false},
         {"after a late answer", {sent(189, 0, 0, late)}, sent(189), false},
+        {"after a late answer, discarded before the poll",
+         {sent(189, 0, 0, late)},
+         sent(189),
+         true,
+         apart},
         {"long pause", {}, sent(189, 0, 0, 0, false, PAUSE_LIMIT + 1), false},
         {"line busy at the poll", {}, sent(189, 0, 0, 0, true), false},
     };
     for (const Case& c : cases) {
         LineAccount account;
+        Nanos poll = 0;
         for (const Exchange& earlier : c.before) {
-            account.settle(earlier);
+            account.settle(polled_at(earlier, poll));
+            poll += c.spacing;
         }
-        EXPECT_EQ(account.settle(c.exchange), c.clean) << c.what;
+        EXPECT_EQ(account.settle(polled_at(c.exchange, poll)), c.clean) << c.what;
     }
 }
 

@@ -1,0 +1,275 @@
+// h2mon_measure: what the whole program costs, run against the maser simulator.
+// Prints a Markdown table:
+//   - records per second and processor time per record, polling back to back;
+//   - the time from a poll's arrival at the maser to its record leaving h2mon,
+//     on a line paced at 9600 baud, against the wire time of the exchange, and
+//     the part of it after the answer's last byte went out;
+//   - processor use while the maser stays silent;
+//   - peak resident memory.
+//
+// Usage: h2mon_measure [--seconds N] [--records N]
+//   --seconds N  length of the back-to-back and the silent runs (default 30)
+//   --records N  records timed on the paced line (default 200)
+#include "tests/support/process.h"
+#include "tests/support/process_stats.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using h2test::ChildProcess;
+using h2test::ProcessStats;
+
+constexpr auto PROMPT = 5000ms;
+constexpr int PACED_BAUD = 9600;
+// 5 poll bytes out and 189 answer bytes in, 10 bits each.
+constexpr double WIRE_MS = (5 + 189) * 10 * 1000.0 / PACED_BAUD;
+
+// The programs of the measurement under way, ended by fail(): exit() runs no
+// destructor of a local object.
+std::vector<ChildProcess*> running_programs;
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "h2mon_measure: %s\n", what.c_str());
+    for (ChildProcess* program : running_programs) {
+        program->signal(SIGKILL);
+    }
+    std::exit(1);
+}
+
+// h2sim and h2mon polling it; both are stopped when this goes.
+class Rig {
+public:
+    Rig(const std::vector<std::string>& sim_args, std::vector<std::string> mon_args) {
+        running_programs = {&sim_, &mon_};
+        std::string error;
+        std::vector<std::string> sim{H2SIM_PATH};
+        sim.insert(sim.end(), sim_args.begin(), sim_args.end());
+        std::string port;
+        if (!sim_.start(sim, error) || !sim_.read_stdout_line(port, PROMPT)) {
+            fail("h2sim did not start: " + error);
+        }
+        mon_args.insert(mon_args.begin(), {H2MON_PATH, "/port:" + port});
+        if (!mon_.start(mon_args, error)) {
+            fail("h2mon did not start: " + error);
+        }
+    }
+    ~Rig() {
+        int status = 0;
+        for (ChildProcess* child : {&mon_, &sim_}) {
+            child->signal(SIGTERM);
+            child->wait_exit(status, PROMPT);
+        }
+        running_programs.clear();
+    }
+
+    ChildProcess& mon() { return mon_; }
+
+    ProcessStats mon_stats() {
+        ProcessStats stats;
+        if (!h2test::read_process_stats(mon_.pid(), stats)) {
+            fail("cannot read h2mon's figures from /proc");
+        }
+        return stats;
+    }
+
+    // The next record; its arrival time in `when`.
+    std::string next_record(Clock::time_point* when = nullptr) {
+        std::string line;
+        if (!mon_.read_stdout_line(line, PROMPT)) {
+            fail("h2mon printed no record in time");
+        }
+        if (when != nullptr) {
+            *when = Clock::now();
+        }
+        return line;
+    }
+
+private:
+    ChildProcess sim_;
+    ChildProcess mon_;
+};
+
+struct Row {
+    std::string what;
+    std::string value;
+    std::string target;
+};
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+double percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    const std::size_t index = static_cast<std::size_t>(fraction * (values.size() - 1) + 0.5);
+    return values[index];
+}
+
+// Back to back against an unpaced line: records per second and CPU per record,
+// over a window after the first records.
+std::vector<Row> measure_back_to_back(int seconds, std::int64_t& peak_kib) {
+    Rig rig({}, {"/interval_ms:0"});
+    rig.next_record(); // the CSV header
+    for (int i = 0; i < 20; ++i) {
+        rig.next_record();
+    }
+    const ProcessStats before = rig.mon_stats();
+    const Clock::time_point start = Clock::now();
+    long records = 0;
+    while (Clock::now() - start < std::chrono::seconds(seconds)) {
+        rig.next_record();
+        ++records;
+    }
+    const ProcessStats after = rig.mon_stats();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    peak_kib = std::max(peak_kib, after.peak_kib);
+    const double cpu_us = (after.cpu_ns - before.cpu_ns) / 1000.0 / records;
+    return {
+        {"records per second, /interval_ms:0", format("%.1f", records / elapsed), "-"},
+        {"CPU time per record (user + system)", format("%.1f µs", cpu_us), "< 100 µs"},
+    };
+}
+
+struct Exchange {
+    std::int64_t poll_ns;
+    std::int64_t last_sent_ns;
+};
+
+// The simulator's timed log, by the frame each exchange carried.
+std::map<std::string, Exchange> read_timed_log(const std::string& path) {
+    std::map<std::string, Exchange> exchanges;
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string poll, actions, sent, clean, frame;
+        std::int64_t arrived = 0, first = 0, last = 0;
+        if (fields >> poll >> actions >> sent >> clean >> frame >> arrived >> first >> last &&
+            sent == "189") {
+            exchanges[frame] = {arrived, last};
+        }
+    }
+    return exchanges;
+}
+
+std::int64_t steady_ns(Clock::time_point when) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+}
+
+// Paced at 9600 baud: from the poll's arrival to the record, less the wire time,
+// and from the answer's last byte to the record. The records are hexadecimal
+// dumps, found in the simulator's log by their bytes.
+std::vector<Row> measure_latency(int records, std::int64_t& peak_kib) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("exchanges.log");
+    std::vector<std::pair<std::string, Clock::time_point>> printed;
+    {
+        Rig rig({"--baud", std::to_string(PACED_BAUD), "--log", log, "--log-times"},
+                {"/interval_ms:0", "/fmt:HEX"});
+        for (int i = 0; i < records; ++i) {
+            Clock::time_point when;
+            std::string record = rig.next_record(&when);
+            printed.emplace_back(std::move(record), when);
+        }
+        peak_kib = std::max(peak_kib, rig.mon_stats().peak_kib);
+    }
+    const std::map<std::string, Exchange> exchanges = read_timed_log(log);
+    std::vector<double> overhead_ms;
+    std::vector<double> after_last_ms;
+    for (const auto& [frame, when] : printed) {
+        const auto found = exchanges.find(frame);
+        if (found == exchanges.end()) {
+            fail("a record matches no frame in the simulator's log");
+        }
+        const double since_poll = (steady_ns(when) - found->second.poll_ns) / 1e6;
+        overhead_ms.push_back(since_poll - WIRE_MS);
+        after_last_ms.push_back((steady_ns(when) - found->second.last_sent_ns) / 1e6);
+    }
+    const std::string wire = format("%.1f ms", WIRE_MS);
+    return {
+        {"poll to record at 9600 baud, wire time " + wire + ": overhead, median",
+         format("%.1f ms", percentile(overhead_ms, 0.5)), "< 15 ms"},
+        {"  overhead, 90th percentile / most",
+         format("%.1f ms", percentile(overhead_ms, 0.9)) + " / " +
+             format("%.1f ms", percentile(overhead_ms, 1.0)),
+         "-"},
+        {"  answer's last byte to record, median",
+         format("%.1f ms", percentile(after_last_ms, 0.5)), "-"},
+    };
+}
+
+// The maser answers nothing: h2mon waits in its reads and drains.
+std::vector<Row> measure_silent(int seconds, std::int64_t& peak_kib) {
+    Rig rig({"--silent"}, {});
+    std::this_thread::sleep_for(2s); // past the start-up: h2mon is polling
+
+    const ProcessStats before = rig.mon_stats();
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const ProcessStats after = rig.mon_stats();
+    const double elapsed_ns =
+        std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+    peak_kib = std::max(peak_kib, after.peak_kib);
+    return {{"CPU use while the maser is silent",
+             format("%.3f %% of one core", 100.0 * (after.cpu_ns - before.cpu_ns) / elapsed_ns),
+             "< 0.5 %"}};
+}
+
+std::string processor_model() {
+    std::ifstream file("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind("model name", 0) == 0) {
+            return line.substr(line.find(':') + 2);
+        }
+    }
+    return "unknown";
+}
+
+int option(int argc, char** argv, const char* name, int fallback) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], name) == 0) {
+            return std::atoi(argv[i + 1]);
+        }
+    }
+    return fallback;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = option(argc, argv, "--seconds", 30);
+    const int records = option(argc, argv, "--records", 200);
+    std::int64_t peak_kib = 0;
+    std::vector<Row> rows = measure_back_to_back(seconds, peak_kib);
+    const std::vector<Row> latency = measure_latency(records, peak_kib);
+    rows.insert(rows.end(), latency.begin(), latency.end());
+    const std::vector<Row> silent = measure_silent(seconds, peak_kib);
+    rows.insert(rows.end(), silent.begin(), silent.end());
+    rows.push_back({"peak resident memory", format("%.2f MiB", peak_kib / 1024.0), "< 4 MiB"});
+
+    std::printf("Machine: %s, %ld cores\n\n", processor_model().c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("| measure | value | target |\n|---|---|---|\n");
+    for (const Row& row : rows) {
+        std::printf("| %s | %s | %s |\n", row.what.c_str(), row.value.c_str(), row.target.c_str());
+    }
+    return 0;
+}

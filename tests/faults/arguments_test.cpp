@@ -1,0 +1,130 @@
+// A hostile command line: arguments of 100 000 characters, and bytes beyond
+// ASCII in every option. Each either ends h2mon with its message and code 1, or
+// leaves it running as it should; none crashes it or overruns its buffers (the
+// sanitizer build runs these too).
+#include "tests/e2e/fixture.h"
+#include "tests/e2e/simulator.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace e2e {
+namespace {
+
+const std::string LONG_TEXT(100000, 'x');
+const std::string LONG_NUMBER(100000, '9');
+// Option names and values longer than this are cut before they are used.
+const std::string CUT_TEXT(1022, 'x');
+
+// Arguments and outputs may hold placeholders: {port} a good port (the whole
+// argument), {port-name} its name, {dir} a directory of the test, {usage} the
+// usage text without its last line end.
+struct ArgumentCase {
+    const char* what;
+    std::vector<std::string> args;
+    std::string expected; // the whole output, or empty when h2mon must run
+    int code;             // 0: runs until a key is pressed
+};
+
+// The system's text for an error number, as h2mon prints it after its own words.
+std::string system_text(int error) {
+    return std::string(std::strerror(error)) + "\n";
+}
+
+const ArgumentCase CASES[] = {
+    {"a 100000-character port name, cut and then refused as too long",
+     {"/port:" + LONG_TEXT},
+     "Error connecting to " + CUT_TEXT + ": " + system_text(ENAMETOOLONG),
+     1},
+    {"a 100000-character format",
+     {"{port}", "/fmt:" + LONG_TEXT},
+     "Error: unsupported format (" + CUT_TEXT + ")\n",
+     1},
+    {"a 100000-character log file name, which cannot be opened",
+     {"{port}", "/interval_ms:0", "/out:/" + LONG_TEXT},
+     "",
+     0},
+    {"a 100000-digit interval, past what 32 bits hold",
+     {"{port}", "/interval_ms:" + LONG_NUMBER},
+     "Error: reading interval must not be negative (-1)\n",
+     1},
+    {"a 100000-digit baud rate, which a pseudo-terminal takes",
+     {"{port}", "/interval_ms:0", "/baud:" + LONG_NUMBER},
+     "",
+     0},
+    {"a 100000-character option name",
+     {"{port}", "/" + LONG_TEXT + ":1"},
+     diagnostic("Unrecognized argument (\"" + CUT_TEXT + "\")"),
+     1},
+    {"a 100000-character positional argument, its message cut to the longest there is",
+     {"{port}", LONG_TEXT},
+     diagnostic(("Unrecognized argument (\"" + LONG_TEXT).substr(0, 4094)),
+     1},
+    {"non-ASCII port name",
+     {"/port:\xC3\x84\xFF\x01"},
+     "Error connecting to \xC3\x84\xFF\x01: " + system_text(ENOENT),
+     1},
+    {"non-ASCII format", {"{port}", "/fmt:\xFF\xFE"}, "Error: unsupported format (\xFF\xFE)\n", 1},
+    {"non-ASCII interval, which scans as 0", {"{port}", "/interval_ms:\xFF"}, "", 0},
+    {"non-ASCII baud rate, which scans as 0, a rate no line takes",
+     {"{port}", "/baud:\xC3\xA9"},
+     "Error connecting to {port-name}: " + system_text(EINVAL),
+     1},
+    {"non-ASCII log file name", {"{port}", "/interval_ms:0", "/out:{dir}/\xFF\xC3\xA9.csv"}, "", 0},
+    {"non-ASCII console flag", {"{port}", "/interval_ms:0", "/tty:\xFF"}, "", 0},
+    {"non-ASCII option name",
+     {"{port}", "/p\xC3\xB6rt:1"},
+     diagnostic("Unrecognized argument (\"p\xC3\xB6rt\")"),
+     1},
+    {"non-ASCII positional argument",
+     {"{port}", "\xFF"},
+     diagnostic("Unrecognized argument (\"\xFF\")"),
+     1},
+};
+
+class ArgumentTest : public E2eTest {
+protected:
+    std::string fill_in(std::string text) {
+        std::string usage = golden("usage.txt");
+        usage.pop_back();
+        replace_all(text, "{usage}", usage);
+        replace_all(text, "{port}", port_arg(simulator_.path()));
+        replace_all(text, "{port-name}", launcher().port_name(simulator_.path()));
+        replace_all(text, "{dir}", dir_.path());
+        return text;
+    }
+
+    void SetUp() override {
+        E2eTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(simulator_.start({}, dir_.file("exchanges.log"), error)) << error;
+    }
+
+    Simulator simulator_;
+};
+
+TEST_F(ArgumentTest, EveryHostileArgumentEndsInItsMessageOrARun) {
+    for (const ArgumentCase& c : CASES) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args;
+        for (const std::string& arg : c.args) {
+            args.push_back(fill_in(arg));
+        }
+        auto h2mon = start(args);
+        ASSERT_NE(h2mon, nullptr);
+        if (c.code != 0) {
+            expect_exit(*h2mon, c.code);
+            EXPECT_EQ(h2mon->output(), fill_in(c.expected));
+            continue;
+        }
+        ASSERT_TRUE(wait_for_lines(*h2mon, 3)) << h2mon->output(); // the header, two records
+        stop_with_key(*h2mon);
+        EXPECT_EQ(lines_of(h2mon->output())[0] + "\n", lines_of(golden("csv.txt"))[0] + "\n");
+    }
+    // The log file with the non-ASCII name holds the records.
+    EXPECT_FALSE(h2test::read_text_file(dir_.file("\xFF\xC3\xA9.csv")).empty());
+}
+
+} // namespace
+} // namespace e2e

@@ -1,0 +1,71 @@
+// The serial line at its worst: it goes away in the middle of a frame, or the
+// port is already held by another h2mon.
+#include "tests/e2e/fixture.h"
+#include "tests/e2e/simulator.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace e2e {
+namespace {
+
+class LineFaultTest : public E2eTest {
+protected:
+    std::vector<Bytes> frames_ = golden_frames();
+};
+
+// A USB adapter pulled while an answer comes in: h2mon holds part of a frame
+// when its line hangs up.
+TEST_F(LineFaultTest, TheLineGoingAwayInTheMiddleOfAFrameIsAReadError) {
+    MaserLine line;
+    line.play([this](int poll) {
+        const Bytes& frame = frames_[static_cast<std::size_t>(poll - 1)];
+        if (poll < 3) {
+            return Reply::answer(frame);
+        }
+        // Later polls, should the machine be slow, get no answer at all.
+        return poll == 3 ? Reply::answer(Bytes(frame.begin(), frame.begin() + 100))
+                         : Reply::silence();
+    });
+    auto h2mon = start({port_arg(line.path()), "/fmt:hex", "/interval_ms:0"});
+    ASSERT_NE(h2mon, nullptr);
+    ASSERT_TRUE(line.wait_for_polls(3, PROMPT));
+    std::this_thread::sleep_for(20ms); // the first 100 bytes are in; h2mon waits for more
+    line.hang_up();
+    expect_exit(*h2mon, 1);
+    EXPECT_EQ(h2mon->output(), hex(frames_[1]) + "\nRead error on port " +
+                                   launcher().port_name(line.path()) + ": " +
+                                   launcher().system_text(SystemError::LineGone));
+}
+
+TEST_F(LineFaultTest, ASecondH2monOnTheSamePortIsRefusedAfterOneRetry) {
+    Simulator simulator;
+    std::string error;
+    ASSERT_TRUE(
+        simulator.start({"--frames", golden_path("frames.txt")}, dir_.file("exchanges.log"), error))
+        << error;
+    auto first = start({port_arg(simulator.path()), "/fmt:hex", "/interval_ms:100"});
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(wait_for_lines(*first, 1));
+
+    const Clock::time_point started = Clock::now();
+    auto second = start({port_arg(simulator.path())});
+    ASSERT_NE(second, nullptr);
+    expect_exit(*second, 1);
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - started);
+    // The port's lock refuses access; the text is the system's for that.
+    EXPECT_EQ(second->output(), "Error connecting to " + launcher().port_name(simulator.path()) +
+                                    ": " + std::strerror(EBUSY) + "\n");
+    EXPECT_GE(took.count(), 950) << "no second attempt a second later";
+
+    // The first one goes on undisturbed.
+    const std::size_t before = line_count(first->output());
+    ASSERT_TRUE(wait_for_lines(*first, before + 2));
+    stop_with_key(*first);
+    for (const std::string& record : lines_of(first->output())) {
+        EXPECT_EQ(record.size(), 2u * 189) << record;
+    }
+}
+
+} // namespace
+} // namespace e2e
