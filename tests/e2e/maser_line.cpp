@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -24,11 +23,6 @@ void check(bool ok, const std::string& what) {
 } // namespace
 
 MaserLine::MaserLine() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    check(master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0, "posix_openpt");
-    path_ = ptsname(master_);
-    slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    check(slave_ >= 0, path_);
     // Raw from the start: no echo of the polls back to h2mon before it sets the line up.
     termios line = settings();
     cfmakeraw(&line);
@@ -37,11 +31,6 @@ MaserLine::MaserLine() {
 
 MaserLine::~MaserLine() {
     stop();
-    for (int fd : {master_, slave_}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
 }
 
 void MaserLine::play(std::function<Reply(int)> script) {
@@ -57,12 +46,12 @@ void MaserLine::serve() {
                 return;
             }
         }
-        pollfd entry{master_, POLLIN, 0};
+        pollfd entry{line_.master_fd(), POLLIN, 0};
         if (::poll(&entry, 1, 20) <= 0) {
             continue;
         }
         unsigned char buffer[256];
-        const ssize_t count = ::read(master_, buffer, sizeof buffer);
+        const ssize_t count = ::read(line_.master_fd(), buffer, sizeof buffer);
         if (count <= 0) {
             if (count < 0 && errno == EINTR) {
                 continue;
@@ -100,8 +89,7 @@ bool MaserLine::handle_poll(int poll) {
     Reply reply = script_(poll);
     if (reply.kind == Reply::Kind::HangUp) {
         std::lock_guard<std::mutex> lock(mutex_);
-        ::close(master_);
-        master_ = -1;
+        line_.close_master();
         return false;
     }
     if (reply.kind == Reply::Kind::Silence) {
@@ -111,7 +99,7 @@ bool MaserLine::handle_poll(int poll) {
         reply.before_answer();
     }
     std::this_thread::sleep_for(reply.delay);
-    if (!h2test::write_all(master_, reply.bytes.data(), reply.bytes.size())) {
+    if (!h2test::write_all(line_.master_fd(), reply.bytes.data(), reply.bytes.size())) {
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -135,16 +123,13 @@ bool MaserLine::wait_for_polls(std::size_t count, std::chrono::milliseconds time
 }
 
 void MaserLine::hold_output() {
-    check(tcflow(slave_, TCOOFF) == 0, "tcflow");
+    check(tcflow(line_.slave_fd(), TCOOFF) == 0, "tcflow");
 }
 
 void MaserLine::hang_up() {
     stop();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (master_ >= 0) {
-        ::close(master_);
-        master_ = -1;
-    }
+    line_.close_master();
 }
 
 void MaserLine::stop() {
@@ -158,13 +143,11 @@ void MaserLine::stop() {
 }
 
 termios MaserLine::settings() const {
-    termios line{};
-    check(tcgetattr(slave_, &line) == 0, "tcgetattr");
-    return line;
+    return line_.settings();
 }
 
 void MaserLine::change_settings(const termios& line) const {
-    check(tcsetattr(slave_, TCSANOW, &line) == 0, "tcsetattr");
+    line_.change_settings(line);
 }
 
 } // namespace e2e

@@ -14,9 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/bytes.h"
+#include "tests/support/pseudo_terminal.h"
+
 namespace e2e {
 
-using Bytes = std::vector<unsigned char>;
+using h2test::Bytes;
 using Clock = std::chrono::steady_clock;
 
 // What the maser does about one poll.
@@ -50,7 +53,7 @@ public:
     MaserLine(const MaserLine&) = delete;
     MaserLine& operator=(const MaserLine&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return line_.path(); }
 
     // Starts answering: `script(n)` says what to do about poll n (1 for the first).
     void play(std::function<Reply(int poll)> script);
@@ -75,9 +78,7 @@ private:
     bool handle_poll(int poll);
     void stop();
 
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
+    PseudoTerminal line_;
     std::function<Reply(int)> script_;
     std::thread thread_;
     bool stopping_ = false; // guarded by mutex_

@@ -3,7 +3,6 @@
 #include "tests/support/process.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <regex>
 #include <sstream>
@@ -70,31 +69,6 @@ Masked mask_mjds(const std::string& output) {
 double mjd_now() {
     const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
     return UNIX_EPOCH_MJD + std::chrono::duration<double>(since_epoch).count() / 86400.0;
-}
-
-std::string hex(const Bytes& bytes) {
-    static const char DIGITS[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned char byte : bytes) {
-        text += DIGITS[byte >> 4];
-        text += DIGITS[byte & 0x0F];
-    }
-    return text;
-}
-
-Bytes from_hex(const std::string& digits) {
-    Bytes bytes;
-    std::string pair;
-    for (char c : digits) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
-            pair += c;
-        }
-        if (pair.size() == 2) {
-            bytes.push_back(static_cast<unsigned char>(std::stoi(pair, nullptr, 16)));
-            pair.clear();
-        }
-    }
-    return bytes;
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

@@ -26,9 +26,8 @@ Masked mask_mjds(const std::string& output);
 // The current UTC time as a Modified Julian Date.
 double mjd_now();
 
-// Frame bytes as upper-case hexadecimal digits, as h2mon's HEX form prints them.
-std::string hex(const Bytes& bytes);
-Bytes from_hex(const std::string& digits);
+using h2test::from_hex;
+using h2test::hex;
 
 // The lines of a text, each without its line end; a last line without one is kept.
 std::vector<std::string> lines_of(const std::string& text);

@@ -52,7 +52,7 @@ bool parse_exchange_log(const std::vector<std::string>& lines,
             return false;
         }
         exchange.clean = clean == "clean";
-        exchange.frame = e2e::from_hex(frame);
+        exchange.frame = h2test::from_hex(frame);
         exchanges.push_back(exchange);
     }
     return true;

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
+
 namespace faults {
 
-using Bytes = std::vector<unsigned char>;
+using h2test::Bytes;
 
 // One line of h2sim's exchange log.
 struct LoggedExchange {

@@ -2,7 +2,7 @@
 // device names, failures and their texts, and the device left as it was found.
 #include "platform/win32.h"
 #include "platform/linux/errno_map.h"
-#include "pseudo_terminal.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
 

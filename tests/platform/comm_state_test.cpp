@@ -2,7 +2,7 @@
 // back, what reaches the device, and the settings that are refused.
 #include "platform/win32.h"
 #include "dcb_text.h"
-#include "pseudo_terminal.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Times are real; the bounds leave room for a loaded machine.
 #include "serial/comport.h"
 
-#include "pseudo_terminal.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "kernel_speed.h"
+#include "tests/support/kernel_speed.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -1,5 +1,5 @@
-#include "pseudo_terminal.h"
-#include "kernel_speed.h"
+#include "tests/support/pseudo_terminal.h"
+#include "tests/support/kernel_speed.h"
 
 #include <cerrno>
 #include <chrono>

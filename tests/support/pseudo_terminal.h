@@ -1,4 +1,4 @@
-// A real pseudo-terminal for the serial tests: the slave end is the "device"
+// A real pseudo-terminal for the serial and end-to-end tests: the slave end is the "device"
 // the code under test opens by path; the test plays the far end of the line
 // through the master.
 #pragma once
@@ -18,6 +18,9 @@ public:
 
     // The slave device's path, e.g. "/dev/pts/3".
     const std::string& path() const { return path_; }
+    // The two ends, for a test that serves the line itself (-1 once closed).
+    int master_fd() const { return master_; }
+    int slave_fd() const { return slave_; }
 
     // Sends bytes to the device, as the far end of the line would.
     void send(const std::string& bytes) const;

@@ -19,10 +19,13 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/bytes.h"
+
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<unsigned char>;
+using h2test::Bytes;
+using h2test::hex;
 using h2test::milliseconds;
 using Clock = std::chrono::steady_clock;
 
@@ -31,16 +34,6 @@ const unsigned char POLL_BYTES[] = {0x01, 0x41, 0x00, 0x00, 0x00};
 // How long to wait for something that should come at once on an idle
 // machine: generous, for a loaded one.
 constexpr milliseconds PROMPT = 3000ms;
-
-std::string hex(const Bytes& bytes) {
-    static const char DIGITS[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned char byte : bytes) {
-        text += DIGITS[byte >> 4];
-        text += DIGITS[byte & 0x0F];
-    }
-    return text;
-}
 
 // A recognisable frame for playback: every byte differs from its neighbours.
 Bytes test_frame(int salt) {
