@@ -1,4 +1,5 @@
-// Character classes shared by the message source and the option parser.
+// Character classes shared by the message source, the option parser and the
+// serial port.
 #pragma once
 
 // The C locale's white space: space, tab, line feed, vertical tab, form feed,

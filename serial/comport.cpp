@@ -1,6 +1,7 @@
 // COMPORT: construction, opening and closing, control lines, error texts.
 #include "serial/comport.h"
 
+#include "common/text.h"
 #include "platform/calls.h"
 #include "platform/device_path.h"
 
@@ -35,12 +36,8 @@ char* split_mode_string(char* path) {
     return colon + 1;
 }
 
-bool is_trailing_space(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 void trim_trailing_space(char* text) {
-    for (std::size_t n = std::strlen(text); n > 0 && is_trailing_space(text[n - 1]); --n) {
+    for (std::size_t n = std::strlen(text); n > 0 && is_white_space(text[n - 1]); --n) {
         text[n - 1] = '\0';
     }
 }

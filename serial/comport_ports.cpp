@@ -3,6 +3,7 @@
 
 #include "common/check.h"
 #include "platform/calls.h"
+#include "platform/com_name.h"
 
 #include <cctype>
 #include <cstring>
@@ -34,27 +35,6 @@ bool starts_with_nocase(const char* text, const char* prefix, std::size_t length
         }
     }
     return true;
-}
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// The number of a port named "COM" (any case) and decimal digits, read up to the
-// first character that is not a digit; -1 for any other name, and for numbers that
-// do not fit in 31 bits.
-std::int32_t com_port_number(const char* name) {
-    if (!starts_with_nocase(name, "COM", 3) || !is_digit(name[3])) {
-        return -1;
-    }
-    std::int64_t number = 0;
-    for (const char* p = name + 3; is_digit(*p); ++p) {
-        number = number * 10 + (*p - '0');
-        if (number > INT32_MAX) {
-            return -1;
-        }
-    }
-    return static_cast<std::int32_t>(number);
 }
 
 bool is_valid_key(HKEY key) {
@@ -125,7 +105,7 @@ std::int32_t COMPORT::enumerate(const char* filter) {
         if (!read_port_name(devices, &device, name) || nPorts == kMaxPorts) {
             continue;
         }
-        const std::int32_t number = com_port_number(name);
+        const std::int32_t number = read_com_name(name).number;
         if (number < 0) {
             continue;
         }

@@ -4,6 +4,7 @@
 // fields the string names change, with the documented exceptions (stop bits
 // and, in the older form, flow control); a string that does not parse leaves
 // the DCB as it was.
+#include "platform/com_name.h"
 #include "platform/linux/comm.h"
 #include "platform/linux/errors.h"
 
@@ -105,17 +106,12 @@ bool take_stop_bits(Cursor& in, BYTE& stop_bits) {
 // "COMn" (n from 1, no leading zero) followed by a colon or a space, with the
 // spaces and the colon after it. Without such a name nothing is skipped.
 void skip_device_name(Cursor& in) {
+    const ComName com = read_com_name(in.p);
+    if (com.length == 0 || !com.plain || com.number == 0) {
+        return;
+    }
     Cursor name = in;
-    if (lower(name.p[0]) != 'c' || lower(name.p[1]) != 'o' || lower(name.p[2]) != 'm') {
-        return;
-    }
-    name.p += 3;
-    if (*name.p < '1' || *name.p > '9') {
-        return;
-    }
-    while (is_digit(*name.p)) {
-        ++name.p;
-    }
+    name.p += com.length;
     if (*name.p != ':' && *name.p != ' ') {
         return;
     }

@@ -1,13 +1,13 @@
 // Opening a serial port, its line settings, time-outs, buffers and control
 // lines. Byte traffic is in comm_io.cpp.
 #include "platform/linux/comm.h"
+#include "platform/com_name.h"
 #include "platform/linux/dcb_termios.h"
 #include "platform/linux/errno_map.h"
 #include "platform/linux/errors.h"
 #include "platform/linux/port_names.h"
 #include "platform/linux/serial_port.h"
 
-#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -19,18 +19,10 @@ namespace {
 
 constexpr char kDeviceDirectory[] = "/dev/";
 
-bool is_com_name(const std::string& name) {
-    if (name.size() < 4 || std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
-        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
-        std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
-        return false;
-    }
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
-    }
-    return true;
+// A COM name, with or without leading zeros (those map to no device).
+bool is_com_name(const char* name) {
+    const ComName com = read_com_name(name);
+    return com.length != 0 && name[com.length] == '\0';
 }
 
 // "/dev/COM35" names the device mapped to COM35 ("/dev/ttyUSB2"); any other path
@@ -38,7 +30,7 @@ bool is_com_name(const std::string& name) {
 bool resolve_device_path(const std::string& path, std::string& device) {
     const std::string directory = kDeviceDirectory;
     if (path.compare(0, directory.size(), directory) != 0 ||
-        !is_com_name(path.substr(directory.size()))) {
+        !is_com_name(path.c_str() + directory.size())) {
         device = path;
         return true;
     }

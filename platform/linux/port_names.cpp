@@ -1,9 +1,10 @@
 #include "platform/linux/port_names.h"
+#include "platform/com_name.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -20,30 +21,15 @@ constexpr Family kFamilies[] = {
     {"ttyAMA", 97},
 };
 
-// Parses a plain decimal number (no sign, no leading zero unless it is "0") that
-// makes up the whole text. Returns -1 otherwise.
-int parse_plain_number(const char* text) {
-    if (!std::isdigit(static_cast<unsigned char>(text[0])) || (text[0] == '0' && text[1] != '\0')) {
-        return -1;
-    }
-    int value = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (!std::isdigit(static_cast<unsigned char>(*p)) || value > 100000) {
-            return -1;
-        }
-        value = value * 10 + (*p - '0');
-    }
-    return value;
-}
-
-bool has_prefix_nocase(const char* text, const char* prefix) {
-    for (; *prefix != '\0'; ++prefix, ++text) {
-        if (std::toupper(static_cast<unsigned char>(*text)) !=
-            std::toupper(static_cast<unsigned char>(*prefix))) {
-            return false;
+// The number of a family's device ("2" of "ttyUSB2"): the whole text must be one
+// of the numbers the family maps, written as "%d" writes it. -1 otherwise.
+int device_number(const char* text) {
+    for (int number = 0; number < kFamilySize; ++number) {
+        if (std::to_string(number) == text) {
+            return number;
         }
     }
-    return true;
+    return -1;
 }
 
 bool fits(int written, std::size_t size) {
@@ -53,10 +39,11 @@ bool fits(int written, std::size_t size) {
 } // namespace
 
 bool com_name_to_tty(const char* com_name, char* tty_name, std::size_t size) {
-    if (!has_prefix_nocase(com_name, "COM")) {
+    const ComName com = read_com_name(com_name);
+    if (com.length == 0 || com_name[com.length] != '\0' || !com.plain) {
         return false;
     }
-    const int number = parse_plain_number(com_name + 3);
+    const int number = com.number;
     for (const Family& family : kFamilies) {
         if (number >= family.first_com && number < family.first_com + kFamilySize) {
             return fits(
@@ -73,8 +60,8 @@ bool tty_to_com_name(const char* tty_name, char* com_name, std::size_t size) {
         if (std::strncmp(tty_name, family.prefix, length) != 0) {
             continue;
         }
-        const int number = parse_plain_number(tty_name + length);
-        if (number >= 0 && number < kFamilySize) {
+        const int number = device_number(tty_name + length);
+        if (number >= 0) {
             return fits(std::snprintf(com_name, size, "COM%d", family.first_com + number), size);
         }
     }

@@ -7,6 +7,7 @@
 // kernel name; and a description: the product (or else manufacturer) string of the
 // USB device above it, or else the name of its driver.
 #include "platform/linux/setupapi.h"
+#include "platform/com_name.h"
 #include "platform/linux/handles.h"
 #include "platform/linux/port_names.h"
 #include "platform/linux/strings.h"
@@ -122,8 +123,8 @@ bool is_serial_port(const std::string& entry) {
 // COM ports first, by number (so by family, then number within it); then devices
 // without a COM name by family name and number.
 auto order_key(const PortDevice& device) {
-    const bool is_com = device.port_name != device.kernel_name;
-    const long com = is_com ? std::strtol(device.port_name.c_str() + 3, nullptr, 10) : LONG_MAX;
+    const std::int32_t number_as_com = read_com_name(device.port_name.c_str()).number;
+    const long com = number_as_com >= 0 ? number_as_com : LONG_MAX;
     const std::size_t digits = device.kernel_name.find_last_not_of("0123456789") + 1;
     const std::string family = device.kernel_name.substr(0, digits);
     const long number = digits < device.kernel_name.size()
