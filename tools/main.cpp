@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     if (stop_fd < 0) {
         return fail(EXIT_LINE_FAILED, error);
     }
-    PseudoTerminal line;
+    SimulatorLine line;
     if (!line.open(error)) {
         return fail(EXIT_LINE_FAILED, error);
     }

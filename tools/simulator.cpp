@@ -44,7 +44,7 @@ Nanos earliest(Nanos a, Nanos b) {
 
 } // namespace
 
-Simulator::Simulator(const Options& options, std::vector<Frame> file_frames, PseudoTerminal& line,
+Simulator::Simulator(const Options& options, std::vector<Frame> file_frames, SimulatorLine& line,
                      ExchangeLog& log)
     : options_(options), file_frames_(std::move(file_frames)), model_(options.seed),
       faults_(options.seed), line_(line), log_(log), transmitter_(line.master()),

@@ -7,7 +7,7 @@
 #include "tools/frame_model.h"
 #include "tools/line_account.h"
 #include "tools/options.h"
-#include "tools/pseudo_terminal.h"
+#include "tools/simulator_line.h"
 #include "tools/request_parser.h"
 #include "tools/transmitter.h"
 
@@ -17,7 +17,7 @@
 class Simulator {
 public:
     // `file_frames` empty: frames come from the model. `log` may be closed.
-    Simulator(const Options& options, std::vector<Frame> file_frames, PseudoTerminal& line,
+    Simulator(const Options& options, std::vector<Frame> file_frames, SimulatorLine& line,
               ExchangeLog& log);
 
     // Runs until a stop signal arrives on `stop_fd` (returns 0), the line is
@@ -44,7 +44,7 @@ private:
     std::vector<Frame> file_frames_;
     FrameModel model_;
     FaultPlan faults_;
-    PseudoTerminal& line_;
+    SimulatorLine& line_;
     ExchangeLog& log_;
     RequestParser parser_;
     Transmitter transmitter_;

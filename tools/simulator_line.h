@@ -4,12 +4,12 @@
 
 #include <string>
 
-class PseudoTerminal {
+class SimulatorLine {
 public:
-    PseudoTerminal() = default;
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-    ~PseudoTerminal() { close(); }
+    SimulatorLine() = default;
+    SimulatorLine(const SimulatorLine&) = delete;
+    SimulatorLine& operator=(const SimulatorLine&) = delete;
+    ~SimulatorLine() { close(); }
 
     // Creates the pair: the master non-blocking, the line in raw mode (no echo,
     // no character translation, no flow-control characters) so that every

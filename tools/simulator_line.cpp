@@ -1,4 +1,4 @@
-#include "tools/pseudo_terminal.h"
+#include "tools/simulator_line.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -26,7 +26,7 @@ bool make_raw(int fd) {
 
 } // namespace
 
-bool PseudoTerminal::open(std::string& error) {
+bool SimulatorLine::open(std::string& error) {
     close();
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0) {
@@ -64,7 +64,7 @@ bool PseudoTerminal::open(std::string& error) {
     return true;
 }
 
-void PseudoTerminal::close() {
+void SimulatorLine::close() {
     if (master_ >= 0) {
         ::close(master_);
         master_ = -1;
@@ -75,7 +75,7 @@ void PseudoTerminal::close() {
     }
 }
 
-int PseudoTerminal::unread_by_slave() const {
+int SimulatorLine::unread_by_slave() const {
     int count = 0;
     if (slave_ < 0 || ioctl(slave_, TIOCINQ, &count) != 0) {
         return 0;
