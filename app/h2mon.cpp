@@ -5,7 +5,7 @@
 #include "app/settings.h"
 #include "app/usage_text.h"
 #include "platform/log_file.h"
-#include "platform/session.h"
+#include "platform/console_session.h"
 
 #include <cstdio>
 #include <cstdlib>

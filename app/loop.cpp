@@ -1,7 +1,7 @@
 #include "app/loop.h"
 
 #include "app/channels.h"
-#include "platform/session.h"
+#include "platform/console_session.h"
 
 #include <cstring>
 

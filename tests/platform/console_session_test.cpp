@@ -1,6 +1,6 @@
 // Key tests and stop signals on Linux. Each case runs in a forked child because it
 // rewires standard input and installs signal handlers.
-#include "platform/session.h"
+#include "platform/console_session.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ long long ms_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-TEST(ConsoleInput, ByteOnPipedInputIsOneKeyAndEndOfInputIsNone) {
+TEST(ConsoleSession, ByteOnPipedInputIsOneKeyAndEndOfInputIsNone) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(write(fds[1], "q", 1), 1);
@@ -59,7 +59,7 @@ TEST(ConsoleInput, ByteOnPipedInputIsOneKeyAndEndOfInputIsNone) {
     close(fds[0]);
 }
 
-TEST(ConsoleInput, EmptyInputNeverCountsAsAKeyAndNeverBlocks) {
+TEST(ConsoleSession, EmptyInputNeverCountsAsAKeyAndNeverBlocks) {
     const int null_fd = open("/dev/null", O_RDONLY);
     ASSERT_GE(null_fd, 0);
     int open_pipe[2];
@@ -82,7 +82,7 @@ TEST(ConsoleInput, EmptyInputNeverCountsAsAKeyAndNeverBlocks) {
     close(open_pipe[1]);
 }
 
-TEST(ConsoleInput, StopSignalsCountAsAKeyAndEndTheIntervalSleep) {
+TEST(ConsoleSession, StopSignalsCountAsAKeyAndEndTheIntervalSleep) {
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(stop);
         EXPECT_EQ(run_in_child(-1,
@@ -104,13 +104,13 @@ TEST(ConsoleInput, StopSignalsCountAsAKeyAndEndTheIntervalSleep) {
     }
 }
 
-TEST(ConsoleInput, IntervalSleepLastsItsTimeWithoutASignal) {
+TEST(ConsoleSession, IntervalSleepLastsItsTimeWithoutASignal) {
     const auto start = Clock::now();
     interval_sleep(150);
     EXPECT_GE(ms_since(start), 150);
 }
 
-TEST(ConsoleInput, TerminalGetsSingleKeyModeWithoutEchoAndGetsItsModeBack) {
+TEST(ConsoleSession, TerminalGetsSingleKeyModeWithoutEchoAndGetsItsModeBack) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);

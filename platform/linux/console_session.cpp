@@ -6,7 +6,7 @@
 // terminal (a pipe, a file, /dev/null under a service manager) counts a byte that
 // can be read as a key; end of input or an error on it never does, so h2mon started
 // with nothing on its input keeps running. The key test never blocks.
-#include "platform/session.h"
+#include "platform/console_session.h"
 
 #include <cerrno>
 #include <csignal>

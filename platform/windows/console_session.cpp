@@ -1,4 +1,4 @@
-#include "platform/session.h"
+#include "platform/console_session.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
