@@ -17,9 +17,9 @@ void print_to_both(std::FILE* out, std::FILE* log, const char* format, Value val
 
 void print_csv_header(std::FILE* out) {
     std::fprintf(out, "MJD,");
-    for (int row = 0; row < CHANNEL_COUNT; ++row) {
-        if (channel_shown(CHANNELS[row])) {
-            std::fprintf(out, "%s%s", CHANNELS[row].name, row == LAST_CHANNEL ? "\n" : ",");
+    for (int row = 0; row < kChannelCount; ++row) {
+        if (channel_shown(kChannels[row])) {
+            std::fprintf(out, "%s%s", kChannels[row].name, row == kLastChannel ? "\n" : ",");
         }
     }
 }
@@ -30,7 +30,7 @@ void print_csv_record(const std::uint8_t* frame, const RECORD_OUTPUT& output) {
         // A reading of its own: the log row is stamped when it is written.
         std::fprintf(output.log, "%lf", output.clock(nullptr));
     }
-    for (const CHANNEL& channel : CHANNELS) {
+    for (const CHANNEL& channel : kChannels) {
         if (channel_shown(channel)) {
             print_csv_field(frame, channel, output.out, output.log);
         }
@@ -48,7 +48,7 @@ void print_csv_field(const std::uint8_t* frame, const CHANNEL& channel, std::FIL
         print_to_both(out, log, ",%.3lf", channel_value(frame, channel));
         return;
     }
-    char digits[CHANNEL_HEX_SIZE];
+    char digits[kChannelHexSize];
     channel_hex(frame, channel, digits);
     print_to_both(out, log, ",%s", digits);
 }

@@ -2,7 +2,7 @@
 // output and, when a log file is open, in the log file.
 #pragma once
 
-#include "app/channels.h"
+#include "telemetry/channels.h"
 #include "app/output.h"
 
 #include <cstdint>

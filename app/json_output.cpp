@@ -37,7 +37,7 @@ void print_numeric_value(const std::uint8_t* frame, const CHANNEL& channel,
 
 void print_hex_value(const std::uint8_t* frame, const CHANNEL& channel,
                      const RECORD_OUTPUT& output) {
-    char digits[CHANNEL_HEX_SIZE];
+    char digits[kChannelHexSize];
     channel_hex(frame, channel, digits);
     if (!output.console_mode) {
         std::fprintf(output.out, "%s", digits);
@@ -57,7 +57,7 @@ void print_json_block(const std::uint8_t* frame, const RECORD_OUTPUT& output) {
     std::fprintf(output.out, "\"val\": %lf", output.clock(nullptr));
     std::fprintf(output.out, " },\n");
     int number = 1;
-    for (const CHANNEL& channel : CHANNELS) {
+    for (const CHANNEL& channel : kChannels) {
         if (channel_shown(channel)) {
             print_json_element(frame, channel, number++, output);
         }

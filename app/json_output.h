@@ -2,7 +2,7 @@
 // strict JSON: hexadecimal values are unquoted and every element ends with a comma.
 #pragma once
 
-#include "app/channels.h"
+#include "telemetry/channels.h"
 #include "app/output.h"
 
 #include <cstdint>

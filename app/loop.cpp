@@ -1,7 +1,7 @@
 #include "app/loop.h"
 
-#include "app/channels.h"
 #include "platform/console_session.h"
+#include "telemetry/channels.h"
 
 #include <cstring>
 
@@ -53,11 +53,11 @@ enum class Answer { Frame, NotAFrame, LineFailed };
 // poll and the answer (noise, or the tail of an earlier, slow answer) would push
 // every channel out of place, so such an answer is not shown.
 Answer read_answer(COMPORT& port, BYTE* frame) {
-    std::int32_t received = FRAME_LENGTH;
+    std::int32_t received = kFrameLength;
     if (port.read(frame, &received, ANSWER_TIMEOUT_MS, INTERBYTE_TIMEOUT_MS, NO_TERMINATOR) != 0) {
         return Answer::LineFailed;
     }
-    if (received != FRAME_LENGTH) {
+    if (received != kFrameLength) {
         return Answer::NotAFrame;
     }
     // Reads what follows until the line has been quiet for the port's read
@@ -75,7 +75,7 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
     if (!drained(port, RESYNC_DRAIN_MS)) {
         return line_failure(port, "Read", settings.port_setting);
     }
-    BYTE frame[FRAME_LENGTH];
+    BYTE frame[kFrameLength];
     bool first_frame_pending = true;
     bool line_quiet = false; // found quiet by a frame's check, with no pause since
     for (;;) {
@@ -108,7 +108,7 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
             first_frame_pending = false;
             continue;
         }
-        print_record(settings.form, frame, FRAME_LENGTH, settings.output);
+        print_record(settings.form, frame, kFrameLength, settings.output);
         interval_sleep(static_cast<DWORD>(settings.interval_ms));
         // Polling back to back, only the printing has passed since the check.
         // Should a byte come in that moment, the next answer runs long and is

@@ -2,7 +2,7 @@
 // through the channel table, formatting, and the per-record flush, written to the
 // null device so that only the program's own work is measured; and the decoding
 // alone, every shown channel's value or hexadecimal digits without any printing.
-#include "app/channels.h"
+#include "telemetry/channels.h"
 #include "app/output.h"
 
 #include <benchmark/benchmark.h>
@@ -25,7 +25,7 @@ int discard_console(int character) {
 }
 
 struct Frame {
-    std::uint8_t bytes[FRAME_LENGTH];
+    std::uint8_t bytes[kFrameLength];
     Frame() {
         std::mt19937 random(189);
         for (std::uint8_t& byte : bytes) {
@@ -45,15 +45,15 @@ void render(benchmark::State& state, OUTPUT_FORM form, bool console_mode, bool w
     output.clock = fixed_clock;
     output.putch = discard_console;
     for (auto _ : state) {
-        print_record(form, frame.bytes, FRAME_LENGTH, output);
+        print_record(form, frame.bytes, kFrameLength, output);
     }
 }
 
 void decode(benchmark::State& state) {
     const Frame frame;
-    char digits[CHANNEL_HEX_SIZE];
+    char digits[kChannelHexSize];
     for (auto _ : state) {
-        for (const CHANNEL& channel : CHANNELS) {
+        for (const CHANNEL& channel : kChannels) {
             if (!channel_shown(channel)) {
                 continue;
             }

@@ -62,11 +62,11 @@ Range value_range(FaultKind kind) {
     case FaultKind::Late:
         return {0, MAX_DELAY_MS, "a delay of 0 to 60000 ms"};
     case FaultKind::Gaps:
-        return {1, FRAME_LENGTH, "a chunk size of 1 to 189 bytes"};
+        return {1, kFrameLength, "a chunk size of 1 to 189 bytes"};
     case FaultKind::Short:
-        return {0, FRAME_LENGTH - 1, "a byte count of 0 to 188"};
+        return {0, kFrameLength - 1, "a byte count of 0 to 188"};
     case FaultKind::Corrupt:
-        return {1, FRAME_LENGTH, "a byte count of 1 to 189"};
+        return {1, kFrameLength, "a byte count of 1 to 189"};
     case FaultKind::Silent:
     case FaultKind::Stray:
     case FaultKind::Noise:
@@ -192,7 +192,7 @@ void FaultPlan::add_chaos(std::uint64_t poll, Faults& faults) const {
         rule.value2 = random.range(5, 250);
         break;
     case FaultKind::Short:
-        rule.value = random.range(0, FRAME_LENGTH - 1);
+        rule.value = random.range(0, kFrameLength - 1);
         break;
     case FaultKind::Corrupt:
         rule.value = random.range(1, 4);

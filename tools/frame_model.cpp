@@ -79,13 +79,13 @@ void put_channel_value(std::uint8_t* frame, const CHANNEL& channel, double value
 }
 
 const CHANNEL& channel_named(const char* name) {
-    for (const CHANNEL& channel : CHANNELS) {
+    for (const CHANNEL& channel : kChannels) {
         if (std::strcmp(channel.name, name) == 0) {
             return channel;
         }
     }
     H2_ASSERT(!"channel name in the table");
-    return CHANNELS[0];
+    return kChannels[0];
 }
 
 // A slow swing between -1 and 1 whose period (300 to 3000 polls) and phase
@@ -125,7 +125,7 @@ void FrameModel::fill_fll_codes(std::uint8_t* frame, std::uint64_t poll) const {
 Frame FrameModel::frame(std::uint64_t poll) const {
     // Reserved and auxiliary bytes first: random each frame; the channels
     // with a meaning are then written over them.
-    Frame frame(FRAME_LENGTH);
+    Frame frame(kFrameLength);
     Random reserved(hash_key(seed_, RESERVED, poll));
     for (std::uint8_t& byte : frame) {
         byte = static_cast<std::uint8_t>(reserved.next());

@@ -2,7 +2,7 @@
 // maser's, encoded through the program's own channel table.
 #pragma once
 
-#include "app/channels.h"
+#include "telemetry/channels.h"
 
 #include <cstdint>
 #include <vector>

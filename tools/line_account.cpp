@@ -1,6 +1,6 @@
 #include "tools/line_account.h"
 
-#include "app/channels.h"
+#include "telemetry/channels.h"
 
 namespace {
 
@@ -22,15 +22,15 @@ bool LineAccount::settle(const Exchange& exchange) {
     }
     const bool prompt = !exchange.line_busy_at_poll && on_time(exchange) && !sent.stopped;
     const bool clean = prompt && unread_bound_ == 0 && sent.stray_sent == 0 &&
-                       sent.noise_sent == 0 && exchange.frame.size() == FRAME_LENGTH &&
-                       sent.answer_sent == FRAME_LENGTH;
+                       sent.noise_sent == 0 && exchange.frame.size() == kFrameLength &&
+                       sent.answer_sent == kFrameLength;
 
     const std::uint64_t offered = unread_bound_ + static_cast<std::uint64_t>(sent.answer_sent) +
                                   static_cast<std::uint64_t>(sent.stray_sent);
     if (prompt) {
         // The reader took a frame's worth, or everything when less came and
         // it drained the line after its short read.
-        unread_bound_ = offered >= FRAME_LENGTH ? offered - FRAME_LENGTH : 0;
+        unread_bound_ = offered >= kFrameLength ? offered - kFrameLength : 0;
     } else {
         unread_bound_ = offered; // late or overlapping: assume nothing was taken
     }

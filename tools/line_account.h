@@ -27,7 +27,7 @@ constexpr Nanos DISCARD_MARGIN = 50 * NANOS_PER_MS;
 // An exchange is clean when: nothing was still waiting to go out when its poll
 // came, no earlier byte can still be unread (none left over, or the last one
 // went out at least DISCARD_MARGIN before the poll), the answer was the whole
-// frame of FRAME_LENGTH bytes, its first byte went out within ON_TIME_LIMIT of
+// frame of kFrameLength bytes, its first byte went out within ON_TIME_LIMIT of
 // the poll with no pause over PAUSE_LIMIT, no stray byte or noise followed it,
 // and the simulator did not stop before it was over.
 class LineAccount {

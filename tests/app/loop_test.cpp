@@ -1,7 +1,7 @@
 // The acquisition loop against a scripted maser on a simulated line: each poll
 // the loop writes is answered with the next bytes of a script, and which frames
 // become records is read from the hexadecimal dumps printed.
-#include "app/channels.h"
+#include "telemetry/channels.h"
 #include "app/loop.h"
 #include "tests/serial/fake_platform.h"
 
@@ -80,8 +80,8 @@ ScriptedMaser* ScriptedMaser::active = nullptr;
 
 // A frame whose bytes tell it apart from every other frame of a test.
 std::string frame(int number) {
-    std::string bytes(FRAME_LENGTH, '\0');
-    for (int i = 0; i < FRAME_LENGTH; ++i) {
+    std::string bytes(kFrameLength, '\0');
+    for (int i = 0; i < kFrameLength; ++i) {
         bytes[static_cast<std::size_t>(i)] = static_cast<char>(number * 31 + i);
     }
     return bytes;

@@ -106,7 +106,7 @@ std::string without(std::string text, char removed) {
 
 // The frame behind every golden file. Positions are buffer index + 2.
 struct GoldenFrame {
-    std::uint8_t bytes[FRAME_LENGTH] = {};
+    std::uint8_t bytes[kFrameLength] = {};
     GoldenFrame() {
         const std::pair<int, std::uint8_t> set[] = {
             {0, 0xAA},   {1, 0xBB},  // positions 2 and 3: the hidden first row
@@ -159,7 +159,7 @@ TEST_F(RecordTest, CsvHeaderNamesTheShownChannels) {
 
 TEST_F(RecordTest, CsvRecordStampsTheLogRowWithASecondReading) {
     output.log = log.stream();
-    print_record(OUTPUT_FORM::CSV, frame.bytes, FRAME_LENGTH, output);
+    print_record(OUTPUT_FORM::CSV, frame.bytes, kFrameLength, output);
     EXPECT_EQ(out.flushed_text(), golden("csv_record.txt"));
     EXPECT_EQ(log.flushed_text(), golden("csv_log.txt"));
     EXPECT_EQ(clock_calls, 2);
@@ -167,14 +167,14 @@ TEST_F(RecordTest, CsvRecordStampsTheLogRowWithASecondReading) {
 }
 
 TEST_F(RecordTest, CsvRecordWithoutLogReadsTheClockOnce) {
-    print_record(OUTPUT_FORM::CSV, frame.bytes, FRAME_LENGTH, output);
+    print_record(OUTPUT_FORM::CSV, frame.bytes, kFrameLength, output);
     EXPECT_EQ(out.flushed_text(), golden("csv_record.txt"));
     EXPECT_EQ(clock_calls, 1);
 }
 
 TEST_F(RecordTest, JsonBlockWithoutConsoleModeHasNoEscapesOrPadding) {
     output.log = log.stream();
-    print_record(OUTPUT_FORM::JSON, frame.bytes, FRAME_LENGTH, output);
+    print_record(OUTPUT_FORM::JSON, frame.bytes, kFrameLength, output);
     EXPECT_EQ(out.flushed_text(), golden("json.txt"));
     EXPECT_EQ(log.flushed_text(), "");
     EXPECT_TRUE(console_writes.empty());
@@ -185,7 +185,7 @@ TEST_F(RecordTest, JsonBlockWithoutConsoleModeHasNoEscapesOrPadding) {
 TEST_F(RecordTest, JsonBlockInConsoleModePadsOnTheConsoleInPlace) {
     output.console_mode = true;
     output.log = log.stream();
-    print_record(OUTPUT_FORM::JSON, frame.bytes, FRAME_LENGTH, output);
+    print_record(OUTPUT_FORM::JSON, frame.bytes, kFrameLength, output);
     const std::string expected_screen = golden("json_tty.txt");
     const std::string stdout_text = out.flushed_text();
     EXPECT_EQ(stdout_text, without(expected_screen, '~'));
@@ -195,10 +195,10 @@ TEST_F(RecordTest, JsonBlockInConsoleModePadsOnTheConsoleInPlace) {
 
 TEST_F(RecordTest, HexDumpShowsEveryReceivedByteAndNoTimestamp) {
     output.log = log.stream();
-    print_record(OUTPUT_FORM::HEX, frame.bytes, FRAME_LENGTH, output);
+    print_record(OUTPUT_FORM::HEX, frame.bytes, kFrameLength, output);
     const std::string text = out.flushed_text();
     EXPECT_EQ(text, golden("hex.txt"));
-    EXPECT_EQ(text.size(), 2u * FRAME_LENGTH + 1);
+    EXPECT_EQ(text.size(), 2u * kFrameLength + 1);
     EXPECT_EQ(log.flushed_text(), "");
     EXPECT_EQ(clock_calls, 0);
 }

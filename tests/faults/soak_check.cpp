@@ -1,6 +1,6 @@
 #include "tests/faults/soak_check.h"
 
-#include "app/channels.h"
+#include "telemetry/channels.h"
 #include "tests/e2e/records.h"
 
 #include <cstdio>
@@ -60,7 +60,7 @@ bool parse_exchange_log(const std::vector<std::string>& lines,
 
 std::vector<std::string> csv_fields(const Bytes& frame) {
     std::vector<std::string> fields;
-    for (const CHANNEL& channel : CHANNELS) {
+    for (const CHANNEL& channel : kChannels) {
         if (channel_shown(channel)) {
             fields.push_back(channel.scale == 0 ? hex_span(frame, channel)
                                                 : scaled_value(frame, channel));
@@ -84,8 +84,8 @@ Verdict judge(const std::vector<LoggedExchange>& exchanges,
     std::size_t next = 0;
     for (const std::vector<std::string>& record : records) {
         std::size_t found = next;
-        while (found < exchanges.size() && !(exchanges[found].sent == FRAME_LENGTH &&
-                                             exchanges[found].frame.size() == FRAME_LENGTH &&
+        while (found < exchanges.size() && !(exchanges[found].sent == kFrameLength &&
+                                             exchanges[found].frame.size() == kFrameLength &&
                                              csv_fields(exchanges[found].frame) == record)) {
             ++found;
         }

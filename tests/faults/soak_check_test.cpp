@@ -2,7 +2,7 @@
 // record and a clean frame that went unprinted, or the soak proves nothing.
 #include "tests/faults/soak_check.h"
 
-#include "app/channels.h"
+#include "telemetry/channels.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@ namespace faults {
 namespace {
 
 Bytes frame(int number) {
-    Bytes bytes(FRAME_LENGTH);
-    for (int i = 0; i < FRAME_LENGTH; ++i) {
+    Bytes bytes(kFrameLength);
+    for (int i = 0; i < kFrameLength; ++i) {
         bytes[static_cast<std::size_t>(i)] = static_cast<unsigned char>(number * 37 + i * 11);
     }
     return bytes;
@@ -22,7 +22,7 @@ LoggedExchange exchange(std::uint64_t poll, const char* actions, int sent, bool 
 }
 
 TEST(SoakCheck, CsvFieldsFollowTheChannelTable) {
-    Bytes bytes(FRAME_LENGTH, 0);
+    Bytes bytes(kFrameLength, 0);
     bytes[2] = 0x34; // Batt_V, positions 4 and 5: raw 0x1234
     bytes[3] = 0x12;
     bytes[66] = 0x01; // RsvdDT1, positions 68 to 127: the last position first

@@ -6,7 +6,7 @@
 // Input: byte 0 chooses the form (value % 3: CSV, HEX, JSON-like), bit 2 console
 // mode and bit 3 a log file; the rest is the frame, cut or filled with zeros to
 // its length.
-#include "app/channels.h"
+#include "telemetry/channels.h"
 #include "app/output.h"
 
 #include <algorithm>
@@ -109,7 +109,7 @@ void check_csv(const std::string& out, const std::uint8_t* frame) {
     expect(fields.size() == 44, "a CSV record has other than 44 fields");
     expect(fields[0] == kStampText, "the CSV timestamp is not the clock's");
     std::size_t next = 1;
-    for (const CHANNEL& channel : CHANNELS) {
+    for (const CHANNEL& channel : kChannels) {
         if (!channel_shown(channel)) {
             continue;
         }
@@ -143,7 +143,7 @@ void check_json(const std::string& out, const std::uint8_t* frame, bool console_
     const std::string reset = "\x1b[01m\x1b[0m";
     std::size_t padding = 0;
     int number = 1;
-    for (const CHANNEL& channel : CHANNELS) {
+    for (const CHANNEL& channel : kChannels) {
         if (!channel_shown(channel)) {
             continue;
         }
@@ -178,7 +178,7 @@ void check_json(const std::string& out, const std::uint8_t* frame, bool console_
 
 void check_hex(const std::string& out, const std::uint8_t* frame) {
     std::string in_order;
-    for (int i = 0; i < FRAME_LENGTH; ++i) {
+    for (int i = 0; i < kFrameLength; ++i) {
         in_order += hex_of_span(frame, i, i);
     }
     expect(out == in_order + "\n", "the hexadecimal dump is not the frame in order");
@@ -193,8 +193,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const OUTPUT_FORM form = static_cast<OUTPUT_FORM>(data[0] % 3);
     const bool console_mode = (data[0] & 4) != 0;
     const bool with_log = (data[0] & 8) != 0;
-    std::uint8_t frame[FRAME_LENGTH] = {};
-    std::memcpy(frame, data + 1, std::min<std::size_t>(size - 1, FRAME_LENGTH));
+    std::uint8_t frame[kFrameLength] = {};
+    std::memcpy(frame, data + 1, std::min<std::size_t>(size - 1, kFrameLength));
 
     MemoryStream out;
     MemoryStream log;
@@ -205,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     output.clock = fixed_clock;
     output.putch = to_console;
     console.clear();
-    print_record(form, frame, FRAME_LENGTH, output);
+    print_record(form, frame, kFrameLength, output);
 
     const std::string printed = out.take();
     const std::string logged = log.take();

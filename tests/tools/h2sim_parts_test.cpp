@@ -28,13 +28,13 @@ TEST(FrameEncoding, ValuesDecodeBackThroughTheChannelTable) {
         {"Ion_uA", 1e6, 32767 * 0.24414}, {"n15_V", -1e6, -32768 * 0.01645},
     };
     for (const Case& c : cases) {
-        std::uint8_t frame[FRAME_LENGTH] = {};
+        std::uint8_t frame[kFrameLength] = {};
         const CHANNEL& channel = channel_named(c.name);
         put_channel_value(frame, channel, c.value);
         EXPECT_NEAR(channel_value(frame, channel), c.decoded, channel.scale / 2 + 1e-9)
             << c.name << " " << c.value;
     }
-    std::uint8_t frame[FRAME_LENGTH] = {};
+    std::uint8_t frame[kFrameLength] = {};
     put_channel_raw(frame, channel_named("Batt_V"), 0x1234);
     EXPECT_EQ(frame[2], 0x34); // position 4 is the low byte
     EXPECT_EQ(frame[3], 0x12);
@@ -46,7 +46,7 @@ TEST(FrameModel, StaysPlausibleAndVariesSlowlyOverManyPolls) {
     int changed_readings = 0;
     for (std::uint64_t poll = 2; poll <= 3000; ++poll) {
         const Frame frame = model.frame(poll);
-        ASSERT_EQ(frame.size(), static_cast<std::size_t>(FRAME_LENGTH));
+        ASSERT_EQ(frame.size(), static_cast<std::size_t>(kFrameLength));
         for (const PlausibleRange& range : PLAUSIBLE) {
             const CHANNEL& channel = channel_named(range.name);
             const double value = channel_value(frame.data(), channel);
@@ -149,20 +149,20 @@ TEST(Exchange, PacedAnswerStartsAfterThePollAndKeepsOneByteTimeApart) {
     Faults faults;
     faults.stray_bytes = 2;
     faults.noise_bytes = 1;
-    const Exchange paced = build_exchange(1, Frame(FRAME_LENGTH, 0x55), faults, 1, t, 1000, 2000);
+    const Exchange paced = build_exchange(1, Frame(kFrameLength, 0x55), faults, 1, t, 1000, 2000);
     EXPECT_EQ(paced.start, 1000 + 5 * t); // when the five poll bytes would have arrived
-    ASSERT_EQ(paced.steps.size(), static_cast<std::size_t>(FRAME_LENGTH + 3));
-    for (std::size_t i = 0; i < FRAME_LENGTH + 2; ++i) {
+    ASSERT_EQ(paced.steps.size(), static_cast<std::size_t>(kFrameLength + 3));
+    for (std::size_t i = 0; i < kFrameLength + 2; ++i) {
         EXPECT_EQ(paced.steps[i].offset, static_cast<Nanos>(i + 1) * t) << i;
     }
-    EXPECT_EQ(paced.steps[FRAME_LENGTH + 1].role, ByteRole::Stray);
+    EXPECT_EQ(paced.steps[kFrameLength + 1].role, ByteRole::Stray);
     EXPECT_EQ(paced.steps.back().role, ByteRole::Noise);
-    EXPECT_EQ(paced.steps.back().offset, (FRAME_LENGTH + 3) * t + NOISE_DELAY);
+    EXPECT_EQ(paced.steps.back().offset, (kFrameLength + 3) * t + NOISE_DELAY);
 }
 
 TEST(Exchange, UnpacedAnswerGoesOutAtOnceOrInTimedChunks) {
     Faults faults;
-    const Exchange whole = build_exchange(1, Frame(FRAME_LENGTH), faults, 1, 0, 1000, 2000);
+    const Exchange whole = build_exchange(1, Frame(kFrameLength), faults, 1, 0, 1000, 2000);
     EXPECT_EQ(whole.start, 2000);
     for (const Step& step : whole.steps) {
         EXPECT_EQ(step.offset, 0);
@@ -171,7 +171,7 @@ TEST(Exchange, UnpacedAnswerGoesOutAtOnceOrInTimedChunks) {
     faults.gap_ms = 30;
     faults.late_ms = 7;
     faults.short_bytes = 150;
-    const Exchange chunked = build_exchange(1, Frame(FRAME_LENGTH), faults, 1, 0, 1000, 2000);
+    const Exchange chunked = build_exchange(1, Frame(kFrameLength), faults, 1, 0, 1000, 2000);
     EXPECT_EQ(chunked.start, 2000 + from_ms(7));
     ASSERT_EQ(chunked.steps.size(), 150u);
     EXPECT_EQ(chunked.steps[99].offset, 0);
@@ -182,7 +182,7 @@ TEST(Exchange, UnpacedAnswerGoesOutAtOnceOrInTimedChunks) {
 TEST(Exchange, CorruptionChangesExactlyTheAskedNumberOfBytesAndIsLogged) {
     Faults faults;
     faults.corrupt_bytes = 3;
-    const Frame frame(FRAME_LENGTH, 0x11);
+    const Frame frame(kFrameLength, 0x11);
     const Exchange exchange = build_exchange(4, frame, faults, 9, 0, 0, 0);
     int changed = 0;
     for (std::size_t i = 0; i < frame.size(); ++i) {
@@ -267,7 +267,7 @@ TEST(FaultPlan, ChaosIsRandomButRepeatableForASeed) {
 Exchange sent(int answer, int stray = 0, int noise = 0, Nanos first_after = 0, bool busy = false,
               Nanos pause = 0) {
     Exchange exchange;
-    exchange.frame = Frame(FRAME_LENGTH);
+    exchange.frame = Frame(kFrameLength);
     exchange.poll_time = 0;
     exchange.line_busy_at_poll = busy;
     exchange.sent.answer_sent = answer;

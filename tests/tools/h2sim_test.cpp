@@ -1,6 +1,6 @@
 // Runs the real h2sim and talks to it through its pseudo-terminal, as h2mon
 // does: the line opened raw, five-byte polls written, answers read.
-#include "app/channels.h"
+#include "telemetry/channels.h"
 #include "tests/support/process.h"
 #include "tests/tools/plausible.h"
 
@@ -37,8 +37,8 @@ constexpr milliseconds PROMPT = 3000ms;
 
 // A recognisable frame for playback: every byte differs from its neighbours.
 Bytes test_frame(int salt) {
-    Bytes frame(FRAME_LENGTH);
-    for (int i = 0; i < FRAME_LENGTH; ++i) {
+    Bytes frame(kFrameLength);
+    for (int i = 0; i < kFrameLength; ++i) {
         frame[static_cast<std::size_t>(i)] = static_cast<unsigned char>(i * 7 + salt);
     }
     return frame;
@@ -85,7 +85,7 @@ protected:
 
     // Polls and collects the answer up to `count` bytes, or until the line
     // has been quiet for `quiet` after the first byte.
-    Bytes poll(std::size_t count = FRAME_LENGTH, milliseconds quiet = 300ms,
+    Bytes poll(std::size_t count = kFrameLength, milliseconds quiet = 300ms,
                milliseconds timeout = PROMPT) {
         send_poll();
         return h2test::read_bytes(line_, count, quiet, timeout);
@@ -94,7 +94,7 @@ protected:
     // Polls and collects `count` bytes with their arrival times; `polled` is
     // when the poll went out.
     std::vector<h2test::Arrival> timed_poll(Clock::time_point& polled,
-                                            std::size_t count = FRAME_LENGTH,
+                                            std::size_t count = kFrameLength,
                                             milliseconds quiet = 300ms) {
         polled = Clock::now();
         send_poll();
@@ -145,12 +145,12 @@ TEST_F(H2simTest, PrintsItsLineFirstAndAnswersEveryPollWithOneFrame) {
     EXPECT_TRUE(isatty(line_));
     for (int i = 0; i < 3; ++i) {
         // Exactly one frame: no echo of the poll, nothing after the frame.
-        EXPECT_EQ(poll(FRAME_LENGTH + 1).size(), static_cast<std::size_t>(FRAME_LENGTH));
+        EXPECT_EQ(poll(kFrameLength + 1).size(), static_cast<std::size_t>(kFrameLength));
     }
     // The line outlives the port being closed and opened again.
     close_line();
     ASSERT_NO_FATAL_FAILURE(open_line());
-    EXPECT_EQ(poll().size(), static_cast<std::size_t>(FRAME_LENGTH));
+    EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
 }
 
 TEST_F(H2simTest, FramesDecodeToAHealthyMasersReadingsThatVary) {
@@ -158,10 +158,10 @@ TEST_F(H2simTest, FramesDecodeToAHealthyMasersReadingsThatVary) {
     std::vector<Bytes> frames;
     for (int i = 0; i < 5; ++i) {
         frames.push_back(poll());
-        ASSERT_EQ(frames.back().size(), static_cast<std::size_t>(FRAME_LENGTH));
+        ASSERT_EQ(frames.back().size(), static_cast<std::size_t>(kFrameLength));
     }
     for (const Bytes& frame : frames) {
-        for (const CHANNEL& channel : CHANNELS) {
+        for (const CHANNEL& channel : kChannels) {
             if (!channel_shown(channel) || channel.scale == 0) {
                 continue;
             }
@@ -175,11 +175,11 @@ TEST_F(H2simTest, FramesDecodeToAHealthyMasersReadingsThatVary) {
     // Reserved bytes and readings change from frame to frame.
     auto differs = [&frames](const char* name) {
         const auto& row =
-            *std::find_if(std::begin(CHANNELS), std::end(CHANNELS),
+            *std::find_if(std::begin(kChannels), std::end(kChannels),
                           [name](const CHANNEL& c) { return std::string(c.name) == name; });
         std::vector<std::string> seen;
         for (const Bytes& frame : frames) {
-            char text[2 * FRAME_LENGTH + 1];
+            char text[2 * kFrameLength + 1];
             channel_hex(frame.data(), row, text);
             seen.push_back(text);
         }
@@ -198,7 +198,7 @@ TEST_F(H2simTest, SameSeedGivesSameFramesAndAnotherSeedOthers) {
         return frames;
     };
     const auto seed7 = frames_of({"--seed", "7"});
-    EXPECT_EQ(seed7[0].size(), static_cast<std::size_t>(FRAME_LENGTH));
+    EXPECT_EQ(seed7[0].size(), static_cast<std::size_t>(kFrameLength));
     EXPECT_EQ(frames_of({"--seed", "7"}), seed7);
     EXPECT_NE(frames_of({"--seed", "8"}), seed7);
     EXPECT_EQ(frames_of({}), frames_of({"--seed", "1"})); // 1 is the default
@@ -228,8 +228,8 @@ TEST_F(H2simTest, FaultOptionsShapeTheAnswer) {
     };
     const Case cases[] = {
         {"--short", "100", 100},
-        {"--stray", "3", FRAME_LENGTH + 3},
-        {"--corrupt", "2", FRAME_LENGTH},
+        {"--stray", "3", kFrameLength + 3},
+        {"--corrupt", "2", kFrameLength},
         {"--silent", nullptr, 0},
     };
     for (const Case& c : cases) {
@@ -239,7 +239,7 @@ TEST_F(H2simTest, FaultOptionsShapeTheAnswer) {
             args.push_back(c.value);
         }
         ASSERT_NO_FATAL_FAILURE(start(args));
-        const Bytes answer = poll(FRAME_LENGTH + 10, 300ms, 1000ms);
+        const Bytes answer = poll(kFrameLength + 10, 300ms, 1000ms);
         ASSERT_EQ(answer.size(), c.length);
         const std::size_t common = std::min(answer.size(), frame.size());
         const auto changed =
@@ -259,15 +259,15 @@ TEST_F(H2simTest, AnswersEveryPollWhenTheReaderFallsBehind) {
         send_poll();
     }
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(h2test::read_bytes(line_, POLLS * FRAME_LENGTH + 1, 500ms, 10000ms).size(),
-              POLLS * FRAME_LENGTH);
+    EXPECT_EQ(h2test::read_bytes(line_, POLLS * kFrameLength + 1, 500ms, 10000ms).size(),
+              POLLS * kFrameLength);
 }
 
 TEST_F(H2simTest, FaultsApplyToEveryNthAnswerWhenAskedSo) {
     ASSERT_NO_FATAL_FAILURE(start({"--short", "10@2", "--silent=3"}));
-    const std::size_t expected[] = {FRAME_LENGTH, 10, 0, 10, FRAME_LENGTH, 0};
+    const std::size_t expected[] = {kFrameLength, 10, 0, 10, kFrameLength, 0};
     for (std::size_t length : expected) {
-        EXPECT_EQ(poll(FRAME_LENGTH, 300ms, 800ms).size(), length);
+        EXPECT_EQ(poll(kFrameLength, 300ms, 800ms).size(), length);
     }
 }
 
@@ -275,15 +275,15 @@ TEST_F(H2simTest, LateAnswerStartsAfterTheDelay) {
     ASSERT_NO_FATAL_FAILURE(start({"--late", "300"}));
     Clock::time_point polled;
     const auto answer = timed_poll(polled);
-    ASSERT_EQ(answer.size(), static_cast<std::size_t>(FRAME_LENGTH));
+    ASSERT_EQ(answer.size(), static_cast<std::size_t>(kFrameLength));
     EXPECT_GE(elapsed_ms(polled, answer.front().when), 290);
 }
 
 TEST_F(H2simTest, GapsSplitTheAnswerIntoChunksWithPauses) {
     ASSERT_NO_FATAL_FAILURE(start({"--gaps", "64:150"}));
     Clock::time_point polled;
-    const auto answer = timed_poll(polled, FRAME_LENGTH, 1000ms);
-    ASSERT_EQ(answer.size(), static_cast<std::size_t>(FRAME_LENGTH));
+    const auto answer = timed_poll(polled, kFrameLength, 1000ms);
+    ASSERT_EQ(answer.size(), static_cast<std::size_t>(kFrameLength));
     for (std::size_t chunk_start : {64u, 128u}) {
         EXPECT_GE(elapsed_ms(answer[chunk_start - 1].when, answer[chunk_start].when), 140)
             << "before byte " << chunk_start;
@@ -295,16 +295,16 @@ TEST_F(H2simTest, GapsSplitTheAnswerIntoChunksWithPauses) {
 TEST_F(H2simTest, NoiseFollowsTheAnswerDetachedFromIt) {
     ASSERT_NO_FATAL_FAILURE(start({"--noise", "4"}));
     Clock::time_point polled;
-    const auto answer = timed_poll(polled, FRAME_LENGTH + 4, 1000ms);
-    ASSERT_EQ(answer.size(), static_cast<std::size_t>(FRAME_LENGTH + 4));
-    EXPECT_GE(elapsed_ms(answer[FRAME_LENGTH - 1].when, answer[FRAME_LENGTH].when), 40);
+    const auto answer = timed_poll(polled, kFrameLength + 4, 1000ms);
+    ASSERT_EQ(answer.size(), static_cast<std::size_t>(kFrameLength + 4));
+    EXPECT_GE(elapsed_ms(answer[kFrameLength - 1].when, answer[kFrameLength].when), 40);
 }
 
 TEST_F(H2simTest, ChaosGivesEveryAnswerAFault) {
     const std::string log = dir_.file("chaos.log");
     ASSERT_NO_FATAL_FAILURE(start({"--chaos", "1", "--log", log}));
     for (int i = 0; i < 3; ++i) {
-        poll(FRAME_LENGTH + 10, 400ms, 2000ms);
+        poll(kFrameLength + 10, 400ms, 2000ms);
     }
     stop();
     std::istringstream lines(h2test::read_text_file(log));
@@ -320,24 +320,24 @@ TEST_F(H2simTest, ChaosGivesEveryAnswerAFault) {
 TEST_F(H2simTest, ReportsWhatIsNotAPollAndStaysInStepWithThePolls) {
     ASSERT_NO_FATAL_FAILURE(start({}));
     send({0xFF, 0xFE});
-    EXPECT_EQ(poll().size(), static_cast<std::size_t>(FRAME_LENGTH));
+    EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
     EXPECT_NE(sim_.read_stderr(PROMPT, "FF FE").find("FF FE"), std::string::npos);
 
     // A poll cut off and followed by a whole one: the cut-off bytes are the garbage.
     send({0x01, 0x41, 0x00, 0x00});
-    EXPECT_EQ(poll(FRAME_LENGTH + 1).size(), static_cast<std::size_t>(FRAME_LENGTH));
+    EXPECT_EQ(poll(kFrameLength + 1).size(), static_cast<std::size_t>(kFrameLength));
     EXPECT_NE(sim_.read_stderr(PROMPT, "01 41 00 00\n").find("01 41 00 00\n"), std::string::npos);
 
     // A poll left unfinished is given up after a while and reported.
     send({0x01, 0x41});
     EXPECT_NE(sim_.read_stderr(PROMPT, "01 41\n").find("01 41\n"), std::string::npos);
-    EXPECT_EQ(poll().size(), static_cast<std::size_t>(FRAME_LENGTH));
+    EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
 }
 
 TEST_F(H2simTest, ClosesTheLineAfterTheGivenNumberOfPolls) {
     ASSERT_NO_FATAL_FAILURE(start({"--close-after", "2"}));
-    EXPECT_EQ(poll().size(), static_cast<std::size_t>(FRAME_LENGTH));
-    EXPECT_EQ(poll().size(), static_cast<std::size_t>(FRAME_LENGTH));
+    EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
+    EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
     int status = -1;
     ASSERT_TRUE(sim_.wait_exit(status, PROMPT));
     EXPECT_EQ(status, 0);
@@ -355,12 +355,12 @@ TEST_F(H2simTest, BaudPacesTheAnswerLikeARealLine) {
     ASSERT_NO_FATAL_FAILURE(start({"--baud", "9600"}));
     Clock::time_point polled;
     const auto answer = timed_poll(polled);
-    ASSERT_EQ(answer.size(), static_cast<std::size_t>(FRAME_LENGTH));
+    ASSERT_EQ(answer.size(), static_cast<std::size_t>(kFrameLength));
     // 194 byte times of 1.04 ms from the poll to the last byte: about 202 ms.
     EXPECT_GE(elapsed_ms(polled, answer.back().when), 180);
     EXPECT_LE(elapsed_ms(polled, answer.back().when), 1000);
     // The bytes trickle in rather than arrive in one burst.
-    EXPECT_GE(elapsed_ms(answer.front().when, answer[FRAME_LENGTH / 2].when), 60);
+    EXPECT_GE(elapsed_ms(answer.front().when, answer[kFrameLength / 2].when), 60);
 }
 
 TEST_F(H2simTest, LogTimesSayWhenThePollCameAndTheAnswerWentOut) {
@@ -370,7 +370,7 @@ TEST_F(H2simTest, LogTimesSayWhenThePollCameAndTheAnswerWentOut) {
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
             .count();
     Clock::time_point polled;
-    ASSERT_EQ(timed_poll(polled).size(), static_cast<std::size_t>(FRAME_LENGTH));
+    ASSERT_EQ(timed_poll(polled).size(), static_cast<std::size_t>(kFrameLength));
     stop();
     std::istringstream line(h2test::read_text_file(log));
     std::string poll, actions, sent, clean, frame;
@@ -391,7 +391,7 @@ TEST_F(H2simTest, LogsEveryExchangeWithWhatWasSentAndWhetherItWasClean) {
     ASSERT_NO_FATAL_FAILURE(
         start({"--frames", frame_file(hex(frame)), "--log", log, "--stray", "2@2", "--silent=3"}));
     for (int i = 0; i < 7; ++i) {
-        poll(FRAME_LENGTH + 10, 300ms, 800ms);
+        poll(kFrameLength + 10, 300ms, 800ms);
     }
     stop();
     const std::string f = hex(frame);
@@ -412,7 +412,7 @@ TEST_F(H2simTest, StopsCleanlyOnASignalAndRemovesItsLink) {
         char target[256] = {};
         ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
         EXPECT_EQ(path_, target);
-        EXPECT_EQ(poll().size(), static_cast<std::size_t>(FRAME_LENGTH));
+        EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
         ASSERT_TRUE(sim_.signal(number));
         int status = -1;
         ASSERT_TRUE(sim_.wait_exit(status, PROMPT));

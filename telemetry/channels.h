@@ -2,15 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 // Bytes in one telemetry frame, the maser's answer to a poll.
-constexpr int FRAME_LENGTH = 189;
+constexpr int kFrameLength = 189;
 // Rows of the channel table.
-constexpr int CHANNEL_COUNT = 44;
+constexpr int kChannelCount = 44;
 // Index of the table's last row; the CSV header ends its line after this row's name.
-constexpr int LAST_CHANNEL = CHANNEL_COUNT - 1;
+constexpr int kLastChannel = kChannelCount - 1;
 // Room for the hexadecimal digits of any span within the frame, and a NUL.
-constexpr int CHANNEL_HEX_SIZE = 2 * FRAME_LENGTH + 1;
+constexpr int kChannelHexSize = 2 * kFrameLength + 1;
 
 // One row of the channel table: a span of byte positions and how to show it.
 // Positions count from 2 for the first byte received (buffer index = position - 2).
@@ -23,15 +24,25 @@ struct CHANNEL {
     double offset;           // added after scaling
 };
 
-extern const CHANNEL CHANNELS[CHANNEL_COUNT];
+extern const CHANNEL kChannels[kChannelCount];
 
 // A row is shown when both ends of its span fall inside the frame buffer.
 bool channel_shown(const CHANNEL& channel);
 
 // The raw little-endian 16-bit two's-complement value of the span, times scale,
-// plus offset. The frame holds at least FRAME_LENGTH bytes.
+// plus offset. The frame holds at least kFrameLength bytes.
 double channel_value(const std::uint8_t* frame, const CHANNEL& channel);
 
 // The span's bytes from its last position down to its first, each as two
 // upper-case hexadecimal digits. `text` has room for 2 * span + 1 characters.
 void channel_hex(const std::uint8_t* frame, const CHANNEL& channel, char* text);
+
+// The kinds of shown channel as the companions see them: a measurement with a
+// scale, a code of the maser's FLL system (hexadecimal digits read as an
+// unsigned number), and the reserved fields, which carry no agreed meaning.
+enum class ChannelKind { kMeasurement, kCode, kReserved };
+
+ChannelKind channel_kind(const CHANNEL& channel);
+
+// The table row whose name matches `name` without regard to ASCII case, or -1.
+int channel_row_named(std::string_view name);

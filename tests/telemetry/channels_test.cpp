@@ -1,4 +1,4 @@
-#include "app/channels.h"
+#include "telemetry/channels.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@ namespace {
 
 TEST(ChannelTable, RowsTileTheFrameAndScaledRowsSpanTwoBytes) {
     int next_position = 1;
-    for (const CHANNEL& channel : CHANNELS) {
+    for (const CHANNEL& channel : kChannels) {
         EXPECT_EQ(channel.first, next_position) << channel.name;
         EXPECT_GE(channel.last, channel.first) << channel.name;
         if (channel.scale != 0) {
@@ -17,15 +17,15 @@ TEST(ChannelTable, RowsTileTheFrameAndScaledRowsSpanTwoBytes) {
         }
         next_position = channel.last + 1;
     }
-    EXPECT_EQ(next_position, FRAME_LENGTH + 1);
+    EXPECT_EQ(next_position, kFrameLength + 1);
 }
 
 TEST(ChannelTable, OnlyTheFirstRowIsHidden) {
-    EXPECT_FALSE(channel_shown(CHANNELS[0]));
-    for (int row = 1; row < CHANNEL_COUNT; ++row) {
-        EXPECT_TRUE(channel_shown(CHANNELS[row])) << CHANNELS[row].name;
+    EXPECT_FALSE(channel_shown(kChannels[0]));
+    for (int row = 1; row < kChannelCount; ++row) {
+        EXPECT_TRUE(channel_shown(kChannels[row])) << kChannels[row].name;
     }
-    EXPECT_STREQ(CHANNELS[LAST_CHANNEL].name, "RsvdDT2");
+    EXPECT_STREQ(kChannels[kLastChannel].name, "RsvdDT2");
     // A span reaching below the frame's first byte is hidden at either end.
     EXPECT_FALSE(channel_shown(CHANNEL{2, 1, "", "", 0, 0}));
     EXPECT_TRUE(channel_shown(CHANNEL{2, 2, "", "", 0, 0}));
@@ -34,7 +34,7 @@ TEST(ChannelTable, OnlyTheFirstRowIsHidden) {
 // A frame whose bytes are all 0xA5 except the given span, so that a decoder
 // reading outside its span shows.
 struct Frame {
-    std::uint8_t bytes[FRAME_LENGTH];
+    std::uint8_t bytes[kFrameLength];
     Frame() { std::memset(bytes, 0xA5, sizeof bytes); }
     Frame& at(int position, std::uint8_t value) {
         bytes[position - 2] = value;
@@ -43,8 +43,8 @@ struct Frame {
 };
 
 TEST(ChannelValue, LittleEndianSignedSixteenBitsScaledThenOffset) {
-    const CHANNEL& batt_v = CHANNELS[1];
-    const CHANNEL& h2_atm = CHANNELS[29];
+    const CHANNEL& batt_v = kChannels[1];
+    const CHANNEL& h2_atm = kChannels[29];
     struct Case {
         const CHANNEL& channel;
         std::uint8_t low, high;
@@ -68,13 +68,13 @@ TEST(ChannelValue, LittleEndianSignedSixteenBitsScaledThenOffset) {
 }
 
 std::string hex_of(const Frame& frame, const CHANNEL& channel) {
-    char text[CHANNEL_HEX_SIZE];
+    char text[kChannelHexSize];
     channel_hex(frame.bytes, channel, text);
     return text;
 }
 
 TEST(ChannelHex, LastPositionFirstInUpperCaseDigits) {
-    const CHANNEL& rsvd_dt1 = CHANNELS[31]; // positions 68 to 127
+    const CHANNEL& rsvd_dt1 = kChannels[31]; // positions 68 to 127
     Frame frame;
     frame.at(68, 0x01).at(127, 0xFE);
     const std::string digits = hex_of(frame, rsvd_dt1);
@@ -82,15 +82,35 @@ TEST(ChannelHex, LastPositionFirstInUpperCaseDigits) {
     EXPECT_EQ(digits.substr(0, 4), "FEA5");
     EXPECT_EQ(digits.substr(116), "A501");
 
-    const CHANNEL& ffcorr_l = CHANNELS[33]; // position 130 alone
+    const CHANNEL& ffcorr_l = kChannels[33]; // position 130 alone
     EXPECT_EQ(hex_of(frame.at(130, 0xab), ffcorr_l), "AB");
 
-    const CHANNEL& rsvd_dt2 = CHANNELS[43]; // positions 164 to 189, buffer end
+    const CHANNEL& rsvd_dt2 = kChannels[43]; // positions 164 to 189, buffer end
     frame.at(164, 0x10).at(189, 0x0c);
     const std::string tail = hex_of(frame, rsvd_dt2);
     EXPECT_EQ(tail.size(), 52u);
     EXPECT_EQ(tail.substr(0, 2), "0C");
     EXPECT_EQ(tail.substr(50), "10");
+}
+
+TEST(ChannelLookup, NamesWithoutRegardToCaseAndKinds) {
+    const struct {
+        const char* name;
+        int row;
+        ChannelKind kind;
+    } cases[] = {
+        {"Batt_V", 1, ChannelKind::kMeasurement},  {"ion_ua", 19, ChannelKind::kMeasurement},
+        {"H2_ATM", 29, ChannelKind::kMeasurement}, {"ccoarse", 37, ChannelKind::kCode},
+        {"2h_v", 35, ChannelKind::kCode},          {"FFCorrL", 33, ChannelKind::kCode},
+        {"rsvd2", 14, ChannelKind::kReserved},     {"RsvdDT2", 43, ChannelKind::kReserved},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(channel_row_named(c.name), c.row) << c.name;
+        EXPECT_EQ(channel_kind(kChannels[c.row]), c.kind) << c.name;
+    }
+    for (const char* unknown : {"", "Batt", "Batt_V ", "Batt_VV", "MJD"}) {
+        EXPECT_EQ(channel_row_named(unknown), -1) << unknown;
+    }
 }
 
 } // namespace

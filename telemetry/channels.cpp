@@ -1,9 +1,10 @@
-#include "app/channels.h"
+#include "telemetry/channels.h"
 
 #include <cstdio>
+#include <cstring>
 
 // clang-format off
-const CHANNEL CHANNELS[CHANNEL_COUNT] = {
+const CHANNEL kChannels[kChannelCount] = {
     {1, 3, "Rsvd1", "Reserved", 0, 0},
     {4, 5, "Batt_V", "Accumulator voltage", 0.016336, 0},
     {6, 7, "Ext_V", "External power source voltage", 0.03055, 0},
@@ -71,4 +72,37 @@ void channel_hex(const std::uint8_t* frame, const CHANNEL& channel, char* text) 
         text += 2;
     }
     *text = '\0';
+}
+
+ChannelKind channel_kind(const CHANNEL& channel) {
+    if (channel.scale != 0) {
+        return ChannelKind::kMeasurement;
+    }
+    return std::strncmp(channel.name, "Rsvd", 4) == 0 ? ChannelKind::kReserved : ChannelKind::kCode;
+}
+
+namespace {
+
+bool same_ignoring_case(std::string_view a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        const auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+} // namespace
+
+int channel_row_named(std::string_view name) {
+    for (int row = 0; row < kChannelCount; ++row) {
+        if (same_ignoring_case(name, kChannels[row].name)) {
+            return row;
+        }
+    }
+    return -1;
 }

@@ -1,0 +1,48 @@
+// One line of h2mon's CSV output as the companion programs read it: the MJD
+// followed by the fields of the 43 shown channels, in table order. A log file
+// holds such rows only; h2mon's standard output also has its header line.
+#pragma once
+
+#include "telemetry/channels.h"
+
+#include <string_view>
+
+enum class LogLine {
+    kRow,       // the MJD and 43 fields, the MJD a finite number
+    kHeader,    // the CSV header line ("MJD,Batt_V,...")
+    kMalformed, // anything else: wrong field count, an MJD that is no number
+};
+
+// Splitting a line checks its shape only; a channel's value is parsed when it
+// is asked for, so a reader that wants four channels parses four fields.
+class LogRow {
+public:
+    // Reads `line`, given without its "\n" (a trailing "\r" is ignored). The
+    // fields refer into `line`, which must outlive their use.
+    LogLine parse(std::string_view line);
+
+    // The timestamp of the row, a Modified Julian Date (UTC).
+    double mjd() const { return mjd_; }
+
+    // The field of table row `row` (a shown row, 1 to kLastChannel) as printed.
+    std::string_view field(int row) const { return fields_[row]; }
+
+    // The field's value: a measurement's decimal number as printed, or a code's
+    // hexadecimal digits (most significant byte first) as an unsigned number.
+    // False when the field is not such a number: not a finite decimal, not
+    // exactly two digits per byte of the span, or a code wider than 52 bits,
+    // which a double cannot hold exactly.
+    bool value(int row, double* value) const;
+
+    // True when every shown field has the form h2mon prints: a decimal number
+    // for a measurement, two hexadecimal digits per byte for the others.
+    bool fields_well_formed() const;
+
+private:
+    double mjd_ = 0;
+    std::string_view fields_[kChannelCount];
+};
+
+// Parses a whole decimal number such as h2mon prints ("61384.290591",
+// "-14.937"); false on anything else, including text around it, "nan" and "inf".
+bool parse_decimal(std::string_view text, double* value);
