@@ -12,6 +12,7 @@
 #include "platform/calls.h"
 #include "platform/linux/errno_map.h"
 #include "serial/comport.h"
+#include "tests/support/dcb.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -38,21 +39,6 @@ struct Seen {
     bool open_handle = false;
 } seen;
 
-// The port's own settings, as a port left by another program might have them.
-DCB port_settings() {
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = 1200;
-    dcb.ByteSize = 7;
-    dcb.Parity = EVENPARITY;
-    dcb.StopBits = TWOSTOPBITS;
-    dcb.fOutX = 1;
-    dcb.fInX = 1;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    return dcb;
-}
-
 void expect(bool holds, const char* what) {
     if (!holds) {
         std::fprintf(stderr, "port_name_fuzz: %s\n", what);
@@ -75,7 +61,7 @@ BOOL WINAPI fake_CloseHandle(HANDLE handle) {
 }
 
 BOOL WINAPI fake_GetCommState(HANDLE, LPDCB dcb) {
-    *dcb = port_settings();
+    *dcb = dcb_left_by_another_program();
     return TRUE;
 }
 
@@ -122,7 +108,7 @@ PlatformCalls deviceless_calls() {
 
 // The port's own settings with the DTR control open chose: what close puts back.
 DCB own_settings(bool dtr_control) {
-    DCB own = port_settings();
+    DCB own = dcb_left_by_another_program();
     own.fDtrControl = dtr_control ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
     return own;
 }

@@ -2,6 +2,7 @@
 // device names, failures and their texts, and the device left as it was found.
 #include "platform/win32.h"
 #include "platform/linux/errno_map.h"
+#include "tests/support/dcb.h"
 #include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
@@ -168,13 +169,8 @@ TEST(CommOpen, ClosingPutsBackExactlyTheSettingsTheDeviceHad) {
 
     HANDLE port = open_port(pty.path());
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    DCB dcb{};
-    ASSERT_TRUE(GetCommState(port, &dcb));
-    dcb.BaudRate = 12345;
-    dcb.ByteSize = 7;
-    dcb.Parity = MARKPARITY;
-    dcb.StopBits = TWOSTOPBITS;
-    dcb.fOutxCtsFlow = 1;
+    DCB dcb = dcb_left_by_another_program();
+    dcb.BaudRate = 12345; // a speed only the kernel's own speed field holds
     ASSERT_TRUE(SetCommState(port, &dcb));
     const termios changed = pty.settings();
     ASSERT_NE(std::memcmp(&before, &changed, sizeof before), 0);

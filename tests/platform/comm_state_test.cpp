@@ -1,7 +1,7 @@
 // Line settings of serial ports on real pseudo-terminals: DCBs set and read
 // back, what reaches the device, and the settings that are refused.
 #include "platform/win32.h"
-#include "dcb_text.h"
+#include "tests/support/dcb.h"
 #include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>

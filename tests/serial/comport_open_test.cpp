@@ -75,9 +75,9 @@ TEST_F(ComportOpenTest, PlainOpenConfiguresTheLineInOrder) {
     expected.fRtsControl = RTS_CONTROL_ENABLE;
     expected.fAbortOnError = 0;
     ASSERT_EQ(fake.states_set.size(), 1u);
-    EXPECT_EQ(describe(fake.states_set[0]), describe(expected));
-    EXPECT_EQ(describe(port.dcb), describe(expected));
-    EXPECT_EQ(describe(port.dcbSaved), describe(saved_settings(true)));
+    EXPECT_EQ(dcb_text(fake.states_set[0]), dcb_text(expected));
+    EXPECT_EQ(dcb_text(port.dcb), dcb_text(expected));
+    EXPECT_EQ(dcb_text(port.dcbSaved), dcb_text(saved_settings(true)));
 }
 
 TEST_F(ComportOpenTest, DtrControlDecidesTheDtrLine) {
@@ -120,7 +120,7 @@ TEST_F(ComportOpenTest, ModeStringReplacesBaudAndByteSizeOnThePortsOwnSettings) 
     expected.ByteSize = 6;
     expected.fBinary = 1;
     ASSERT_EQ(fake.states_set.size(), 1u);
-    EXPECT_EQ(describe(fake.states_set[0]), describe(expected));
+    EXPECT_EQ(dcb_text(fake.states_set[0]), dcb_text(expected));
 }
 
 TEST_F(ComportOpenTest, ColonWithoutSettingsStaysInTheDevicePath) {
@@ -214,7 +214,7 @@ TEST_F(ComportOpenTest, ConfigurationFailuresCloseThePortAndReportTheError) {
         EXPECT_EQ(tail[0].rfind("SetCommState(", 0), 0u) << tail[0];
         EXPECT_EQ(tail[1], "EscapeCommFunction(6)");
         EXPECT_EQ(tail[2], "CloseHandle(port)");
-        EXPECT_EQ(describe(fresh.states_set.back()), describe(p.dcbSaved));
+        EXPECT_EQ(dcb_text(fresh.states_set.back()), dcb_text(p.dcbSaved));
     }
 }
 
@@ -224,7 +224,7 @@ TEST_F(ComportOpenTest, CloseRestoresTheSavedSettingsLowersDtrAndForgetsThePath)
     port.close();
     EXPECT_EQ(fake.calls,
               (Calls{"SetCommState(9600)", "EscapeCommFunction(6)", "CloseHandle(port)"}));
-    EXPECT_EQ(describe(fake.states_set.back()), describe(saved_settings(true)));
+    EXPECT_EQ(dcb_text(fake.states_set.back()), dcb_text(saved_settings(true)));
     EXPECT_FALSE(port.isopen());
     EXPECT_STREQ(port.szPath, "");
 
@@ -273,7 +273,7 @@ TEST_F(ComportOpenTest, SetbaudChangesOnlyTheSpeed) {
     EXPECT_EQ(port.setbaud(57600), 0u);
     DCB expected = fake.states_set.front();
     expected.BaudRate = 57600;
-    EXPECT_EQ(describe(fake.states_set.back()), describe(expected));
+    EXPECT_EQ(dcb_text(fake.states_set.back()), dcb_text(expected));
     EXPECT_TRUE(port.isopen());
 
     fake.fail_next("SetCommState", {ERROR_GEN_FAILURE});

@@ -327,30 +327,7 @@ HANDLE WINAPI fake_CreateSemaphoreA(LPSECURITY_ATTRIBUTES sa, LONG initial, LONG
 const HANDLE FakePlatform::kPortHandle = reinterpret_cast<HANDLE>(0x1000);
 const HANDLE FakePlatform::kDeviceList = reinterpret_cast<HANDLE>(0x2000);
 
-FakePlatform::FakePlatform() : port_settings() {
-    // A port as the system might leave it: 9600 7E2 with software flow control.
-    port_settings.DCBlength = sizeof(DCB);
-    port_settings.BaudRate = 9600;
-    port_settings.ByteSize = 7;
-    port_settings.Parity = EVENPARITY;
-    port_settings.StopBits = TWOSTOPBITS;
-    port_settings.fParity = 1;
-    port_settings.fOutX = 1;
-    port_settings.fInX = 1;
-    port_settings.fOutxCtsFlow = 1;
-    port_settings.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    port_settings.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    port_settings.fTXContinueOnXoff = 1;
-    port_settings.fNull = 1;
-    port_settings.fAbortOnError = 1;
-    port_settings.XonLim = 2048;
-    port_settings.XoffLim = 512;
-    port_settings.XonChar = 0x11;
-    port_settings.XoffChar = 0x13;
-    port_settings.ErrorChar = '?';
-    port_settings.EofChar = 0x1a;
-    port_settings.EvtChar = '\n';
-
+FakePlatform::FakePlatform() : port_settings(dcb_left_by_another_program()) {
     table_ = system_platform_calls();
     table_.CreateFileA = fake_CreateFileA;
     table_.CloseHandle = fake_CloseHandle;
@@ -423,21 +400,4 @@ void FakePlatform::arrive(DWORD after_ms, const std::string& bytes) {
     for (char c : bytes) {
         line.push_back({now + after_ms, static_cast<BYTE>(c)});
     }
-}
-
-std::string describe(const DCB& d) {
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "len=%u baud=%u bin=%u par=%u cts=%u dsr=%u dtr=%u dsrs=%u txc=%u outx=%u "
-                  "inx=%u errc=%u null=%u rts=%u abort=%u xonlim=%u xofflim=%u size=%u parity=%u "
-                  "stop=%u xon=%d xoff=%d err=%d eof=%d evt=%d",
-                  unsigned(d.DCBlength), unsigned(d.BaudRate), unsigned(d.fBinary),
-                  unsigned(d.fParity), unsigned(d.fOutxCtsFlow), unsigned(d.fOutxDsrFlow),
-                  unsigned(d.fDtrControl), unsigned(d.fDsrSensitivity),
-                  unsigned(d.fTXContinueOnXoff), unsigned(d.fOutX), unsigned(d.fInX),
-                  unsigned(d.fErrorChar), unsigned(d.fNull), unsigned(d.fRtsControl),
-                  unsigned(d.fAbortOnError), unsigned(d.XonLim), unsigned(d.XoffLim),
-                  unsigned(d.ByteSize), unsigned(d.Parity), unsigned(d.StopBits), d.XonChar,
-                  d.XoffChar, d.ErrorChar, d.EofChar, d.EvtChar);
-    return text;
 }

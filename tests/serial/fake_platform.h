@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/calls.h"
+#include "tests/support/dcb.h"
 
 #include <cstdint>
 #include <deque>
@@ -44,7 +45,8 @@ public:
     DWORD written_on_failure = 0;
 
     // --- The port ---
-    // What GetCommState reports as the port's own settings.
+    // What GetCommState reports as the port's own settings; at first a port as
+    // another program left it.
     DCB port_settings;
     // Simulated clock, milliseconds.
     DWORD now = 5000;
@@ -94,6 +96,3 @@ private:
     std::map<std::string, std::deque<DWORD>> next_errors_;
     std::map<std::string, DWORD> always_errors_;
 };
-
-// A DCB rendered field by field: compared as text, a difference shows by name.
-std::string describe(const DCB& dcb);

@@ -10,7 +10,7 @@
 //
 //     busy	"96,n,8,1,x"	ok 0	BaudRate=9600 ... fInX=1
 #include "platform/win32.h"
-#include "tests/platform/dcb_text.h"
+#include "tests/support/dcb.h"
 
 #include <cctype>
 #include <cstdio>
@@ -222,7 +222,7 @@ void probe(const char* start_name, const DCB& start, const std::string& mode) {
 
 int main() {
     for (const std::string& mode : mode_strings()) {
-        probe("busy", busy_dcb(), mode);
+        probe("busy", dcb_unlike_any_mode(), mode);
         probe("zero", DCB{}, mode);
     }
     return 0;

@@ -1,6 +1,6 @@
-// DCBs for tests of BuildCommDCBA: every field as one line of text, so that two
-// DCBs compare in a single assertion whose failure shows exactly which fields
-// differ, and a starting DCB on which every change shows.
+// DCBs in tests: one printer, every field as one line of text, so that two DCBs
+// compare in a single assertion whose failure shows exactly which fields differ;
+// and the named DCBs tests start from.
 #pragma once
 
 #include "platform/win32.h"
@@ -26,9 +26,41 @@ inline std::string dcb_text(const DCB& d) {
     return out.str();
 }
 
+// A port as another program left it: a line the system accepts (9600 baud, 7
+// data bits, even parity, 2 stop bits) on which every field that opening the
+// maser's line sets holds another value (flow control of both kinds, RTS and DTR
+// handshaking, null stripping, abort on error), and the rest are not zero, so
+// that both what opening changes and what it keeps show.
+inline DCB dcb_left_by_another_program() {
+    DCB d{};
+    d.DCBlength = sizeof(DCB);
+    d.BaudRate = 9600;
+    d.ByteSize = 7;
+    d.Parity = EVENPARITY;
+    d.StopBits = TWOSTOPBITS;
+    d.fParity = 1;
+    d.fOutX = 1;
+    d.fInX = 1;
+    d.fOutxCtsFlow = 1;
+    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    d.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    d.fTXContinueOnXoff = 1;
+    d.fNull = 1;
+    d.fAbortOnError = 1;
+    d.XonLim = 2048;
+    d.XoffLim = 512;
+    d.XonChar = 0x11;
+    d.XoffChar = 0x13;
+    d.ErrorChar = '?';
+    d.EofChar = 0x1a;
+    d.EvtChar = '\n';
+    return d;
+}
+
 // A DCB whose every field differs from what a mode string sets, so that both
-// the fields that change and those that must stay show in a comparison.
-inline DCB busy_dcb() {
+// the fields that change and those that must stay show in a comparison. Not a
+// line the system accepts (6 data bits with 1.5 stop bits, RTS toggling).
+inline DCB dcb_unlike_any_mode() {
     DCB d{};
     d.BaudRate = 4800;
     d.fBinary = 1;
