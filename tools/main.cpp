@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     std::string error;
     switch (parse_options(argc, argv, options, error)) {
     case ParseOutcome::Help:
-        std::fputs(usage_text(), stdout);
+        std::fputs(usage_text().c_str(), stdout);
         return 0;
     case ParseOutcome::Error:
         return fail(EXIT_BAD_USE, error + "\nTry 'h2sim --help'.");

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <getopt.h>
 
 namespace {
@@ -16,6 +17,8 @@ enum OptionId {
     LOG_TIMES,
     CLOSE_AFTER,
     CHAOS,
+    SCENARIO,
+    TIME_SCALE,
     LATE,
     GAPS,
     SHORT,
@@ -35,6 +38,8 @@ const option LONG_OPTIONS[] = {
     {"log-times", no_argument, nullptr, LOG_TIMES},
     {"close-after", required_argument, nullptr, CLOSE_AFTER},
     {"chaos", required_argument, nullptr, CHAOS},
+    {"scenario", required_argument, nullptr, SCENARIO},
+    {"time-scale", required_argument, nullptr, TIME_SCALE},
     {"late", required_argument, nullptr, LATE},
     {"gaps", required_argument, nullptr, GAPS},
     {"short", required_argument, nullptr, SHORT},
@@ -56,12 +61,18 @@ bool parse_unsigned(const char* text, std::uint64_t lo, std::uint64_t hi, std::u
     return errno == 0 && *end == '\0' && parsed >= lo && parsed <= hi;
 }
 
-bool parse_probability(const char* text, double& value) {
+// A decimal number, all of the text, within lo..hi (lo itself allowed or not).
+bool parse_real(const char* text, double lo, bool lo_allowed, double hi, double& value) {
     errno = 0;
     char* end = nullptr;
     value = std::strtod(text, &end);
-    return errno == 0 && end != text && *end == '\0' && value >= 0.0 && value <= 1.0;
+    return errno == 0 && end != text && *end == '\0' &&
+           (value > lo || (lo_allowed && value == lo)) && value <= hi;
 }
+
+// A story runs at most a billion times faster than the clock: a year in a
+// thirtieth of a second is already more than any use needs.
+constexpr double kFastestTimeScale = 1e9;
 
 const struct {
     int id;
@@ -116,8 +127,21 @@ bool apply_option(int id, const char* argument, Options& options, std::string& e
         }
         return true;
     case CHAOS:
-        if (!parse_probability(argument, options.chaos)) {
+        if (!parse_real(argument, 0.0, true, 1.0, options.chaos)) {
             error = "'" + text + "': expected a probability from 0 to 1";
+            return false;
+        }
+        return true;
+    case SCENARIO:
+        options.scenario = scenario_named(text);
+        if (options.scenario == nullptr) {
+            error = "'" + text + "': expected one of " + scenario_names();
+            return false;
+        }
+        return true;
+    case TIME_SCALE:
+        if (!parse_real(argument, 0.0, false, kFastestTimeScale, options.time_scale)) {
+            error = "'" + text + "': expected a number of story seconds per second, above 0";
             return false;
         }
         return true;
@@ -163,11 +187,15 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
         error = std::string("unexpected argument '") + argv[optind] + "'";
         return ParseOutcome::Error;
     }
+    if (options.scenario != nullptr && !options.frames_path.empty()) {
+        error = "--scenario plays on the simulated telemetry, not on --frames";
+        return ParseOutcome::Error;
+    }
     return ParseOutcome::Run;
 }
 
-const char* usage_text() {
-    return R"(Usage: h2sim [OPTION]...
+std::string usage_text() {
+    std::string text = R"(Usage: h2sim [OPTION]...
 Stands in for a hydrogen maser on a pseudo-terminal, for h2mon to poll.
 
 Prints the path of the line (the port to give h2mon) as its first line on
@@ -192,6 +220,12 @@ Line and frames:
                        bytes went out (nanoseconds of CLOCK_MONOTONIC)
   --close-after N      after answering the Nth poll, close the line and exit
 
+Health scenarios:
+  --scenario NAME      play a story of a maser going wrong on one channel of
+                       the simulated telemetry; the story starts with h2sim
+  --time-scale X       story seconds per second (default 1): 86400 plays a
+                       day in a second, three weeks in 21 seconds
+
 Faults. Each applies to every answer, or with @N to every Nth (polls N, 2N, ...);
 several may be given and apply together:
   --late MS[@N]        start the answer MS milliseconds late
@@ -209,5 +243,12 @@ several may be given and apply together:
 
 Exit status: 0 when stopped or after --close-after, 1 when the line cannot be
 made or fails, 2 on a bad command line.
+
+Scenarios:
 )";
+    for (const Scenario& scenario : scenarios()) {
+        text += "  " + std::string(scenario.name) +
+                std::string(16 - std::strlen(scenario.name), ' ') + scenario.summary + "\n";
+    }
+    return text;
 }

@@ -48,16 +48,21 @@ Simulator::Simulator(const Options& options, std::vector<Frame> file_frames, Sim
                      ExchangeLog& log)
     : options_(options), file_frames_(std::move(file_frames)), model_(options.seed),
       faults_(options.seed), line_(line), log_(log), transmitter_(line.master()),
-      pace_(byte_time(options.baud)) {
+      pace_(byte_time(options.baud)), story_start_(monotonic_now()) {
     for (const FaultRule& rule : options.faults) {
         faults_.add(rule);
     }
     faults_.set_chaos(options.chaos);
 }
 
-Frame Simulator::frame_for(std::uint64_t poll) const {
+Frame Simulator::frame_for(std::uint64_t poll, Nanos now) const {
     if (file_frames_.empty()) {
-        return model_.frame(poll);
+        Frame frame = model_.frame(poll);
+        if (options_.scenario != nullptr) {
+            const double seconds = static_cast<double>(now - story_start_) / NANOS_PER_SECOND;
+            tell_story(*options_.scenario, seconds * options_.time_scale, frame.data());
+        }
+        return frame;
     }
     return file_frames_[(poll - 1) % file_frames_.size()];
 }
@@ -98,7 +103,7 @@ void Simulator::handle(const RequestEvent& event, Nanos now) {
 
 void Simulator::answer(const RequestEvent& poll, Nanos now) {
     ++polls_;
-    Exchange exchange = build_exchange(polls_, frame_for(polls_), faults_.faults_for(polls_),
+    Exchange exchange = build_exchange(polls_, frame_for(polls_, now), faults_.faults_for(polls_),
                                        options_.seed, pace_, poll.first_byte, now);
     exchange.line_busy_at_poll = transmitter_.busy();
     transmitter_.enqueue(std::move(exchange));

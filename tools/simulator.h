@@ -31,7 +31,7 @@ private:
 
     bool wait(pollfd (&fds)[2]);
     Outcome serve(short line_events, Nanos now);
-    Frame frame_for(std::uint64_t poll) const;
+    Frame frame_for(std::uint64_t poll, Nanos now) const;
     bool read_requests(Nanos now);
     void handle(const RequestEvent& event, Nanos now);
     void answer(const RequestEvent& poll, Nanos now);
@@ -51,5 +51,6 @@ private:
     LineAccount account_;
     Nanos pace_;
     std::uint64_t polls_ = 0;
+    Nanos story_start_;        // when a scenario's story begins
     Nanos closing_since_ = -1; // the last answer is out; the line closes once it is read
 };

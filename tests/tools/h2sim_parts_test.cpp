@@ -7,6 +7,7 @@
 #include "tools/frame_model.h"
 #include "tools/line_account.h"
 #include "tools/request_parser.h"
+#include "tools/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,56 @@ TEST(FrameModel, IsAFunctionOfSeedAndPoll) {
     EXPECT_EQ(FrameModel(3).frame(10), FrameModel(3).frame(10));
     EXPECT_NE(FrameModel(3).frame(10), FrameModel(4).frame(10));
     EXPECT_NE(FrameModel(3).frame(10), FrameModel(3).frame(11));
+}
+
+TEST(Scenario, FramesDecodeToTheStorysValueAndLeaveTheOtherChannelsHealthy) {
+    constexpr double d = kStoryDay;
+    struct Case {
+        const char* scenario;
+        double seconds;
+        double decoded;
+    };
+    const Case cases[] = {
+        {"vacuum-leak", 0, 30.0},         {"vacuum-leak", 3.5 * d, 35.0},
+        {"vacuum-leak", 17.5 * d, 110.0}, {"vacuum-leak", 60 * d, 150.0}, // held at the end
+        {"hydrogen-empty", 0, 0.30},      {"hydrogen-empty", 24.5 * d, 0.115},
+        {"rail-sag", 1 * d, 14.985},      {"rail-sag", 4.5 * d, 14.475},
+        {"signal-drop", 0.5 * d, 1.02},   {"signal-drop", 2 * d, 0.81},
+        {"oven-step", 3 * d - 1, 11.6},   {"oven-step", 3 * d, 13.0}, // the step
+    };
+    const FrameModel model(5);
+    for (const Case& c : cases) {
+        const Scenario* scenario = scenario_named(c.scenario);
+        ASSERT_NE(scenario, nullptr) << c.scenario;
+        const Frame healthy = model.frame(77);
+        Frame frame = healthy;
+        tell_story(*scenario, c.seconds, frame.data());
+        const CHANNEL& channel = channel_named(scenario->channel);
+        EXPECT_NEAR(channel_value(frame.data(), channel), c.decoded, channel.scale / 2 + 1e-9)
+            << c.scenario << " at " << c.seconds / d << " days";
+        for (int i = 0; i < kFrameLength; ++i) {
+            if (i != channel.first - 2 && i != channel.last - 2) {
+                ASSERT_EQ(frame[i], healthy[i]) << c.scenario << ": byte " << i;
+            }
+        }
+    }
+    EXPECT_EQ(scenario_named("vacuum"), nullptr);
+}
+
+TEST(Scenario, EveryStoryPlaysOnAMeasurementWithinItsRangeInTimeOrder) {
+    for (const Scenario& scenario : scenarios()) {
+        const CHANNEL& channel = channel_named(scenario.channel);
+        ASSERT_NE(channel.scale, 0) << scenario.name;
+        ASSERT_FALSE(scenario.course.empty()) << scenario.name;
+        double previous = 0;
+        for (const StoryPoint& point : scenario.course) {
+            EXPECT_GE(point.at, previous) << scenario.name;
+            previous = point.at;
+            // Representable in the channel's 16 bits.
+            EXPECT_LE(std::fabs(point.value - channel.offset), 32767 * channel.scale)
+                << scenario.name;
+        }
+    }
 }
 
 TEST(FrameFile, LinesParseToBytes) {

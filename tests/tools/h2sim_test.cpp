@@ -3,6 +3,7 @@
 #include "telemetry/channels.h"
 #include "tests/support/process.h"
 #include "tests/tools/plausible.h"
+#include "tools/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -187,6 +188,31 @@ TEST_F(H2simTest, FramesDecodeToAHealthyMasersReadingsThatVary) {
     };
     EXPECT_TRUE(differs("RsvdDT1"));
     EXPECT_TRUE(differs("AuxFLL3"));
+}
+
+TEST_F(H2simTest, AScenarioPlaysOnTheClockAtTheTimeScale) {
+    // A day of the story every 0.1 s. The story starts between the test's
+    // start and the first answer, so each value lies between the story's
+    // values at the earliest and the latest moment it can have been taken.
+    constexpr double kScale = kStoryDay / 0.1;
+    const Scenario& story = *scenario_named("vacuum-leak");
+    const CHANNEL& channel = channel_named(story.channel);
+    auto seconds = [](Clock::time_point from, Clock::time_point to) {
+        return std::chrono::duration<double>(to - from).count();
+    };
+    const Clock::time_point started = Clock::now();
+    ASSERT_NO_FATAL_FAILURE(start({"--scenario", "vacuum-leak", "--time-scale", "864000"}));
+    const double first = channel_value(poll().data(), channel);
+    const Clock::time_point answered = Clock::now();
+    EXPECT_GE(first, story_value(story, 0) - channel.scale);
+    EXPECT_LE(first, story_value(story, seconds(started, answered) * kScale) + channel.scale);
+
+    std::this_thread::sleep_for(500ms); // five days
+    const Clock::time_point polled = Clock::now();
+    const double later = channel_value(poll().data(), channel);
+    const Clock::time_point now = Clock::now();
+    EXPECT_GE(later, story_value(story, seconds(answered, polled) * kScale) - channel.scale);
+    EXPECT_LE(later, story_value(story, seconds(started, now) * kScale) + channel.scale);
 }
 
 TEST_F(H2simTest, SameSeedGivesSameFramesAndAnotherSeedOthers) {
@@ -436,6 +462,9 @@ TEST_F(H2simTest, RefusesABadCommandLineOrFrameFile) {
         {{"--gaps", "16"}, "--gaps: '16'"},
         {{"--late", "100@0"}, "--late: '100@0'"},
         {{"--chaos", "1.5"}, "--chaos: '1.5'"},
+        {{"--scenario", "leak"}, "--scenario: 'leak': expected one of vacuum-leak,"},
+        {{"--time-scale", "-1"}, "--time-scale: '-1'"},
+        {{"--scenario", "oven-step", "--frames", odd}, "--scenario plays on"},
         {{"--seed"}, "missing value for '--seed'"},
         {{"extra"}, "unexpected argument 'extra'"},
         {{"--frames", odd}, "frames.txt:2: odd number of hexadecimal digits"},
@@ -467,8 +496,10 @@ TEST_F(H2simTest, HelpDescribesEveryOption) {
     ASSERT_TRUE(sim.wait_exit(status, PROMPT));
     EXPECT_EQ(status, 0);
     for (const char* option :
-         {"--seed", "--frames", "--baud", "--link", "--log", "--close-after", "--late", "--gaps",
-          "--short", "--silent", "--corrupt", "--stray", "--noise", "--chaos"}) {
+         {"--seed",   "--frames",    "--baud",     "--link",       "--log",       "--close-after",
+          "--late",   "--gaps",      "--short",    "--silent",     "--corrupt",   "--stray",
+          "--noise",  "--chaos",     "--scenario", "--time-scale", "vacuum-leak", "hydrogen-empty",
+          "rail-sag", "signal-drop", "oven-step"}) {
         EXPECT_NE(text.find(option), std::string::npos) << option;
     }
 }
