@@ -8,6 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix wine wine64
     valgrind python3
+    prometheus prometheus-node-exporter prometheus-alertmanager
 )
 
 missing=()
