@@ -6,8 +6,7 @@
 #pragma once
 
 #include "tests/e2e/launcher.h"
-
-#include <sys/types.h>
+#include "tests/support/process.h"
 
 namespace e2e {
 
@@ -23,38 +22,27 @@ public:
     bool start(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
                Input input, std::string& error);
 
-    const std::string& output() const override { return output_; }
+    const std::string& output() const override { return process_.stdout_text(); }
     bool wait_for_output(const std::function<bool(const std::string&)>& done,
                          milliseconds timeout) override;
     const std::string& error_output() override;
     bool press_key(char key) override;
-    bool signal(int number) override;
+    bool signal(int number) override { return process_.signal(number); }
     bool wait_exit(int& code, milliseconds timeout) override;
-    bool running() override;
+    bool running() override { return process_.running(); }
     double cpu_seconds() override;
     int terminal_master() const override { return terminal_master_; }
     const termios& terminal_settings_at_start() const override { return terminal_at_start_; }
 
 private:
-    bool open_input(Input input, std::string& error);
-    // Takes in what the output pipes hold, waiting at most `wait` for something;
-    // false when both have ended.
-    bool pump(milliseconds wait);
-    // True once the child has ended; its exit code is then kept.
-    bool reap();
+    // Input::Terminal: a pseudo-terminal for h2mon's console.
+    bool open_terminal(std::string& error);
 
-    pid_t pid_ = -1;
-    int exit_code_ = 0;
-    int stdin_ = -1;       // the test's end of the stdin pipe
-    int child_stdin_ = -1; // what becomes the child's stdin (pipe or /dev/null)
-    int stdout_ = -1;
-    int stderr_ = -1;
+    h2test::ChildProcess process_;
     int terminal_master_ = -1; // Input::Terminal
     int terminal_slave_ = -1;  // held open: a pseudo-terminal's settings reset on its last close
     std::string terminal_path_;
     termios terminal_at_start_{};
-    std::string output_;
-    std::string error_output_;
 };
 
 } // namespace e2e

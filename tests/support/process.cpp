@@ -1,5 +1,6 @@
 #include "tests/support/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,10 +10,11 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
-#include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -39,22 +41,93 @@ bool wait_readable(int fd, Clock::time_point deadline) {
     }
 }
 
-// Appends what `fd` has now to `text`; false at its end or on an error.
-bool append_available(int fd, std::string& text) {
-    char buffer[4096];
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count <= 0) {
-        return false;
-    }
-    text.append(buffer, static_cast<std::size_t>(count));
-    return true;
-}
-
 void close_fd(int& fd) {
     if (fd >= 0) {
         ::close(fd);
         fd = -1;
     }
+}
+
+std::string failure(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+// How long output is still taken in after a child has ended.
+constexpr milliseconds kOutputAfterExit{2000};
+
+// A pipe whose ends are closed with it unless taken.
+struct Pipe {
+    int read_end = -1;
+    int write_end = -1;
+
+    Pipe() = default;
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    ~Pipe() {
+        close_fd(read_end);
+        close_fd(write_end);
+    }
+
+    bool open(std::string& error) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            error = failure("pipe2");
+            return false;
+        }
+        read_end = ends[0];
+        write_end = ends[1];
+        return true;
+    }
+    int take_read_end() { return std::exchange(read_end, -1); }
+    int take_write_end() { return std::exchange(write_end, -1); }
+    void close_write_end() { close_fd(write_end); }
+};
+
+// What the forked child makes its standard streams, and where it reports a
+// failed exec.
+struct ChildEnds {
+    int input;            // -1: with `terminal`
+    const char* terminal; // null: no terminal
+    int output;
+    int error_output;
+    int exec_failure;
+    bool own_session;
+};
+
+// Moves `fd` onto `target` in the forked child; async-signal-safe.
+void move_to(int fd, int target) {
+    if (fd != target) {
+        dup2(fd, target);
+    }
+}
+
+// In the forked child, with async-signal-safe calls only: the first terminal a
+// session leader opens becomes its controlling terminal.
+[[noreturn]] void become(char* const* argv, char* const* envp, const ChildEnds& ends) {
+    if (ends.own_session) {
+        setsid();
+    }
+    int input = ends.input;
+    if (ends.terminal != nullptr) {
+        input = ::open(ends.terminal, O_RDWR);
+        ioctl(input, TIOCSCTTY, 0);
+    }
+    move_to(input, STDIN_FILENO);
+    move_to(ends.output, STDOUT_FILENO);
+    move_to(ends.error_output, STDERR_FILENO);
+    execve(argv[0], argv, envp);
+    const int error = errno;
+    (void)!::write(ends.exec_failure, &error, sizeof error);
+    _exit(127);
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (std::string& text : texts) {
+        result.push_back(text.data());
+    }
+    result.push_back(nullptr);
+    return result;
 }
 
 } // namespace
@@ -70,32 +143,62 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, std::string& error) {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        error = std::string("pipe2: ") + std::strerror(errno);
+    return start(argv, ChildSetup{}, error);
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argv, const ChildSetup& setup,
+                         std::string& error) {
+    Pipe in, out, err, exec_failure;
+    int input = -1;
+    if (setup.input == ChildInput::Pipe) {
+        if (!in.open(error)) {
+            return false;
+        }
+        input = in.read_end;
+    } else if (setup.input == ChildInput::Null) {
+        in.read_end = input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (input < 0) {
+            error = failure("/dev/null");
+            return false;
+        }
+    }
+    if (!out.open(error) || !err.open(error) || !exec_failure.open(error)) {
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
+    // Everything the child needs is made before the fork: the test process may
+    // have other threads, so the child may only make async-signal-safe calls.
+    std::vector<std::string> args = argv;
+    std::vector<std::string> env = setup.extra_env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        env.emplace_back(*entry);
     }
-    args.push_back(nullptr);
-    const int result = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
-    stderr_ = err[0];
-    if (result != 0) {
+    const std::vector<char*> arg_pointers = pointers(args);
+    const std::vector<char*> env_pointers = pointers(env);
+    const bool terminal = setup.input == ChildInput::Terminal;
+    const ChildEnds ends{input,
+                         terminal ? setup.terminal.c_str() : nullptr,
+                         out.write_end,
+                         err.write_end,
+                         exec_failure.write_end,
+                         setup.own_session || terminal};
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        become(arg_pointers.data(), env_pointers.data(), ends);
+    }
+    if (pid_ < 0) {
+        error = failure("fork");
+        return false;
+    }
+    stdin_ = in.take_write_end();
+    stdout_ = out.take_read_end();
+    stderr_ = err.take_read_end();
+    exec_failure.close_write_end();
+    int exec_error = 0;
+    if (::read(exec_failure.read_end, &exec_error, sizeof exec_error) == sizeof exec_error) {
+        ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
-        error = argv[0] + ": " + std::strerror(result);
+        error = argv[0] + ": " + std::strerror(exec_error);
         return false;
     }
     return true;
@@ -105,16 +208,41 @@ void ChildProcess::close_stdin() {
     close_fd(stdin_);
 }
 
+bool ChildProcess::pump(milliseconds wait) {
+    if (stdout_ < 0 && stderr_ < 0) {
+        return false;
+    }
+    pollfd fds[2] = {{stdout_, POLLIN, 0}, {stderr_, POLLIN, 0}};
+    if (::poll(fds, 2, static_cast<int>(wait.count())) <= 0) {
+        return true;
+    }
+    std::string* texts[2] = {&stdout_text_, &stderr_text_};
+    int* ends[2] = {&stdout_, &stderr_};
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i].revents == 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t count = ::read(*ends[i], buffer, sizeof buffer);
+        if (count > 0) {
+            texts[i]->append(buffer, static_cast<std::size_t>(count));
+        } else if (count == 0 || errno != EINTR) {
+            close_fd(*ends[i]); // a closed descriptor is ignored by poll
+        }
+    }
+    return true;
+}
+
 bool ChildProcess::read_stdout_line(std::string& line, milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        const std::size_t end = stdout_buffer_.find('\n');
+        const std::size_t end = stdout_text_.find('\n');
         if (end != std::string::npos) {
-            line = stdout_buffer_.substr(0, end);
-            stdout_buffer_.erase(0, end + 1);
+            line = stdout_text_.substr(0, end);
+            stdout_text_.erase(0, end + 1);
             return true;
         }
-        if (!wait_readable(stdout_, deadline) || !append_available(stdout_, stdout_buffer_)) {
+        if (stdout_ < 0 || !pump_until(deadline, stdout_text_)) {
             return false;
         }
     }
@@ -123,33 +251,58 @@ bool ChildProcess::read_stdout_line(std::string& line, milliseconds timeout) {
 const std::string& ChildProcess::read_stderr(milliseconds timeout, const std::string& text) {
     const auto deadline = Clock::now() + timeout;
     while (text.empty() || stderr_text_.find(text) == std::string::npos) {
-        if (!wait_readable(stderr_, deadline) || !append_available(stderr_, stderr_text_)) {
+        if (stderr_ < 0 || !pump_until(deadline, stderr_text_)) {
             break;
         }
     }
     return stderr_text_;
 }
 
+bool ChildProcess::pump_until(std::chrono::steady_clock::time_point deadline,
+                              const std::string& text) {
+    const std::size_t before = text.size();
+    const int left = remaining_ms(deadline);
+    pump(milliseconds(left));
+    return left > 0 || text.size() != before;
+}
+
 bool ChildProcess::signal(int number) {
     return pid_ > 0 && ::kill(pid_, number) == 0;
 }
 
+bool ChildProcess::reap() {
+    int raw = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &raw, WNOHANG) != pid_) {
+        return false;
+    }
+    pid_ = -1;
+    exit_status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+    return true;
+}
+
+bool ChildProcess::running() {
+    return pid_ > 0 && !reap();
+}
+
 bool ChildProcess::wait_exit(int& status, milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (pid_ > 0) {
-        int raw = 0;
-        const pid_t done = ::waitpid(pid_, &raw, WNOHANG);
-        if (done == pid_) {
-            pid_ = -1;
-            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
-            return true;
-        }
-        if (done < 0 || Clock::now() >= deadline) {
+    while (running()) {
+        const int left = remaining_ms(deadline);
+        if (left == 0) {
             return false;
         }
-        std::this_thread::sleep_for(milliseconds(5));
+        // With both pipes ended, pump returns at once: sleep instead.
+        if (!pump(milliseconds(std::min(left, 5)))) {
+            std::this_thread::sleep_for(milliseconds(std::min(left, 5)));
+        }
     }
-    return false;
+    // What is left in the pipes; a process that inherited them (a runner's
+    // server) may keep them open, hence the bound.
+    const auto rest = Clock::now() + kOutputAfterExit;
+    while (remaining_ms(rest) > 0 && pump(milliseconds(remaining_ms(rest)))) {
+    }
+    status = exit_status_;
+    return true;
 }
 
 std::vector<Arrival> read_arrivals(int fd, std::size_t count, milliseconds quiet,

@@ -1,6 +1,6 @@
 // Helpers for tests that run real programs: start one with pipes on its
-// standard streams, read what it prints with deadlines, signal it, and wait
-// for its exit with a deadline. Linux only.
+// standard output and error, read what it prints with deadlines, signal it, and
+// wait for its exit with a deadline. Linux only.
 #pragma once
 
 #include <chrono>
@@ -12,8 +12,26 @@ namespace h2test {
 
 using std::chrono::milliseconds;
 
-// A child process whose standard input, output and error are pipes to the
-// test. The destructor kills a child that is still running and reaps it.
+// What a child's standard input is.
+enum class ChildInput {
+    Pipe,     // a pipe from the test: stdin_fd()
+    Null,     // /dev/null: at its end from the start
+    Terminal, // ChildSetup::terminal, which also becomes its controlling terminal
+};
+
+// How a child is started beyond its arguments.
+struct ChildSetup {
+    ChildInput input = ChildInput::Pipe;
+    std::string terminal;               // ChildInput::Terminal: the device (a pseudo-terminal)
+    std::vector<std::string> extra_env; // "NAME=value", added to the test's own environment
+    // A session of its own: no controlling terminal (unless given one), so a
+    // developer's Ctrl-C does not reach it. Implied by ChildInput::Terminal.
+    bool own_session = false;
+};
+
+// The one way tests start a program: a child process whose standard output and
+// error are pipes to the test. The destructor kills a child that is still
+// running and reaps it.
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -21,12 +39,21 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess();
 
-    // Starts `argv[0]` (a path) with the remaining arguments.
+    // Starts `argv[0]` (a path) with the remaining arguments. False, with the
+    // reason in `error`, when it cannot be started.
     bool start(const std::vector<std::string>& argv, std::string& error);
+    bool start(const std::vector<std::string>& argv, const ChildSetup& setup, std::string& error);
 
     pid_t pid() const { return pid_; }
+    // ChildInput::Pipe: the test's end of the child's standard input.
     int stdin_fd() const { return stdin_; }
     void close_stdin();
+
+    // Takes in what standard output and error hold, waiting at most `wait` for
+    // something; false once both have ended.
+    bool pump(milliseconds wait);
+    // Standard output received and not yet taken by read_stdout_line.
+    const std::string& stdout_text() const { return stdout_text_; }
 
     // The next line of standard output without its line end; false when none
     // is complete within `timeout` or the output ended.
@@ -39,18 +66,26 @@ public:
 
     bool signal(int number);
 
-    // Waits for the child to end. On true, `status` is its exit code, or
-    // -(signal number) when a signal ended it.
+    // Waits for the child to end, taking in its output meanwhile (a child
+    // blocked on a full pipe never ends), then what is left in the pipes. On
+    // true, `status` is its exit code, or -(signal number) when a signal ended it.
     bool wait_exit(int& status, milliseconds timeout);
 
-    bool running() const { return pid_ > 0; }
+    // Whether the child has not ended yet; an ended child is reaped.
+    bool running();
 
 private:
+    // Pumps once, waiting until `deadline` at most; false once the deadline has
+    // passed and `text` (one of the received texts) got nothing more.
+    bool pump_until(std::chrono::steady_clock::time_point deadline, const std::string& text);
+    bool reap();
+
     pid_t pid_ = -1;
+    int exit_status_ = 0;
     int stdin_ = -1;
     int stdout_ = -1;
     int stderr_ = -1;
-    std::string stdout_buffer_;
+    std::string stdout_text_;
     std::string stderr_text_;
 };
 
