@@ -3,6 +3,7 @@
 #include "platform/win32.h"
 #include "platform/linux/errno_map.h"
 #include "tests/support/dcb.h"
+#include "tests/support/forked_child.h"
 #include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // Key tests and stop signals on Linux. Each case runs in a forked child because it
 // rewires standard input and installs signal handlers.
 #include "platform/console_session.h"
+#include "tests/support/forked_child.h"
 
 #include <gtest/gtest.h>
 
@@ -21,20 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Runs body in a forked child whose standard input is stdin_fd (unchanged when -1)
-// and returns the child's exit code: the number of failed checks.
-int run_in_child(int stdin_fd, const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (stdin_fd >= 0) {
-            dup2(stdin_fd, STDIN_FILENO);
-        }
-        std::exit(body()); // exit, not _exit: the terminal mode is restored at exit
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
+// Long enough for a loaded machine; a hang still ends the case.
+constexpr int kChildTimeoutMs = 30000;
 
 long long ms_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -45,16 +34,17 @@ TEST(ConsoleSession, ByteOnPipedInputIsOneKeyAndEndOfInputIsNone) {
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(write(fds[1], "q", 1), 1);
     close(fds[1]);
-    EXPECT_EQ(run_in_child(fds[0],
-                           [] {
-                               console_session_begin();
-                               int failed = _kbhit() != 1;
-                               failed += _getch() != 'q';
-                               for (int i = 0; i < 3; ++i) {
-                                   failed += _kbhit() != 0;
-                               }
-                               return failed;
-                           }),
+    EXPECT_EQ(run_in_child(
+                  [] {
+                      console_session_begin();
+                      int failed = _kbhit() != 1;
+                      failed += _getch() != 'q';
+                      for (int i = 0; i < 3; ++i) {
+                          failed += _kbhit() != 0;
+                      }
+                      return failed;
+                  },
+                  kChildTimeoutMs, fds[0]),
               0);
     close(fds[0]);
 }
@@ -65,16 +55,17 @@ TEST(ConsoleSession, EmptyInputNeverCountsAsAKeyAndNeverBlocks) {
     int open_pipe[2];
     ASSERT_EQ(pipe(open_pipe), 0); // nothing written, writer kept open: no data yet
     for (int fd : {null_fd, open_pipe[0]}) {
-        EXPECT_EQ(run_in_child(fd,
-                               [] {
-                                   console_session_begin();
-                                   const auto start = Clock::now();
-                                   int failed = 0;
-                                   for (int i = 0; i < 1000; ++i) {
-                                       failed += _kbhit() != 0;
-                                   }
-                                   return failed + (ms_since(start) > 2000);
-                               }),
+        EXPECT_EQ(run_in_child(
+                      [] {
+                          console_session_begin();
+                          const auto start = Clock::now();
+                          int failed = 0;
+                          for (int i = 0; i < 1000; ++i) {
+                              failed += _kbhit() != 0;
+                          }
+                          return failed + (ms_since(start) > 2000);
+                      },
+                      kChildTimeoutMs, fd),
                   0);
     }
     close(null_fd);
@@ -85,21 +76,22 @@ TEST(ConsoleSession, EmptyInputNeverCountsAsAKeyAndNeverBlocks) {
 TEST(ConsoleSession, StopSignalsCountAsAKeyAndEndTheIntervalSleep) {
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(stop);
-        EXPECT_EQ(run_in_child(-1,
-                               [stop] {
-                                   console_session_begin();
-                                   std::thread([stop] {
-                                       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                                       kill(getpid(), stop);
-                                   }).detach();
-                                   const auto start = Clock::now();
-                                   interval_sleep(60000);
-                                   int failed = ms_since(start) > 10000;
-                                   failed += _kbhit() != 1;
-                                   failed += _getch() != 0; // nothing to consume, no wait
-                                   interval_sleep(60000);   // a stopped run sleeps no more
-                                   return failed + (ms_since(start) > 10000);
-                               }),
+        EXPECT_EQ(run_in_child(
+                      [stop] {
+                          console_session_begin();
+                          std::thread([stop] {
+                              std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                              kill(getpid(), stop);
+                          }).detach();
+                          const auto start = Clock::now();
+                          interval_sleep(60000);
+                          int failed = ms_since(start) > 10000;
+                          failed += _kbhit() != 1;
+                          failed += _getch() != 0; // nothing to consume, no wait
+                          interval_sleep(60000);   // a stopped run sleeps no more
+                          return failed + (ms_since(start) > 10000);
+                      },
+                      kChildTimeoutMs),
                   0);
     }
 }

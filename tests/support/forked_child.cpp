@@ -1,7 +1,10 @@
 #include "tests/support/forked_child.h"
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,4 +53,26 @@ void ForkedChild::kill() {
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
+}
+
+int run_in_child(const std::function<int()>& body, int timeout_ms, int stdin_fd) {
+    std::fflush(nullptr); // the child's exit must not print the test's pending output again
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (stdin_fd >= 0) {
+            ::dup2(stdin_fd, STDIN_FILENO);
+        }
+        std::exit(body());
+    }
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= limit) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -1,4 +1,5 @@
-// A forked child process that talks with the test through a pipe each way.
+// Code of the test run in a forked child process: a child that talks with the
+// test through a pipe each way, and a body run to its exit status.
 #pragma once
 
 #include <functional>
@@ -27,3 +28,11 @@ private:
     int in_ = -1;  // what the other side tells
     int out_ = -1; // what this side tells
 };
+
+// Runs `body` in a forked child whose standard input is `stdin_fd` (unchanged
+// when -1) and returns the child's exit status: body's result, or -1 when a
+// signal ended the child or it has not finished within `timeout_ms` (it is then
+// killed), so that a hang in the code under test fails the test instead of
+// stalling the run. The child ends through exit, so its exit handlers run (a
+// terminal on standard input gets its mode back).
+int run_in_child(const std::function<int()>& body, int timeout_ms, int stdin_fd = -1);

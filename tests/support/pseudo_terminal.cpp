@@ -3,13 +3,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -95,22 +93,4 @@ bool PseudoTerminal::exclusive() const {
     int exclusive = 0;
     check(ioctl(slave_, TIOCGEXCL, &exclusive) == 0, "TIOCGEXCL");
     return exclusive != 0;
-}
-
-int run_in_child(const std::function<int()>& body, int timeout_ms) {
-    const pid_t child = fork();
-    if (child == 0) {
-        _exit(body());
-    }
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= limit) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -6,7 +6,6 @@
 #include <termios.h>
 
 #include <cstddef>
-#include <functional>
 #include <string>
 
 class PseudoTerminal {
@@ -46,8 +45,3 @@ private:
     int slave_ = -1;
     std::string path_;
 };
-
-// Runs `body` in a forked child and returns its exit status, or -1 when it has
-// not finished within `timeout_ms` (the child is then killed). A hang in the
-// code under test becomes a test failure instead of a stuck test run.
-int run_in_child(const std::function<int()>& body, int timeout_ms);
