@@ -54,7 +54,6 @@ LogLine LogRow::parse(std::string_view line) {
         return LogLine::kHeader;
     }
     std::size_t start = 0;
-    std::string_view mjd_text;
     // Row 0 is the one hidden row, so the MJD takes its place: piece k of the
     // line is the field of row k, and row kLastChannel's field ends the line.
     for (int row = 0; row < kLastChannel; ++row) {
@@ -63,18 +62,14 @@ LogLine LogRow::parse(std::string_view line) {
             return LogLine::kMalformed;
         }
         const std::string_view text = line.substr(start, comma - start);
-        if (row == 0) {
-            mjd_text = text;
-        } else {
-            fields_[row] = text;
-        }
+        fields_[row] = text;
         start = comma + 1;
     }
     fields_[kLastChannel] = line.substr(start);
     if (fields_[kLastChannel].find(',') != std::string_view::npos) {
         return LogLine::kMalformed;
     }
-    return parse_decimal(mjd_text, &mjd_) ? LogLine::kRow : LogLine::kMalformed;
+    return parse_decimal(fields_[0], &mjd_) ? LogLine::kRow : LogLine::kMalformed;
 }
 
 bool LogRow::value(int row, double* value) const {

@@ -23,6 +23,8 @@ public:
 
     // The timestamp of the row, a Modified Julian Date (UTC).
     double mjd() const { return mjd_; }
+    // The MJD as printed, for readers that need its digits exactly.
+    std::string_view mjd_text() const { return fields_[0]; }
 
     // The field of table row `row` (a shown row, 1 to kLastChannel) as printed.
     std::string_view field(int row) const { return fields_[row]; }

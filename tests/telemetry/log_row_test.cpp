@@ -54,6 +54,7 @@ TEST(LogRow, ReadsBackWhatH2monPrints) {
         const std::string line = csv.substr(header_end + 1, csv.size() - header_end - 2);
         ASSERT_EQ(row.parse(line), LogLine::kRow) << line;
         EXPECT_DOUBLE_EQ(row.mjd(), 61384.290591);
+        EXPECT_EQ(row.mjd_text(), "61384.290591");
         EXPECT_TRUE(row.fields_well_formed());
         for (int r = 1; r < kChannelCount; ++r) {
             const CHANNEL& channel = kChannels[r];

@@ -1,0 +1,56 @@
+#include "export/change_watch.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t kDirectoryEvents = IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                                           IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr std::uint32_t kFileEvents = IN_MODIFY | IN_ATTRIB;
+
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+ChangeWatch::ChangeWatch() : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {}
+
+ChangeWatch::~ChangeWatch() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool ChangeWatch::watch(const std::string& path) {
+    if (fd_ < 0) {
+        return false;
+    }
+    if (inotify_add_watch(fd_, directory_of(path).c_str(), kDirectoryEvents | IN_ONLYDIR) < 0) {
+        return false;
+    }
+    // The file's own watch follows it when it is renamed into another directory.
+    inotify_add_watch(fd_, path.c_str(), kFileEvents);
+    return true;
+}
+
+void ChangeWatch::wait(std::optional<Duration> timeout) {
+    if (fd_ < 0) {
+        timeout = timeout ? std::min(*timeout, kPollInterval) : kPollInterval;
+    }
+    pollfd pfd{fd_, POLLIN, 0};
+    const int ms = timeout ? static_cast<int>(std::max<Duration::rep>(timeout->count(), 0)) : -1;
+    if (::poll(&pfd, fd_ >= 0 ? 1 : 0, ms) > 0) {
+        // What changed does not matter: every log is looked at after a wake.
+        alignas(inotify_event) char events[4096];
+        while (::read(fd_, events, sizeof events) > 0) {
+        }
+    }
+}

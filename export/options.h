@@ -1,0 +1,30 @@
+// h2export's command line.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct FollowSpec {
+    std::string name; // the maser label and the name of its textfile
+    std::string path; // its h2mon log
+};
+
+struct ExportOptions {
+    std::vector<FollowSpec> follows;
+    std::string textfile_dir; // empty: no textfiles
+    std::string influx;       // empty: no line protocol; "-": standard output
+    std::string state;        // where the line protocol's positions are kept
+    std::optional<double> stale_after_seconds;
+    bool backfill = false;
+};
+
+// Exit code of a bad command line.
+constexpr int kUsageExit = 2;
+
+// Reads the command line into `options`. Returns -1 when the program should
+// run; otherwise the exit code, after the help or version text went to `out`
+// or an error naming the option to `err`.
+int parse_options(int argc, const char* const* argv, ExportOptions& options, std::ostream& out,
+                  std::ostream& err);
