@@ -135,7 +135,9 @@ bool InfluxOutput::open(std::string& error) {
         saved_.output_size = std::ftell(file_);
     }
     pending_ = saved_;
-    return true;
+    // Saved before the first point goes out, so that a stop before the first
+    // batch's positions are saved cuts that batch off too.
+    return exists || replace_file(state_path_, format_influx_state(saved_), true, error);
 }
 
 std::optional<LogPosition> InfluxOutput::resume_position(const std::string& maser) const {

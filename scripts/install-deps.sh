@@ -9,7 +9,7 @@ packages=(
     g++-mingw-w64-x86-64-posix wine wine64
     valgrind python3
     prometheus prometheus-node-exporter prometheus-alertmanager
-    libcli11-dev zlib1g-dev libz-mingw-w64-dev
+    libcli11-dev zlib1g-dev libz-mingw-w64-dev influxdb influxdb-client
 )
 
 missing=()

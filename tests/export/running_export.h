@@ -14,6 +14,11 @@ struct Finished {
     std::string err;
 };
 
+// Runs `argv` (argv[0] a path) to its end, at most `timeout`, with `input`
+// on its standard input.
+Finished run_program(const std::vector<std::string>& argv, const std::string& input = "",
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
 // Runs h2export with `args` to its end (at most a few seconds).
 Finished run_h2export(const std::vector<std::string>& args);
 

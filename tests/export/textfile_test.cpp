@@ -16,21 +16,8 @@ namespace fs = std::filesystem;
 
 // What `promtool check metrics` says of `text`; empty when it passes.
 std::string promtool_complaints(const std::string& text) {
-    h2test::ChildProcess promtool;
-    std::string error;
-    if (!promtool.start({"/usr/bin/promtool", "check", "metrics"}, error)) {
-        return error;
-    }
-    h2test::write_all(promtool.stdin_fd(), text.data(), text.size());
-    promtool.close_stdin();
-    std::string said, line;
-    while (promtool.read_stdout_line(line, milliseconds(5000))) {
-        said += line + "\n";
-    }
-    said += promtool.read_stderr(milliseconds(2000));
-    int status = -1;
-    promtool.wait_exit(status, milliseconds(5000));
-    return status == 0 ? "" : said + "(exit " + std::to_string(status) + ")";
+    const Finished check = run_program({"/usr/bin/promtool", "check", "metrics"}, text);
+    return check.status == 0 ? "" : check.out + check.err;
 }
 
 // h2export --textfile on logs in a temporary directory.
