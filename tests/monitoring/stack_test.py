@@ -17,7 +17,6 @@ and (through the parent-death signal) even when this script is killed.
 
 import argparse
 import json
-import math
 import os
 import queue
 import re
@@ -30,6 +29,7 @@ import threading
 import time
 import urllib.parse
 import urllib.request
+from decimal import Decimal
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MASER = "m1"
@@ -45,13 +45,14 @@ STEP_TIMEOUT_S = 40
 
 # Scraped series checked against the CSV row they came from:
 # (metric, extra label or None, CSV column, factor to base units or "hex").
+# The logged decimal times the factor, rounded once to a double, is the value.
 CHANNEL_CHECKS = [
-    ("maser_ion_pump_current_amperes", None, "Ion_uA", 1e-6),
-    ("maser_ion_pump_voltage_volts", None, "Ion_kV", 1e3),
-    ("maser_hydrogen_pressure_pascals", None, "H2_atm", 101325),
-    ("maser_supply_voltage_volts", ("rail", "n15"), "n15_V", 1),
-    ("maser_signal_level_volts", ("signal", "5mhz_1"), "f5M1_V", 1),
-    ("maser_oven_voltage_volts", ("oven", "cavity_side"), "CSide_V", 1),
+    ("maser_ion_pump_current_amperes", None, "Ion_uA", "1e-6"),
+    ("maser_ion_pump_voltage_volts", None, "Ion_kV", "1e3"),
+    ("maser_hydrogen_pressure_pascals", None, "H2_atm", "101325"),
+    ("maser_supply_voltage_volts", ("rail", "n15"), "n15_V", "1"),
+    ("maser_signal_level_volts", ("signal", "5mhz_1"), "f5M1_V", "1"),
+    ("maser_oven_voltage_volts", ("oven", "cavity_side"), "CSide_V", "1"),
     ("maser_fll_frequency_correction_high_code", None, "FFCorrH", "hex"),
 ]
 
@@ -313,8 +314,11 @@ def check_channels_equal_csv(prometheus, log_path, watch):
     row = rows[0]
     for metric, label, column, factor in CHANNEL_CHECKS:
         scraped = series[(metric, (label,) if label else ())]
-        expected = int(row[column], 16) if factor == "hex" else float(row[column]) * factor
-        if not math.isclose(scraped, expected, rel_tol=1e-12):
+        if factor == "hex":
+            expected = int(row[column], 16)
+        else:
+            expected = float(Decimal(row[column]) * Decimal(factor))
+        if scraped != expected:
             raise StackFailure(f"{metric}: scraped {scraped}, CSV {column} {row[column]}")
     print(f"scraped channels equal the CSV row of MJD {row['MJD']}")
 
