@@ -56,14 +56,6 @@ CHANNEL_CHECKS = [
     ("maser_fll_frequency_correction_high_code", None, "FFCorrH", "hex"),
 ]
 
-# h2mon's CSV log columns: the MJD, then the shown channels in table order.
-CSV_COLUMNS = (
-    "MJD Batt_V Ext_V p27_V1 p15_V n15_V p5_V p3p3_V p27_V2 f5M1_V f5M2_V f5MI_V f10M_V "
-    "f100M_V Rsvd2 f20p4M_V IF_V Rsvd3 Ion_kV Ion_uA Pure_V Pure_A Rsvd4 HFO_A HFO_V Disch_V "
-    "CSide_V CBtm_V H2_V H2_atm Rsvd5 RsvdDT1 AuxFLL1 FFCorrL AuxFLL2 2H_V AuxFLL3 CCoarse "
-    "OCoarse CFine OFine FFCorrH AuxFLL4 RsvdDT2"
-).split()
-
 
 class StackFailure(Exception):
     pass
@@ -107,8 +99,11 @@ class Processes:
         self.children = {}
         self.stopped = set()  # ended on purpose
 
+    def log_path(self, name):
+        return os.path.join(self.folder, name + ".log")
+
     def start(self, name, args):
-        log = open(os.path.join(self.folder, name + ".log"), "wb")
+        log = open(self.log_path(name), "wb")
         # The parent-death signal ends the child if this script dies unannounced.
         child = subprocess.Popen(
             ["setpriv", "--pdeathsig", "KILL", "--"] + args,
@@ -146,7 +141,7 @@ class Processes:
             self.stop(name)
 
     def log_tail(self, name, lines=15, width=200):
-        with open(os.path.join(self.folder, name + ".log"), errors="replace") as f:
+        with open(self.log_path(name), errors="replace") as f:
             return "".join(line[:width].rstrip("\n") + "\n" for line in f.readlines()[-lines:])
 
 
@@ -267,13 +262,22 @@ class Prometheus:
         return answer["data"]["result"] if answer.get("status") == "success" else None
 
 
-def csv_rows(path):
+def csv_header(h2mon_output):
+    """The column names from the header line h2mon prints on standard output."""
+    with open(h2mon_output) as f:
+        for line in f:
+            if line.startswith("MJD,"):
+                return line.rstrip("\n").split(",")
+    return None
+
+
+def csv_rows(path, columns):
     rows = []
     with open(path) as f:
         for line in f:
             fields = line.rstrip("\n").split(",")
-            if len(fields) == len(CSV_COLUMNS):
-                rows.append(dict(zip(CSV_COLUMNS, fields)))
+            if len(fields) == len(columns):
+                rows.append(dict(zip(columns, fields)))
     return rows
 
 
@@ -302,13 +306,15 @@ def scraped_snapshot(prometheus):
     return series if all(key in series for key in wanted) else None
 
 
-def check_channels_equal_csv(prometheus, log_path, watch):
+def check_channels_equal_csv(prometheus, log_path, columns, watch):
     series = wait_until(
         "the maser's series in Prometheus", lambda: scraped_snapshot(prometheus), watch
     )
     stamp = series[("maser_last_record_timestamp_seconds", ())]
     # MJD has six decimals (86.4 ms); records are 200 ms apart.
-    rows = [row for row in csv_rows(log_path) if abs(unix_seconds(row["MJD"]) - stamp) < 0.05]
+    rows = [
+        row for row in csv_rows(log_path, columns) if abs(unix_seconds(row["MJD"]) - stamp) < 0.05
+    ]
     if len(rows) != 1:
         raise StackFailure(f"{len(rows)} CSV rows carry the scraped record time {stamp}")
     row = rows[0]
@@ -366,7 +372,7 @@ def start_monitoring(folder, processes, textfiles):
 
 def start_maser(args, folder, processes, textfiles):
     """h2sim playing the scenario, h2mon logging it, h2export following the
-    log; returns the log's path."""
+    log; returns the log's path and its columns."""
     link = os.path.join(folder, "maser")
     log_path = os.path.join(folder, "maser.csv")
     watch = processes.check_running
@@ -377,7 +383,10 @@ def start_maser(args, folder, processes, textfiles):
         "h2mon",
         [args.h2mon, "/port:" + link, f"/interval_ms:{RECORD_INTERVAL_MS}", "/out:" + log_path],
     )
-    has_rows = lambda: True if os.path.exists(log_path) and csv_rows(log_path) else None
+    columns = wait_until(
+        "h2mon's CSV header", lambda: csv_header(processes.log_path("h2mon")), watch
+    )
+    has_rows = lambda: True if os.path.exists(log_path) and csv_rows(log_path, columns) else None
     wait_until("h2mon's first record", has_rows, watch)
     processes.start(
         "h2export",
@@ -388,7 +397,7 @@ def start_maser(args, folder, processes, textfiles):
             f"--stale-after={STALE_AFTER_S}",
         ],
     )
-    return log_path
+    return log_path, columns
 
 
 def check_maser_down(prometheus, watch):
@@ -409,10 +418,10 @@ def run(args, folder, processes, receiver):
     textfiles = os.path.join(folder, "textfile")
     os.mkdir(textfiles)
     prometheus = start_monitoring(folder, processes, textfiles)
-    log_path = start_maser(args, folder, processes, textfiles)
+    log_path, columns = start_maser(args, folder, processes, textfiles)
     watch = processes.check_running
 
-    check_channels_equal_csv(prometheus, log_path, watch)
+    check_channels_equal_csv(prometheus, log_path, columns, watch)
 
     alert = receiver.wait_for(ALERT, "firing", watch)
     print(f"{ALERT} reached the webhook: {alert['annotations'].get('summary')}")
