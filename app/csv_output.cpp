@@ -24,7 +24,7 @@ void print_csv_header(std::FILE* out) {
     }
 }
 
-void print_csv_record(const std::uint8_t* frame, const RECORD_OUTPUT& output) {
+void print_csv_record(const std::uint8_t* frame, const RecordOutput& output) {
     std::fprintf(output.out, "%lf", output.clock(nullptr));
     if (output.log != nullptr) {
         // A reading of its own: the log row is stamped when it is written.

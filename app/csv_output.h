@@ -14,7 +14,7 @@ void print_csv_header(std::FILE* out);
 
 // One row: the MJD, then one field per shown channel. The log file gets its own
 // clock reading for its MJD and the same fields.
-void print_csv_record(const std::uint8_t* frame, const RECORD_OUTPUT& output);
+void print_csv_record(const std::uint8_t* frame, const RecordOutput& output);
 
 // One channel's field with its leading comma, to out and, when not null, to log.
 void print_csv_field(const std::uint8_t* frame, const CHANNEL& channel, std::FILE* out,

@@ -14,7 +14,7 @@
 // destroyed in the reverse order at exit: the settings store, its six options
 // bound to the settings, then the port.
 KVSTORE<KVAL> store;
-SETTINGS settings;
+Settings settings;
 [[maybe_unused]] const bool options_registered = register_settings(store, settings);
 COMPORT port;
 
@@ -27,7 +27,7 @@ void close_port() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (!store.parse(argc, argv, USAGE_TEXT, 0, 0, false)) {
+    if (!store.parse(argc, argv, kUsageText, 0, 0, false)) {
         return 1;
     }
     // A negative interval would reach the sleep as an endless wait.
@@ -41,12 +41,12 @@ int main(int argc, char** argv) {
     }
     std::atexit(close_port);
 
-    LOOP_SETTINGS loop{settings.port, OUTPUT_FORM::CSV, settings.interval_ms, RECORD_OUTPUT{}};
+    LoopSettings loop{settings.port, OutputForm::kCsv, settings.interval_ms, RecordOutput{}};
     if (!output_form_from_name(settings.fmt, &loop.form)) {
         std::printf("Error: unsupported format (%s)\n", settings.fmt);
         return 1;
     }
-    if (loop.form == OUTPUT_FORM::CSV) {
+    if (loop.form == OutputForm::kCsv) {
         print_csv_header(stdout);
     }
     if (settings.out[0] != '\0') {

@@ -7,16 +7,16 @@
 namespace {
 
 // Names are aligned to this width so that the values line up.
-constexpr int NAME_WIDTH = 10;
+constexpr int kNameWidth = 10;
 // A numeric value fills eight columns ("%7.3lf "); hexadecimal values are padded to it.
-constexpr int VALUE_WIDTH = 8;
+constexpr int kValueWidth = 8;
 
-const char BOLD_BLACK[] = "\x1b[01m\x1b[30m";
-const char COLOUR_RESET[] = "\x1b[01m\x1b[0m";
+const char kBoldBlack[] = "\x1b[01m\x1b[30m";
+const char kColourReset[] = "\x1b[01m\x1b[0m";
 
 // Writes `count` spaces to the console device. Standard output is flushed first
 // so that on a console the padding lands after the text printed before it.
-void pad_on_console(int count, const RECORD_OUTPUT& output) {
+void pad_on_console(int count, const RecordOutput& output) {
     if (count <= 0) {
         return;
     }
@@ -27,7 +27,7 @@ void pad_on_console(int count, const RECORD_OUTPUT& output) {
 }
 
 void print_numeric_value(const std::uint8_t* frame, const CHANNEL& channel,
-                         const RECORD_OUTPUT& output) {
+                         const RecordOutput& output) {
     // A scaled channel is a 16-bit number: its span must be exactly two bytes.
     const int b0 = channel.first - 2;
     const int b1 = channel.last - 2;
@@ -36,21 +36,21 @@ void print_numeric_value(const std::uint8_t* frame, const CHANNEL& channel,
 }
 
 void print_hex_value(const std::uint8_t* frame, const CHANNEL& channel,
-                     const RECORD_OUTPUT& output) {
+                     const RecordOutput& output) {
     char digits[kChannelHexSize];
     channel_hex(frame, channel, digits);
     if (!output.console_mode) {
         std::fprintf(output.out, "%s", digits);
         return;
     }
-    std::fprintf(output.out, "%s%s%s", BOLD_BLACK, digits, COLOUR_RESET);
+    std::fprintf(output.out, "%s%s%s", kBoldBlack, digits, kColourReset);
     const int bytes = channel.last - channel.first + 1;
-    pad_on_console(VALUE_WIDTH - 2 * bytes, output);
+    pad_on_console(kValueWidth - 2 * bytes, output);
 }
 
 } // namespace
 
-void print_json_block(const std::uint8_t* frame, const RECORD_OUTPUT& output) {
+void print_json_block(const std::uint8_t* frame, const RecordOutput& output) {
     std::fprintf(output.out, "[\n");
     std::fprintf(output.out, "    { \"chan\": %d,\t", 0);
     std::fprintf(output.out, "\"name\": \"MJD\",       ");
@@ -66,10 +66,10 @@ void print_json_block(const std::uint8_t* frame, const RECORD_OUTPUT& output) {
 }
 
 void print_json_element(const std::uint8_t* frame, const CHANNEL& channel, int number,
-                        const RECORD_OUTPUT& output) {
+                        const RecordOutput& output) {
     std::fprintf(output.out, "    { \"chan\": %d,\t\"name\": \"%s\",", number, channel.name);
     if (output.console_mode) {
-        pad_on_console(NAME_WIDTH - static_cast<int>(std::strlen(channel.name)), output);
+        pad_on_console(kNameWidth - static_cast<int>(std::strlen(channel.name)), output);
     }
     std::fprintf(output.out, "\"val\": ");
     if (channel.scale != 0) {

@@ -8,10 +8,10 @@
 #include <cstdint>
 
 // "[", the MJD element, one element per shown channel numbered from 1, "]".
-void print_json_block(const std::uint8_t* frame, const RECORD_OUTPUT& output);
+void print_json_block(const std::uint8_t* frame, const RecordOutput& output);
 
 // One channel's element, numbered `number`. In console mode names are aligned and
 // hexadecimal values brought to the width of a numeric one by spaces written to the
 // console device, and hexadecimal values are shown in bold black.
 void print_json_element(const std::uint8_t* frame, const CHANNEL& channel, int number,
-                        const RECORD_OUTPUT& output);
+                        const RecordOutput& output);

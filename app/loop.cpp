@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr std::int32_t ANSWER_TIMEOUT_MS = 1000;   // first byte of the answer
-constexpr std::int32_t INTERBYTE_TIMEOUT_MS = 100; // silence that ends the answer
-constexpr std::int32_t RESYNC_DRAIN_MS = 200;      // after an answer that is no frame, and at start
-constexpr std::int32_t NO_TERMINATOR = -1;
+constexpr std::int32_t kAnswerTimeoutMs = 1000;   // first byte of the answer
+constexpr std::int32_t kInterbyteTimeoutMs = 100; // silence that ends the answer
+constexpr std::int32_t kResyncDrainMs = 200;      // after an answer that is no frame, and at start
+constexpr std::int32_t kNoTerminator = -1;
 
 bool key_pressed() {
     if (_kbhit() == 0) {
@@ -54,7 +54,7 @@ enum class Answer { Frame, NotAFrame, LineFailed };
 // every channel out of place, so such an answer is not shown.
 Answer read_answer(COMPORT& port, BYTE* frame) {
     std::int32_t received = kFrameLength;
-    if (port.read(frame, &received, ANSWER_TIMEOUT_MS, INTERBYTE_TIMEOUT_MS, NO_TERMINATOR) != 0) {
+    if (port.read(frame, &received, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
         return Answer::LineFailed;
     }
     if (received != kFrameLength) {
@@ -71,8 +71,8 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
 
 } // namespace
 
-int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
-    if (!drained(port, RESYNC_DRAIN_MS)) {
+int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
+    if (!drained(port, kResyncDrainMs)) {
         return line_failure(port, "Read", settings.port_setting);
     }
     BYTE frame[kFrameLength];
@@ -99,7 +99,7 @@ int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings) {
         line_quiet = answer == Answer::Frame;
         if (answer == Answer::NotAFrame) {
             // Let the rest of the broken answer pass, then poll again at once.
-            if (!drained(port, RESYNC_DRAIN_MS)) {
+            if (!drained(port, kResyncDrainMs)) {
                 return line_failure(port, "Read", settings.port_setting);
             }
             continue;

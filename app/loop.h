@@ -5,13 +5,13 @@
 #include "app/output.h"
 #include "serial/comport.h"
 
-struct LOOP_SETTINGS {
+struct LoopSettings {
     const char* port_setting; // the /port value, named in error messages
-    OUTPUT_FORM form;
+    OutputForm form;
     int interval_ms;
-    RECORD_OUTPUT output;
+    RecordOutput output;
 };
 
 // Runs the loop on an open port. Returns the exit code: 0 after a key press, 1
 // after a read or write error on the line (its message printed).
-int acquisition_loop(COMPORT& port, const LOOP_SETTINGS& settings);
+int acquisition_loop(COMPORT& port, const LoopSettings& settings);

@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-bool output_form_from_name(const char* name, OUTPUT_FORM* form) {
+bool output_form_from_name(const char* name, OutputForm* form) {
     static const struct {
         const char* name;
-        OUTPUT_FORM form;
-    } forms[] = {{"hex", OUTPUT_FORM::HEX}, {"json", OUTPUT_FORM::JSON}, {"csv", OUTPUT_FORM::CSV}};
+        OutputForm form;
+    } forms[] = {{"hex", OutputForm::kHex}, {"json", OutputForm::kJson}, {"csv", OutputForm::kCsv}};
     for (const auto& candidate : forms) {
         if (_stricmp(name, candidate.name) == 0) {
             *form = candidate.form;
@@ -19,16 +19,16 @@ bool output_form_from_name(const char* name, OUTPUT_FORM* form) {
     return false;
 }
 
-void print_record(OUTPUT_FORM form, const std::uint8_t* frame, int received,
-                  const RECORD_OUTPUT& output) {
+void print_record(OutputForm form, const std::uint8_t* frame, int received,
+                  const RecordOutput& output) {
     switch (form) {
-    case OUTPUT_FORM::CSV:
+    case OutputForm::kCsv:
         print_csv_record(frame, output);
         break;
-    case OUTPUT_FORM::JSON:
+    case OutputForm::kJson:
         print_json_block(frame, output);
         break;
-    case OUTPUT_FORM::HEX:
+    case OutputForm::kHex:
         print_hex_dump(frame, received, output.out);
         break;
     }

@@ -7,31 +7,31 @@
 #include <cstdint>
 #include <cstdio>
 
-enum class OUTPUT_FORM { CSV = 0, HEX = 1, JSON = 2 };
+enum class OutputForm { kCsv = 0, kHex = 1, kJson = 2 };
 
 // Chooses the form named by the fmt text, ignoring case: "hex", "json" or "csv".
 // Returns false, leaving form unchanged, for any other text.
-bool output_form_from_name(const char* name, OUTPUT_FORM* form);
+bool output_form_from_name(const char* name, OutputForm* form);
 
 // A clock reading as an MJD; receives null for the clock copy.
-typedef double (*MJD_CLOCK)(SYSTEMTIME* clock_copy);
+typedef double (*MjdClock)(SYSTEMTIME* clock_copy);
 // Writes one character straight to the console device.
 typedef int (*CONSOLE_PUTCH)(int character);
 
 // Where a record goes and what it is stamped with.
-struct RECORD_OUTPUT {
+struct RecordOutput {
     std::FILE* out = stdout;   // standard output
     std::FILE* log = nullptr;  // the CSV log file, or none
     bool console_mode = false; // colours and alignment padding for a console
-    MJD_CLOCK clock = current_mjd;
+    MjdClock clock = current_mjd;
     CONSOLE_PUTCH putch = _putch; // receives the JSON-like form's alignment padding
 };
 
 // Prints one record of the given form for a frame of `received` bytes, then
 // flushes standard output and the log file so that every record is out as soon as
 // it is complete.
-void print_record(OUTPUT_FORM form, const std::uint8_t* frame, int received,
-                  const RECORD_OUTPUT& output);
+void print_record(OutputForm form, const std::uint8_t* frame, int received,
+                  const RecordOutput& output);
 
 // Every received byte in buffer order as two upper-case hexadecimal digits, then a
 // line end. Carries no timestamp.

@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-bool register_settings(KVSTORE<KVAL>& store, SETTINGS& settings) {
+bool register_settings(KVSTORE<KVAL>& store, Settings& settings) {
     store.addstr("port", settings.port, nullptr, 0, KVF_REQUIRED);
     store.addnum("baud", &settings.baud, nullptr, 0, 0);
     store.addnum("interval_ms", &settings.interval_ms, nullptr, 0, 0);

@@ -5,7 +5,7 @@
 
 // The variables the options are bound to; their initial values are the defaults
 // the usage text shows.
-struct SETTINGS {
+struct Settings {
     char port[1024] = "";
     int baud = 9600;
     int interval_ms = 10000;
@@ -16,4 +16,4 @@ struct SETTINGS {
 
 // Registers port (required), baud, interval_ms, tty, fmt and out in that order,
 // each bound to its field, with no default text and user word 0. Returns true.
-bool register_settings(KVSTORE<KVAL>& store, SETTINGS& settings);
+bool register_settings(KVSTORE<KVAL>& store, Settings& settings);

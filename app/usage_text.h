@@ -2,7 +2,7 @@
 // option named at the start of its line when the text is printed.
 #pragma once
 
-constexpr const char* USAGE_TEXT =
+constexpr const char* kUsageText =
     "____________________________________________________________________ \n"
     "                                                                     \n"
     "H2MON version 1.02 of Apr 17 2025    h2mon-maintainers@example.org  \n"

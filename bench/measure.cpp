@@ -34,10 +34,10 @@ using Clock = std::chrono::steady_clock;
 using h2test::ChildProcess;
 using h2test::ProcessStats;
 
-constexpr auto PROMPT = 5000ms;
-constexpr int PACED_BAUD = 9600;
+constexpr auto kPrompt = 5000ms;
+constexpr int kPacedBaud = 9600;
 // 5 poll bytes out and 189 answer bytes in, 10 bits each.
-constexpr double WIRE_MS = (5 + 189) * 10 * 1000.0 / PACED_BAUD;
+constexpr double kWireMs = (5 + 189) * 10 * 1000.0 / kPacedBaud;
 
 // The programs of the measurement under way, ended by fail(): exit() runs no
 // destructor of a local object.
@@ -60,7 +60,7 @@ public:
         std::vector<std::string> sim{H2SIM_PATH};
         sim.insert(sim.end(), sim_args.begin(), sim_args.end());
         std::string port;
-        if (!sim_.start(sim, error) || !sim_.read_stdout_line(port, PROMPT)) {
+        if (!sim_.start(sim, error) || !sim_.read_stdout_line(port, kPrompt)) {
             fail("h2sim did not start: " + error);
         }
         mon_args.insert(mon_args.begin(), {H2MON_PATH, "/port:" + port});
@@ -72,7 +72,7 @@ public:
         int status = 0;
         for (ChildProcess* child : {&mon_, &sim_}) {
             child->signal(SIGTERM);
-            child->wait_exit(status, PROMPT);
+            child->wait_exit(status, kPrompt);
         }
         running_programs.clear();
     }
@@ -90,7 +90,7 @@ public:
     // The next record; its arrival time in `when`.
     std::string next_record(Clock::time_point* when = nullptr) {
         std::string line;
-        if (!mon_.read_stdout_line(line, PROMPT)) {
+        if (!mon_.read_stdout_line(line, kPrompt)) {
             fail("h2mon printed no record in time");
         }
         if (when != nullptr) {
@@ -181,7 +181,7 @@ std::vector<Row> measure_latency(int records, std::int64_t& peak_kib) {
     const std::string log = dir.file("exchanges.log");
     std::vector<std::pair<std::string, Clock::time_point>> printed;
     {
-        Rig rig({"--baud", std::to_string(PACED_BAUD), "--log", log, "--log-times"},
+        Rig rig({"--baud", std::to_string(kPacedBaud), "--log", log, "--log-times"},
                 {"/interval_ms:0", "/fmt:HEX"});
         for (int i = 0; i < records; ++i) {
             Clock::time_point when;
@@ -199,10 +199,10 @@ std::vector<Row> measure_latency(int records, std::int64_t& peak_kib) {
             fail("a record matches no frame in the simulator's log");
         }
         const double since_poll = (steady_ns(when) - found->second.poll_ns) / 1e6;
-        overhead_ms.push_back(since_poll - WIRE_MS);
+        overhead_ms.push_back(since_poll - kWireMs);
         after_last_ms.push_back((steady_ns(when) - found->second.last_sent_ns) / 1e6);
     }
-    const std::string wire = format("%.1f ms", WIRE_MS);
+    const std::string wire = format("%.1f ms", kWireMs);
     return {
         {"poll to record at 9600 baud, wire time " + wire + ": overhead, median",
          format("%.1f ms", percentile(overhead_ms, 0.5)), "< 15 ms"},

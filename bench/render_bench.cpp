@@ -34,11 +34,11 @@ struct Frame {
     }
 };
 
-void render(benchmark::State& state, OUTPUT_FORM form, bool console_mode, bool with_log) {
+void render(benchmark::State& state, OutputForm form, bool console_mode, bool with_log) {
     const NullStream out;
     const NullStream log;
     const Frame frame;
-    RECORD_OUTPUT output;
+    RecordOutput output;
     output.out = out.stream;
     output.log = with_log ? log.stream : nullptr;
     output.console_mode = console_mode;
@@ -75,11 +75,11 @@ void current_time(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK_CAPTURE(render, csv, OUTPUT_FORM::CSV, false, false);
-BENCHMARK_CAPTURE(render, csv_with_log, OUTPUT_FORM::CSV, false, true);
-BENCHMARK_CAPTURE(render, json, OUTPUT_FORM::JSON, false, false);
-BENCHMARK_CAPTURE(render, json_console, OUTPUT_FORM::JSON, true, false);
-BENCHMARK_CAPTURE(render, hex, OUTPUT_FORM::HEX, false, false);
+BENCHMARK_CAPTURE(render, csv, OutputForm::kCsv, false, false);
+BENCHMARK_CAPTURE(render, csv_with_log, OutputForm::kCsv, false, true);
+BENCHMARK_CAPTURE(render, json, OutputForm::kJson, false, false);
+BENCHMARK_CAPTURE(render, json_console, OutputForm::kJson, true, false);
+BENCHMARK_CAPTURE(render, hex, OutputForm::kHex, false, false);
 BENCHMARK(decode);
 BENCHMARK(current_time);
 

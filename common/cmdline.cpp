@@ -9,9 +9,9 @@
 namespace {
 
 // Longest name captured from a usage line.
-constexpr std::size_t USAGE_NAME_MAX = 255;
+constexpr std::size_t kUsageNameMax = 255;
 // Longest argument copied for wildcard expansion.
-constexpr std::size_t WILDCARD_ARGUMENT_MAX = WILDCARD_PATH_SIZE - 1;
+constexpr std::size_t kWildcardArgumentMax = kWildcardPathSize - 1;
 
 void copy_cut(char* out, const char* text, std::size_t length, std::size_t max) {
     if (length > max) {
@@ -31,10 +31,10 @@ std::size_t append_text(char* out, std::size_t length, std::size_t limit, const 
 }
 
 // The name an option marker introduces: the characters after it up to white
-// space, ':', '=' or the end, at most USAGE_NAME_MAX of them.
-void capture_name(const char* after_marker, char (&name)[USAGE_NAME_MAX + 1]) {
+// space, ':', '=' or the end, at most kUsageNameMax of them.
+void capture_name(const char* after_marker, char (&name)[kUsageNameMax + 1]) {
     std::size_t length = 0;
-    while (length < USAGE_NAME_MAX) {
+    while (length < kUsageNameMax) {
         const char c = after_marker[length];
         if (c == '\0' || c == ':' || c == '=' || is_white_space(c)) {
             break;
@@ -46,14 +46,14 @@ void capture_name(const char* after_marker, char (&name)[USAGE_NAME_MAX + 1]) {
 
 } // namespace
 
-void copy_argument_text(char (&out)[CMDLINE_TEXT_MAX + 1], const char* text) {
-    copy_cut(out, text, std::strlen(text), CMDLINE_TEXT_MAX);
+void copy_argument_text(char (&out)[kCmdlineTextMax + 1], const char* text) {
+    copy_cut(out, text, std::strlen(text), kCmdlineTextMax);
 }
 
 void split_wildcard(const char* argument, WildcardSearch* search) {
-    char copy[WILDCARD_ARGUMENT_MAX + 1];
-    copy_cut(copy, argument, std::strlen(argument), WILDCARD_ARGUMENT_MAX);
-    const char* separator = std::strrchr(copy, DIR_SEPARATOR);
+    char copy[kWildcardArgumentMax + 1];
+    copy_cut(copy, argument, std::strlen(argument), kWildcardArgumentMax);
+    const char* separator = std::strrchr(copy, kDirSeparator);
     const std::size_t dir_length = separator != nullptr ? separator - copy + 1 : 0;
     copy_cut(search->szDir, copy, dir_length, sizeof search->szDir - 1);
     std::snprintf(search->szSearch, sizeof search->szSearch, "%s", copy);
@@ -70,7 +70,7 @@ void split_option(const char* argument, OptionArgument* option) {
         option->szValue[0] = '\0';
         return;
     }
-    copy_cut(option->szName, name, separator - name, CMDLINE_TEXT_MAX);
+    copy_cut(option->szName, name, separator - name, kCmdlineTextMax);
     copy_argument_text(option->szValue, separator + 1);
 }
 
@@ -101,7 +101,7 @@ void expand_usage(const char* text, OptionValueLookup lookup, const void* contex
                   std::size_t size) {
     const bool substitutes = std::strchr(text, '$') != nullptr;
     const std::size_t limit = size - 1;
-    char name[USAGE_NAME_MAX + 1] = "";
+    char name[kUsageNameMax + 1] = "";
     std::size_t length = 0;
     out[0] = '\0';
     for (const char* p = text; *p != '\0' && length < limit; ++p) {

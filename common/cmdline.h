@@ -7,9 +7,9 @@
 #include <cstddef>
 
 // Longest option name, option value or positional value taken from an argument.
-constexpr std::size_t CMDLINE_TEXT_MAX = 1022;
+constexpr std::size_t kCmdlineTextMax = 1022;
 // Longest expanded usage text and longest name list.
-constexpr std::size_t CMDLINE_LIST_SIZE = 8192;
+constexpr std::size_t kCmdlineListSize = 8192;
 
 // True for the characters that start an option: '/' and '-'.
 inline bool is_option_marker(char c) {
@@ -19,15 +19,15 @@ inline bool is_option_marker(char c) {
 // An option argument taken apart: the name runs from after the leading marker to
 // the first '=' (or, without one, the first ':'), the value is everything after
 // that separator. Without a separator the value is empty. Both are cut at
-// CMDLINE_TEXT_MAX characters.
+// kCmdlineTextMax characters.
 struct OptionArgument {
-    char szName[CMDLINE_TEXT_MAX + 1];
-    char szValue[CMDLINE_TEXT_MAX + 1];
+    char szName[kCmdlineTextMax + 1];
+    char szValue[kCmdlineTextMax + 1];
 };
 void split_option(const char* argument, OptionArgument* option);
 
-// Copies at most CMDLINE_TEXT_MAX characters of text into out.
-void copy_argument_text(char (&out)[CMDLINE_TEXT_MAX + 1], const char* text);
+// Copies at most kCmdlineTextMax characters of text into out.
+void copy_argument_text(char (&out)[kCmdlineTextMax + 1], const char* text);
 
 // Names written as "\"a\", \"b\", ..." into a fixed buffer; names that no longer
 // fit are cut off at its end.
@@ -40,7 +40,7 @@ public:
     int count() const { return nCount; }
 
 private:
-    char szText[CMDLINE_LIST_SIZE];
+    char szText[kCmdlineListSize];
     std::size_t nLength;
     int nCount;
 };
@@ -59,16 +59,16 @@ void expand_usage(const char* text, OptionValueLookup lookup, const void* contex
 bool has_wildcard(const char* argument);
 
 // Size of the directory part of a wildcard search: the Windows MAX_PATH.
-constexpr std::size_t WILDCARD_PATH_SIZE = 260;
+constexpr std::size_t kWildcardPathSize = 260;
 
-// A wildcard argument (cut at WILDCARD_PATH_SIZE - 1 characters) taken apart: the
+// A wildcard argument (cut at kWildcardPathSize - 1 characters) taken apart: the
 // directory part that prefixes every match, up to and including the last
 // directory separator (empty for the current directory), and the path handed to
 // the file search. The directory part keeps its final separator, so an argument
 // rooted at the separator ("\\*.txt" on Windows) still names the root directory.
 struct WildcardSearch {
-    char szDir[WILDCARD_PATH_SIZE];
-    char szSearch[WILDCARD_PATH_SIZE + 4];
+    char szDir[kWildcardPathSize];
+    char szSearch[kWildcardPathSize + 4];
 };
 void split_wildcard(const char* argument, WildcardSearch* search);
 

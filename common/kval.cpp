@@ -13,8 +13,8 @@ unsigned char upper_ascii(char c) {
 }
 
 // Sizes of the value texts of booleans ("True", "False") and numbers.
-constexpr std::size_t BOOL_TEXT_SIZE = 8;
-constexpr std::size_t NUMBER_TEXT_SIZE = 16;
+constexpr std::size_t kBoolTextSize = 8;
+constexpr std::size_t kNumberTextSize = 16;
 
 } // namespace
 
@@ -22,7 +22,7 @@ unsigned kv_bucket(const char* name) {
     if (name[0] == '\0') {
         return 0;
     }
-    return static_cast<unsigned>(upper_ascii(name[0]) ^ upper_ascii(name[1])) % KV_BUCKETS;
+    return static_cast<unsigned>(upper_ascii(name[0]) ^ upper_ascii(name[1])) % kKvBuckets;
 }
 
 // Takes ownership of a newly allocated value text (null when the allocation
@@ -40,17 +40,17 @@ bool KVAL::take_value(char* text) {
 }
 
 bool KVAL::setbool(bool value) {
-    char* text = static_cast<char*>(kv_alloc(BOOL_TEXT_SIZE));
+    char* text = static_cast<char*>(kv_alloc(kBoolTextSize));
     if (text != nullptr) {
-        std::snprintf(text, BOOL_TEXT_SIZE, "%s", value ? "True" : "False");
+        std::snprintf(text, kBoolTextSize, "%s", value ? "True" : "False");
     }
     return take_value(text);
 }
 
 bool KVAL::setnum(int value) {
-    char* text = static_cast<char*>(kv_alloc(NUMBER_TEXT_SIZE));
+    char* text = static_cast<char*>(kv_alloc(kNumberTextSize));
     if (text != nullptr) {
-        std::snprintf(text, NUMBER_TEXT_SIZE, "%d", value);
+        std::snprintf(text, kNumberTextSize, "%d", value);
     }
     return take_value(text);
 }

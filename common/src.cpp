@@ -26,7 +26,7 @@ void trim_end(char* text) {
 
 } // namespace
 
-SRC::SRC(const char* name, int level) : nLevel(SRC_DEFAULT_LEVEL), pParent(nullptr) {
+SRC::SRC(const char* name, int level) : nLevel(kSrcDefaultLevel), pParent(nullptr) {
     szLastError[0] = '\0';
     szFormat[0] = '\0';
     szSrcName[0] = '\0';
@@ -77,7 +77,7 @@ bool SRC::message(int level, const char* format, ...) {
         szFormat[0] = '\0'; // an encoding error leaves the buffer undefined
     }
     trim_end(szFormat);
-    if (level >= SRC_ERROR_LEVEL) {
+    if (level >= kSrcErrorLevel) {
         copy_text(szLastError, szFormat);
     }
     SRC* const target = pParent != nullptr ? pParent : this;

@@ -16,13 +16,13 @@
 #endif
 
 // Messages of this level and above are errors: they replace szLastError.
-constexpr int SRC_ERROR_LEVEL = 7;
+constexpr int kSrcErrorLevel = 7;
 // Threshold of a new source, and the level of the usage text.
-constexpr int SRC_DEFAULT_LEVEL = 5;
+constexpr int kSrcDefaultLevel = 5;
 
 class SRC {
 public:
-    SRC(const char* name = "", int level = SRC_DEFAULT_LEVEL);
+    SRC(const char* name = "", int level = kSrcDefaultLevel);
     virtual ~SRC();
 
     // Makes level the new threshold; returns the previous one.

@@ -45,7 +45,7 @@ constexpr std::uint32_t KVT_BOOL = 7;   // bool, parsebool
 // Bit of dwUser that the parser sets when the option is given.
 constexpr std::uint32_t KVU_GIVEN = 0x100;
 
-constexpr int KV_BUCKETS = 31;
+constexpr int kKvBuckets = 31;
 
 // The bucket of a name: the upper-case forms of its first two bytes (the second
 // being the terminating zero of a one-character name) exclusive-or'ed, modulo
@@ -161,7 +161,7 @@ public:
     // current value, after a line feed when leadingnewline. Nothing for null.
     void usage(const char* text, bool leadingnewline);
 
-    T* apBucket[KV_BUCKETS];
+    T* apBucket[kKvBuckets];
     KVLIST<T> lstEntries;
     KVLIST<T> lstFree;
     std::int32_t nCursor; // index of pCursor in lstEntries, -1 when the cache is empty
@@ -198,12 +198,12 @@ private:
 };
 
 // Levels of the store's messages.
-constexpr int KV_USAGE_LEVEL = SRC_DEFAULT_LEVEL;
-constexpr int KV_ERROR_LEVEL = SRC_ERROR_LEVEL;
+constexpr int kKvUsageLevel = kSrcDefaultLevel;
+constexpr int kKvErrorLevel = kSrcErrorLevel;
 
 template <class T>
 KVSTORE<T>::KVSTORE()
-    : SRC("", SRC_DEFAULT_LEVEL), apBucket{}, lstEntries(), lstFree(), nCursor(-1),
+    : SRC("", kSrcDefaultLevel), apBucket{}, lstEntries(), lstFree(), nCursor(-1),
       pCursor(nullptr) {
     clear();
 }
@@ -279,12 +279,12 @@ template <class T>
 T* KVSTORE<T>::begin_add(const char* operation, const char* name, std::uint32_t type,
                          void* variable, int user, int flags) {
     if ((flags & KVF_NODUP) == 0 && find(name) != nullptr) {
-        message(KV_ERROR_LEVEL, "KVAL error: %s(%s) already present", operation, name);
+        message(kKvErrorLevel, "KVAL error: %s(%s) already present", operation, name);
         return nullptr;
     }
     T* entry = create(name);
     if (entry == nullptr) {
-        message(KV_ERROR_LEVEL, "KVAL error: %s(%s) out of memory", operation, name);
+        message(kKvErrorLevel, "KVAL error: %s(%s) out of memory", operation, name);
         return nullptr;
     }
     entry->nType = type;
@@ -297,7 +297,7 @@ T* KVSTORE<T>::begin_add(const char* operation, const char* name, std::uint32_t 
 template <class T>
 T* KVSTORE<T>::finish_add(const char* operation, const char* name, T* entry, bool value_stored) {
     if (!value_stored) {
-        message(KV_ERROR_LEVEL, "KVAL error: %s(%s) out of memory", operation, name);
+        message(kKvErrorLevel, "KVAL error: %s(%s) out of memory", operation, name);
         return nullptr;
     }
     return entry;
@@ -359,14 +359,14 @@ template <class T> bool KVSTORE<T>::given(const char* name) const {
 
 template <class T> bool KVSTORE<T>::update(T* entry, const char* text, bool* changed) {
     if ((entry->dwFlags & KVF_READONLY) != 0) {
-        message(KV_ERROR_LEVEL, "KVAL error: can't update read-only value %s", entry->pszName);
+        message(kKvErrorLevel, "KVAL error: can't update read-only value %s", entry->pszName);
         return false;
     }
     if (changed != nullptr && std::strcmp(text != nullptr ? text : "", entry->value()) != 0) {
         *changed = true;
     }
     if (!entry->setstr(text)) {
-        message(KV_ERROR_LEVEL, "KVAL error: update() out of memory, key %s", entry->pszName);
+        message(kKvErrorLevel, "KVAL error: update() out of memory, key %s", entry->pszName);
         return false;
     }
     return true;
@@ -461,17 +461,17 @@ template <class T> bool KVSTORE<T>::parse_option(const char* argument, const cha
     T* entry = find(option.szName);
     if (entry == nullptr) {
         usage(usagetext, true);
-        message(KV_ERROR_LEVEL, "\nUnrecognized argument (\"%s\")", option.szName);
+        message(kKvErrorLevel, "\nUnrecognized argument (\"%s\")", option.szName);
         return false;
     }
     if ((entry->dwUser & KVU_GIVEN) != 0) {
         usage(usagetext, true);
-        message(KV_ERROR_LEVEL, "\nDuplicate arguments (\"%s\")", option.szName);
+        message(kKvErrorLevel, "\nDuplicate arguments (\"%s\")", option.szName);
         return false;
     }
     if (option.szValue[0] == '\0' && entry->nType != KVT_BOOL) {
         usage(usagetext, true);
-        message(KV_ERROR_LEVEL, "\nValue must be supplied for argument \"%s\"", option.szName);
+        message(kKvErrorLevel, "\nValue must be supplied for argument \"%s\"", option.szName);
         return false;
     }
     if (!update(entry, option.szValue, nullptr)) {
@@ -489,10 +489,10 @@ bool KVSTORE<T>::parse_positional(const char* argument, const char* usagetext, i
     }
     if (next > maxpositional) {
         usage(usagetext, true);
-        message(KV_ERROR_LEVEL, "\nUnrecognized argument (\"%s\")", argument);
+        message(kKvErrorLevel, "\nUnrecognized argument (\"%s\")", argument);
         return false;
     }
-    char value[CMDLINE_TEXT_MAX + 1];
+    char value[kCmdlineTextMax + 1];
     copy_argument_text(value, argument);
     return add_positional(value, next);
 }
@@ -512,7 +512,7 @@ template <class T> bool KVSTORE<T>::add_match(void* context, const char* path) {
     KVSTORE* store = expansion->store;
     if (*expansion->next > expansion->maxpositional) {
         store->usage(expansion->usagetext, true);
-        store->message(KV_ERROR_LEVEL, "\nToo many files specified (max = %d)",
+        store->message(kKvErrorLevel, "\nToo many files specified (max = %d)",
                        expansion->maxpositional);
         return false;
     }
@@ -532,7 +532,7 @@ bool KVSTORE<T>::expand_wildcard(const char* argument, const char* usagetext, in
         return false;
     }
     if (expansion.added == 0) {
-        message(KV_ERROR_LEVEL, "\nNo matches for %s", argument);
+        message(kKvErrorLevel, "\nNo matches for %s", argument);
         return false;
     }
     return true;
@@ -553,9 +553,9 @@ template <class T> bool KVSTORE<T>::check_oneof_group(const char* usagetext) {
     }
     usage(usagetext, true);
     if (given_members == 0) {
-        message(KV_ERROR_LEVEL, "\nOne argument from list (%s) is required", members.text());
+        message(kKvErrorLevel, "\nOne argument from list (%s) is required", members.text());
     } else {
-        message(KV_ERROR_LEVEL, "\nOnly one argument from list (%s) is allowed", members.text());
+        message(kKvErrorLevel, "\nOnly one argument from list (%s) is allowed", members.text());
     }
     return false;
 }
@@ -575,9 +575,9 @@ template <class T> bool KVSTORE<T>::check_required(const char* usagetext) {
     }
     usage(usagetext, true);
     if (missing.count() > 1) {
-        message(KV_ERROR_LEVEL, "\nMissing arguments (%s)", missing.text());
+        message(kKvErrorLevel, "\nMissing arguments (%s)", missing.text());
     } else {
-        message(KV_ERROR_LEVEL, "\nMissing argument (%s)", missing.text());
+        message(kKvErrorLevel, "\nMissing argument (%s)", missing.text());
     }
     return false;
 }
@@ -588,7 +588,7 @@ bool KVSTORE<T>::check_min_positional(const char* usagetext, int minpositional, 
         return true;
     }
     usage(usagetext, true);
-    message(KV_ERROR_LEVEL, "\nMissing argument");
+    message(kKvErrorLevel, "\nMissing argument");
     return false;
 }
 
@@ -601,7 +601,7 @@ template <class T> void KVSTORE<T>::usage(const char* text, bool leadingnewline)
     if (text == nullptr) {
         return;
     }
-    char expanded[CMDLINE_LIST_SIZE];
+    char expanded[kCmdlineListSize];
     expand_usage(text, &KVSTORE::value_of, this, expanded, sizeof expanded);
-    message(KV_USAGE_LEVEL, leadingnewline ? "\n%s" : "%s", expanded);
+    message(kKvUsageLevel, leadingnewline ? "\n%s" : "%s", expanded);
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #ifdef _WIN32
-constexpr char DIR_SEPARATOR = '\\';
+constexpr char kDirSeparator = '\\';
 #else
-constexpr char DIR_SEPARATOR = '/';
+constexpr char kDirSeparator = '/';
 #endif

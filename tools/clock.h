@@ -6,15 +6,15 @@
 
 using Nanos = std::int64_t;
 
-constexpr Nanos NANOS_PER_MS = 1000000;
-constexpr Nanos NANOS_PER_SECOND = 1000000000;
+constexpr Nanos kNanosPerMs = 1000000;
+constexpr Nanos kNanosPerSecond = 1000000000;
 
 inline Nanos monotonic_now() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<Nanos>(now.tv_sec) * NANOS_PER_SECOND + now.tv_nsec;
+    return static_cast<Nanos>(now.tv_sec) * kNanosPerSecond + now.tv_nsec;
 }
 
 inline Nanos from_ms(long ms) {
-    return static_cast<Nanos>(ms) * NANOS_PER_MS;
+    return static_cast<Nanos>(ms) * kNanosPerMs;
 }

@@ -8,7 +8,7 @@
 
 namespace {
 
-enum Draw : std::uint64_t { CORRUPT = 0xC0, STRAY, NOISE };
+enum Draw : std::uint64_t { kCorrupt = 0xC0, kStray, kNoise };
 
 // Changes `count` distinct bytes of the frame, each to a different value.
 void corrupt(Frame& frame, int count, Random& random) {
@@ -34,7 +34,7 @@ std::vector<std::uint8_t> random_bytes(int count, Random random) {
 } // namespace
 
 Nanos byte_time(long baud) {
-    return baud > 0 ? 10 * NANOS_PER_SECOND / baud : 0;
+    return baud > 0 ? 10 * kNanosPerSecond / baud : 0;
 }
 
 Exchange build_exchange(std::uint64_t poll, Frame frame, const Faults& faults, std::uint64_t seed,
@@ -44,10 +44,10 @@ Exchange build_exchange(std::uint64_t poll, Frame frame, const Faults& faults, s
     exchange.actions = faults.describe();
     exchange.poll_first = poll_first;
     exchange.poll_time = poll_time;
-    exchange.start = std::max(poll_first + static_cast<Nanos>(POLL_LENGTH) * pace, poll_time) +
+    exchange.start = std::max(poll_first + static_cast<Nanos>(kPollLength) * pace, poll_time) +
                      from_ms(faults.late_ms);
 
-    Random corruption(hash_key(seed, CORRUPT, poll));
+    Random corruption(hash_key(seed, kCorrupt, poll));
     corrupt(frame, faults.corrupt_bytes, corruption);
     exchange.frame = frame;
 
@@ -64,14 +64,14 @@ Exchange build_exchange(std::uint64_t poll, Frame frame, const Faults& faults, s
     }
     if (answer_length > 0) {
         for (std::uint8_t byte :
-             random_bytes(faults.stray_bytes, Random(hash_key(seed, STRAY, poll)))) {
+             random_bytes(faults.stray_bytes, Random(hash_key(seed, kStray, poll)))) {
             offset += pace;
             exchange.steps.push_back({offset, byte, ByteRole::Stray});
         }
     }
-    offset += NOISE_DELAY;
+    offset += kNoiseDelay;
     for (std::uint8_t byte :
-         random_bytes(faults.noise_bytes, Random(hash_key(seed, NOISE, poll)))) {
+         random_bytes(faults.noise_bytes, Random(hash_key(seed, kNoise, poll)))) {
         offset += pace;
         exchange.steps.push_back({offset, byte, ByteRole::Noise});
     }

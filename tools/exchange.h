@@ -13,7 +13,7 @@
 // How long after its answer (or after its poll, when there is no answer)
 // noise goes out: detached from the answer, so that it lies in the line until
 // the program reads for its next poll.
-constexpr Nanos NOISE_DELAY = 50 * NANOS_PER_MS;
+constexpr Nanos kNoiseDelay = 50 * kNanosPerMs;
 
 enum class ByteRole : std::uint8_t { Answer, Stray, Noise };
 

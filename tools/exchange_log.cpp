@@ -35,13 +35,13 @@
 #include <cstring>
 
 std::string exchange_log_line(const Exchange& exchange, bool clean, bool times) {
-    static const char DIGITS[] = "0123456789ABCDEF";
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string line = std::to_string(exchange.poll) + " " + exchange.actions +
                        (exchange.sent.stopped ? "+stopped " : " ") +
                        std::to_string(exchange.sent.answer_sent) + (clean ? " clean " : " dirty ");
     for (std::uint8_t byte : exchange.frame) {
-        line += DIGITS[byte >> 4];
-        line += DIGITS[byte & 0x0F];
+        line += kDigits[byte >> 4];
+        line += kDigits[byte & 0x0F];
     }
     if (times) {
         for (Nanos time :

@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr long MAX_DELAY_MS = 60000;
-constexpr long MAX_EXTRA_BYTES = 4096;
-constexpr long MAX_EVERY = 1000000000L;
+constexpr long kMaxDelayMs = 60000;
+constexpr long kMaxExtraBytes = 4096;
+constexpr long kMaxEvery = 1000000000L;
 
 // Applies one rule's values to an answer's faults.
 void apply(const FaultRule& rule, Faults& faults) {
@@ -60,7 +60,7 @@ struct Range {
 Range value_range(FaultKind kind) {
     switch (kind) {
     case FaultKind::Late:
-        return {0, MAX_DELAY_MS, "a delay of 0 to 60000 ms"};
+        return {0, kMaxDelayMs, "a delay of 0 to 60000 ms"};
     case FaultKind::Gaps:
         return {1, kFrameLength, "a chunk size of 1 to 189 bytes"};
     case FaultKind::Short:
@@ -72,12 +72,12 @@ Range value_range(FaultKind kind) {
     case FaultKind::Noise:
         break;
     }
-    return {1, MAX_EXTRA_BYTES, "a byte count of 1 to 4096"};
+    return {1, kMaxExtraBytes, "a byte count of 1 to 4096"};
 }
 
 bool parse_every(const std::string& text, std::uint64_t& every) {
     long value = 0;
-    if (!parse_number(text, 1, MAX_EVERY, value)) {
+    if (!parse_number(text, 1, kMaxEvery, value)) {
         return false;
     }
     every = static_cast<std::uint64_t>(value);
@@ -93,7 +93,7 @@ bool parse_values(const std::string& text, FaultRule& rule) {
     const std::size_t colon = text.find(':');
     return colon != std::string::npos &&
            parse_number(text.substr(0, colon), range.lo, range.hi, rule.value) &&
-           parse_number(text.substr(colon + 1), 0, MAX_DELAY_MS, rule.value2);
+           parse_number(text.substr(colon + 1), 0, kMaxDelayMs, rule.value2);
 }
 
 } // namespace

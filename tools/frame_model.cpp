@@ -18,7 +18,7 @@ struct Measurement {
 };
 
 // clang-format off
-const Measurement MEASUREMENTS[] = {
+const Measurement kMeasurements[] = {
     {"Batt_V",   26.90, 0.20,  0.02},
     {"Ext_V",    27.40, 0.25,  0.05},
     {"p27_V1",   27.00, 0.10,  0.02},
@@ -47,7 +47,7 @@ const Measurement MEASUREMENTS[] = {
     {"H2_atm",    0.30, 0.12,  0.005},
 };
 // clang-format on
-constexpr int MEASUREMENT_COUNT = sizeof MEASUREMENTS / sizeof MEASUREMENTS[0];
+constexpr int kMeasurementCount = sizeof kMeasurements / sizeof kMeasurements[0];
 
 // A DAC or correction code of the frequency-lock loop: a 16-bit code that
 // wanders around a centre.
@@ -57,13 +57,13 @@ struct FllCode {
     int swing;
 };
 
-const FllCode FLL_CODES[] = {
+const FllCode kFllCodes[] = {
     {"CCoarse", 0x8000, 0x0200}, {"OCoarse", 0x7C00, 0x0200}, {"CFine", 0x8000, 0x1000},
     {"OFine", 0x8400, 0x1000},   {"FFCorrH", 0x1200, 0x0100}, {"2H_V", 0x0000, 0x0040},
 };
 
 // Purposes of the random draws, so that no two draws share a key.
-enum Draw : std::uint64_t { PERIOD = 1, PHASE, JITTER, RESERVED };
+enum Draw : std::uint64_t { kPeriod = 1, kPhase, kJitter, kReserved };
 
 } // namespace
 
@@ -91,16 +91,16 @@ const CHANNEL& channel_named(const char* name) {
 // A slow swing between -1 and 1 whose period (300 to 3000 polls) and phase
 // depend on the seed and the slot.
 double FrameModel::drift(std::uint64_t poll, int slot) const {
-    Random shape(hash_key(seed_, PERIOD, static_cast<std::uint64_t>(slot)));
+    Random shape(hash_key(seed_, kPeriod, static_cast<std::uint64_t>(slot)));
     const double period = static_cast<double>(shape.range(300, 3000));
     const double phase = shape.uniform() * 2.0 * M_PI;
     return std::sin(2.0 * M_PI * static_cast<double>(poll) / period + phase);
 }
 
 void FrameModel::fill_measurements(std::uint8_t* frame, std::uint64_t poll) const {
-    for (int i = 0; i < MEASUREMENT_COUNT; ++i) {
-        const Measurement& m = MEASUREMENTS[i];
-        Random jitter(hash_key(seed_, JITTER, poll, static_cast<std::uint64_t>(i)));
+    for (int i = 0; i < kMeasurementCount; ++i) {
+        const Measurement& m = kMeasurements[i];
+        Random jitter(hash_key(seed_, kJitter, poll, static_cast<std::uint64_t>(i)));
         const double value =
             m.nominal + m.drift * drift(poll, i) + m.jitter * (2.0 * jitter.uniform() - 1.0);
         put_channel_value(frame, channel_named(m.name), value);
@@ -108,9 +108,9 @@ void FrameModel::fill_measurements(std::uint8_t* frame, std::uint64_t poll) cons
 }
 
 void FrameModel::fill_fll_codes(std::uint8_t* frame, std::uint64_t poll) const {
-    int slot = MEASUREMENT_COUNT;
-    for (const FllCode& code : FLL_CODES) {
-        Random jitter(hash_key(seed_, JITTER, poll, static_cast<std::uint64_t>(slot)));
+    int slot = kMeasurementCount;
+    for (const FllCode& code : kFllCodes) {
+        Random jitter(hash_key(seed_, kJitter, poll, static_cast<std::uint64_t>(slot)));
         const long value =
             code.centre + std::lround(code.swing * drift(poll, slot)) + jitter.range(-2, 2);
         put_channel_raw(frame, channel_named(code.name), static_cast<std::uint16_t>(value));
@@ -126,7 +126,7 @@ Frame FrameModel::frame(std::uint64_t poll) const {
     // Reserved and auxiliary bytes first: random each frame; the channels
     // with a meaning are then written over them.
     Frame frame(kFrameLength);
-    Random reserved(hash_key(seed_, RESERVED, poll));
+    Random reserved(hash_key(seed_, kReserved, poll));
     for (std::uint8_t& byte : frame) {
         byte = static_cast<std::uint8_t>(reserved.next());
     }

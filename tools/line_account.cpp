@@ -9,15 +9,15 @@ bool on_time(const Exchange& exchange) {
     if (sent.first_write < 0) {
         return true; // nothing answered: nothing can come late
     }
-    return sent.first_write - exchange.poll_time <= ON_TIME_LIMIT &&
-           sent.longest_pause <= PAUSE_LIMIT;
+    return sent.first_write - exchange.poll_time <= kOnTimeLimit &&
+           sent.longest_pause <= kPauseLimit;
 }
 
 } // namespace
 
 bool LineAccount::settle(const Exchange& exchange) {
     const SendRecord& sent = exchange.sent;
-    if (last_byte_ >= 0 && exchange.poll_time - last_byte_ >= DISCARD_MARGIN) {
+    if (last_byte_ >= 0 && exchange.poll_time - last_byte_ >= kDiscardMargin) {
         unread_bound_ = 0; // discarded by the reader before it polled
     }
     const bool prompt = !exchange.line_busy_at_poll && on_time(exchange) && !sent.stopped;

@@ -9,12 +9,12 @@
 // Limits within which an answer counts as on time: the program waits up to
 // 1000 ms for the first byte and 100 ms between bytes; these are half that,
 // a margin for a loaded machine.
-constexpr Nanos ON_TIME_LIMIT = 500 * NANOS_PER_MS;
-constexpr Nanos PAUSE_LIMIT = 50 * NANOS_PER_MS;
+constexpr Nanos kOnTimeLimit = 500 * kNanosPerMs;
+constexpr Nanos kPauseLimit = 50 * kNanosPerMs;
 // The program discards what waits in the line just before it polls. A byte
 // that went out at least this long before the poll arrived came before that
 // discard; a later one may have come after it (a margin for a loaded machine).
-constexpr Nanos DISCARD_MARGIN = 50 * NANOS_PER_MS;
+constexpr Nanos kDiscardMargin = 50 * kNanosPerMs;
 
 // Keeps an upper bound on the bytes sent that the reader may not have taken
 // yet, assuming a reader that reads each answer right after its poll, takes a
@@ -26,9 +26,9 @@ constexpr Nanos DISCARD_MARGIN = 50 * NANOS_PER_MS;
 //
 // An exchange is clean when: nothing was still waiting to go out when its poll
 // came, no earlier byte can still be unread (none left over, or the last one
-// went out at least DISCARD_MARGIN before the poll), the answer was the whole
-// frame of kFrameLength bytes, its first byte went out within ON_TIME_LIMIT of
-// the poll with no pause over PAUSE_LIMIT, no stray byte or noise followed it,
+// went out at least kDiscardMargin before the poll), the answer was the whole
+// frame of kFrameLength bytes, its first byte went out within kOnTimeLimit of
+// the poll with no pause over kPauseLimit, no stray byte or noise followed it,
 // and the simulator did not stop before it was over.
 class LineAccount {
 public:

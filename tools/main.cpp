@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr int EXIT_LINE_FAILED = 1;
-constexpr int EXIT_BAD_USE = 2;
+constexpr int kExitLineFailed = 1;
+constexpr int kExitBadUse = 2;
 
 int fail(int code, const std::string& message) {
     std::fprintf(stderr, "h2sim: %s\n", message.c_str());
@@ -28,18 +28,18 @@ int main(int argc, char** argv) {
         std::fputs(usage_text().c_str(), stdout);
         return 0;
     case ParseOutcome::Error:
-        return fail(EXIT_BAD_USE, error + "\nTry 'h2sim --help'.");
+        return fail(kExitBadUse, error + "\nTry 'h2sim --help'.");
     case ParseOutcome::Run:
         break;
     }
 
     std::vector<Frame> file_frames;
     if (!options.frames_path.empty() && !load_frame_file(options.frames_path, file_frames, error)) {
-        return fail(EXIT_BAD_USE, error);
+        return fail(kExitBadUse, error);
     }
     ExchangeLog log;
     if (!options.log_path.empty() && !log.open(options.log_path, error)) {
-        return fail(EXIT_BAD_USE, error);
+        return fail(kExitBadUse, error);
     }
     if (options.log_times) {
         log.add_times();
@@ -48,15 +48,15 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const int stop_fd = open_stop_signals(error);
     if (stop_fd < 0) {
-        return fail(EXIT_LINE_FAILED, error);
+        return fail(kExitLineFailed, error);
     }
     SimulatorLine line;
     if (!line.open(error)) {
-        return fail(EXIT_LINE_FAILED, error);
+        return fail(kExitLineFailed, error);
     }
     SlaveLink link;
     if (!options.link_path.empty() && !link.create(options.link_path, line.slave_path(), error)) {
-        return fail(EXIT_BAD_USE, error);
+        return fail(kExitBadUse, error);
     }
 
     std::printf("%s\n", line.slave_path().c_str());

@@ -8,45 +8,45 @@
 namespace {
 
 enum OptionId {
-    HELP = 'h',
-    SEED = 256,
-    FRAMES,
-    BAUD,
-    LINK,
-    LOG,
-    LOG_TIMES,
-    CLOSE_AFTER,
-    CHAOS,
-    SCENARIO,
-    TIME_SCALE,
-    LATE,
-    GAPS,
-    SHORT,
-    SILENT,
-    CORRUPT,
-    STRAY,
-    NOISE,
+    kHelp = 'h',
+    kSeed = 256,
+    kFrames,
+    kBaud,
+    kLink,
+    kLog,
+    kLogTimes,
+    kCloseAfter,
+    kChaos,
+    kScenario,
+    kTimeScale,
+    kLate,
+    kGaps,
+    kShort,
+    kSilent,
+    kCorrupt,
+    kStray,
+    kNoise,
 };
 
-const option LONG_OPTIONS[] = {
-    {"help", no_argument, nullptr, HELP},
-    {"seed", required_argument, nullptr, SEED},
-    {"frames", required_argument, nullptr, FRAMES},
-    {"baud", required_argument, nullptr, BAUD},
-    {"link", required_argument, nullptr, LINK},
-    {"log", required_argument, nullptr, LOG},
-    {"log-times", no_argument, nullptr, LOG_TIMES},
-    {"close-after", required_argument, nullptr, CLOSE_AFTER},
-    {"chaos", required_argument, nullptr, CHAOS},
-    {"scenario", required_argument, nullptr, SCENARIO},
-    {"time-scale", required_argument, nullptr, TIME_SCALE},
-    {"late", required_argument, nullptr, LATE},
-    {"gaps", required_argument, nullptr, GAPS},
-    {"short", required_argument, nullptr, SHORT},
-    {"silent", optional_argument, nullptr, SILENT},
-    {"corrupt", required_argument, nullptr, CORRUPT},
-    {"stray", required_argument, nullptr, STRAY},
-    {"noise", required_argument, nullptr, NOISE},
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, kHelp},
+    {"seed", required_argument, nullptr, kSeed},
+    {"frames", required_argument, nullptr, kFrames},
+    {"baud", required_argument, nullptr, kBaud},
+    {"link", required_argument, nullptr, kLink},
+    {"log", required_argument, nullptr, kLog},
+    {"log-times", no_argument, nullptr, kLogTimes},
+    {"close-after", required_argument, nullptr, kCloseAfter},
+    {"chaos", required_argument, nullptr, kChaos},
+    {"scenario", required_argument, nullptr, kScenario},
+    {"time-scale", required_argument, nullptr, kTimeScale},
+    {"late", required_argument, nullptr, kLate},
+    {"gaps", required_argument, nullptr, kGaps},
+    {"short", required_argument, nullptr, kShort},
+    {"silent", optional_argument, nullptr, kSilent},
+    {"corrupt", required_argument, nullptr, kCorrupt},
+    {"stray", required_argument, nullptr, kStray},
+    {"noise", required_argument, nullptr, kNoise},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -78,9 +78,9 @@ const struct {
     int id;
     FaultKind kind;
 } FAULT_OPTIONS[] = {
-    {LATE, FaultKind::Late},     {GAPS, FaultKind::Gaps},       {SHORT, FaultKind::Short},
-    {SILENT, FaultKind::Silent}, {CORRUPT, FaultKind::Corrupt}, {STRAY, FaultKind::Stray},
-    {NOISE, FaultKind::Noise},
+    {kLate, FaultKind::Late},     {kGaps, FaultKind::Gaps},       {kShort, FaultKind::Short},
+    {kSilent, FaultKind::Silent}, {kCorrupt, FaultKind::Corrupt}, {kStray, FaultKind::Stray},
+    {kNoise, FaultKind::Noise},
 };
 
 bool fault_kind(int id, FaultKind& kind) {
@@ -107,54 +107,54 @@ bool apply_option(int id, const char* argument, Options& options, std::string& e
         return true;
     }
     switch (id) {
-    case SEED:
+    case kSeed:
         if (!parse_unsigned(argument, 0, UINT64_MAX, options.seed)) {
             error = "'" + text + "': expected a whole number";
             return false;
         }
         return true;
-    case BAUD:
+    case kBaud:
         if (!parse_unsigned(argument, 1, 4000000, number)) {
             error = "'" + text + "': expected a rate of 1 to 4000000 baud";
             return false;
         }
         options.baud = static_cast<long>(number);
         return true;
-    case CLOSE_AFTER:
+    case kCloseAfter:
         if (!parse_unsigned(argument, 1, UINT64_MAX, options.close_after)) {
             error = "'" + text + "': expected a number of polls of at least 1";
             return false;
         }
         return true;
-    case CHAOS:
+    case kChaos:
         if (!parse_real(argument, 0.0, true, 1.0, options.chaos)) {
             error = "'" + text + "': expected a probability from 0 to 1";
             return false;
         }
         return true;
-    case SCENARIO:
+    case kScenario:
         options.scenario = scenario_named(text);
         if (options.scenario == nullptr) {
             error = "'" + text + "': expected one of " + scenario_names();
             return false;
         }
         return true;
-    case TIME_SCALE:
+    case kTimeScale:
         if (!parse_real(argument, 0.0, false, kFastestTimeScale, options.time_scale)) {
             error = "'" + text + "': expected a number of story seconds per second, above 0";
             return false;
         }
         return true;
-    case FRAMES:
+    case kFrames:
         options.frames_path = text;
         return true;
-    case LINK:
+    case kLink:
         options.link_path = text;
         return true;
-    case LOG:
+    case kLog:
         options.log_path = text;
         return true;
-    case LOG_TIMES:
+    case kLogTimes:
         options.log_times = true;
         return true;
     default:
@@ -169,8 +169,8 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
     opterr = 0; // the errors are reported by the caller, in its own words
     int id = 0;
     int index = 0;
-    while ((id = getopt_long(argc, argv, ":h", LONG_OPTIONS, &index)) != -1) {
-        if (id == HELP) {
+    while ((id = getopt_long(argc, argv, ":h", kLongOptions, &index)) != -1) {
+        if (id == kHelp) {
             return ParseOutcome::Help;
         }
         if (id == '?' || id == ':') {
@@ -179,7 +179,7 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
             return ParseOutcome::Error;
         }
         if (!apply_option(id, optarg, options, error)) {
-            error = std::string("--") + LONG_OPTIONS[index].name + ": " + error;
+            error = std::string("--") + kLongOptions[index].name + ": " + error;
             return ParseOutcome::Error;
         }
     }
@@ -214,7 +214,7 @@ Line and frames:
   --link PATH          also make PATH a symbolic link to the line (removed at
                        exit)
   --log FILE           log every exchange to FILE, one line per poll:
-                       POLL ACTIONS SENT clean|dirty FRAME-HEX
+                       kPoll ACTIONS SENT clean|dirty FRAME-HEX
   --log-times          end each line of the log with when the poll's first
                        byte arrived and when the answer's first and last
                        bytes went out (nanoseconds of CLOCK_MONOTONIC)

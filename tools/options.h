@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-constexpr std::uint64_t DEFAULT_SEED = 1;
+constexpr std::uint64_t kDefaultSeed = 1;
 
 struct Options {
-    std::uint64_t seed = DEFAULT_SEED;
+    std::uint64_t seed = kDefaultSeed;
     std::string frames_path;            // play frames from this file instead of the model
     long baud = 0;                      // pace the line at this rate; 0: answers go out at once
     std::string link_path;              // symbolic link to the slave

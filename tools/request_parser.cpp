@@ -3,7 +3,7 @@
 #include <algorithm>
 
 bool RequestParser::prefix_matches() const {
-    return std::equal(prefix_.begin(), prefix_.end(), POLL);
+    return std::equal(prefix_.begin(), prefix_.end(), kPoll);
 }
 
 void RequestParser::report_garbage(std::vector<RequestEvent>& events) {
@@ -25,7 +25,7 @@ void RequestParser::take(std::uint8_t byte, Nanos when, std::vector<RequestEvent
         prefix_.erase(prefix_.begin());
         prefix_times_.erase(prefix_times_.begin());
     }
-    if (prefix_.size() == POLL_LENGTH) {
+    if (prefix_.size() == kPollLength) {
         report_garbage(events);
         events.push_back({RequestEvent::Poll, prefix_times_.front(), {}});
         prefix_.clear();
@@ -53,5 +53,5 @@ void RequestParser::expire(Nanos now, std::vector<RequestEvent>& events) {
 }
 
 Nanos RequestParser::deadline() const {
-    return prefix_.empty() ? -1 : prefix_times_.back() + UNFINISHED_POLL_TIMEOUT;
+    return prefix_.empty() ? -1 : prefix_times_.back() + kUnfinishedPollTimeout;
 }

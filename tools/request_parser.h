@@ -7,12 +7,12 @@
 #include <vector>
 
 // The maser's poll, the only request it answers.
-constexpr std::uint8_t POLL[] = {0x01, 0x41, 0x00, 0x00, 0x00};
-constexpr std::size_t POLL_LENGTH = sizeof POLL;
+constexpr std::uint8_t kPoll[] = {0x01, 0x41, 0x00, 0x00, 0x00};
+constexpr std::size_t kPollLength = sizeof kPoll;
 
 // How long the start of a poll may wait for its remaining bytes before it is
 // given up as garbage.
-constexpr Nanos UNFINISHED_POLL_TIMEOUT = 500 * NANOS_PER_MS;
+constexpr Nanos kUnfinishedPollTimeout = 500 * kNanosPerMs;
 
 struct RequestEvent {
     enum Kind { Poll, Garbage } kind;

@@ -14,22 +14,22 @@ namespace {
 // grace time, which lets the written bytes reach the slave's input queue, then
 // until that queue is empty, checked at intervals, but no longer than the
 // limit.
-constexpr Nanos CLOSING_GRACE = 100 * NANOS_PER_MS;
-constexpr Nanos CLOSING_CHECK = 10 * NANOS_PER_MS;
-constexpr Nanos CLOSING_LIMIT = 2 * NANOS_PER_SECOND;
+constexpr Nanos kClosingGrace = 100 * kNanosPerMs;
+constexpr Nanos kClosingCheck = 10 * kNanosPerMs;
+constexpr Nanos kClosingLimit = 2 * kNanosPerSecond;
 
 // Reads per wake-up, so that a flood of input cannot hold off the answers.
-constexpr int READS_PER_WAKE = 16;
+constexpr int kReadsPerWake = 16;
 
 // Garbage runs longer than this are shown cut.
-constexpr std::size_t SHOWN_GARBAGE = 64;
+constexpr std::size_t kShownGarbage = 64;
 
 void report_garbage(const std::vector<std::uint8_t>& bytes) {
     std::fprintf(stderr, "h2sim: not a poll, ignored:");
-    for (std::size_t i = 0; i < bytes.size() && i < SHOWN_GARBAGE; ++i) {
+    for (std::size_t i = 0; i < bytes.size() && i < kShownGarbage; ++i) {
         std::fprintf(stderr, " %02X", bytes[i]);
     }
-    if (bytes.size() > SHOWN_GARBAGE) {
+    if (bytes.size() > kShownGarbage) {
         std::fprintf(stderr, " ... (%zu bytes)", bytes.size());
     }
     std::fprintf(stderr, "\n");
@@ -59,7 +59,7 @@ Frame Simulator::frame_for(std::uint64_t poll, Nanos now) const {
     if (file_frames_.empty()) {
         Frame frame = model_.frame(poll);
         if (options_.scenario != nullptr) {
-            const double seconds = static_cast<double>(now - story_start_) / NANOS_PER_SECOND;
+            const double seconds = static_cast<double>(now - story_start_) / kNanosPerSecond;
             tell_story(*options_.scenario, seconds * options_.time_scale, frame.data());
         }
         return frame;
@@ -70,7 +70,7 @@ Frame Simulator::frame_for(std::uint64_t poll, Nanos now) const {
 bool Simulator::read_requests(Nanos now) {
     std::uint8_t buffer[4096];
     std::vector<RequestEvent> events;
-    for (int reads = 0; reads < READS_PER_WAKE; ++reads) {
+    for (int reads = 0; reads < kReadsPerWake; ++reads) {
         const ssize_t count = ::read(line_.master(), buffer, sizeof buffer);
         if (count < 0) {
             if (errno == EAGAIN || errno == EINTR) {
@@ -132,13 +132,13 @@ bool Simulator::closing_done(Nanos now) {
         closing_since_ = now;
     }
     const Nanos waited = now - closing_since_;
-    return (waited >= CLOSING_GRACE && line_.unread_by_slave() == 0) || waited >= CLOSING_LIMIT;
+    return (waited >= kClosingGrace && line_.unread_by_slave() == 0) || waited >= kClosingLimit;
 }
 
 Nanos Simulator::next_deadline() const {
     Nanos deadline = earliest(transmitter_.next_due(), parser_.deadline());
     if (closing_since_ >= 0) {
-        deadline = earliest(deadline, monotonic_now() + CLOSING_CHECK);
+        deadline = earliest(deadline, monotonic_now() + kClosingCheck);
     }
     return deadline;
 }
@@ -149,8 +149,8 @@ bool Simulator::wait(pollfd (&fds)[2]) {
     timespec timeout{};
     if (deadline >= 0) {
         const Nanos wait = std::max<Nanos>(0, deadline - monotonic_now());
-        timeout = {static_cast<time_t>(wait / NANOS_PER_SECOND),
-                   static_cast<long>(wait % NANOS_PER_SECOND)};
+        timeout = {static_cast<time_t>(wait / kNanosPerSecond),
+                   static_cast<long>(wait % kNanosPerSecond)};
     }
     if (ppoll(fds, 2, deadline >= 0 ? &timeout : nullptr, nullptr) >= 0 || errno == EINTR) {
         return true;

@@ -60,9 +60,9 @@ bool matches(const char* pattern, const char* name) {
 
 // 100-nanosecond intervals since 1601-01-01, the Windows file time.
 FILETIME file_time(const struct timespec& time) {
-    constexpr std::uint64_t SECONDS_1601_TO_1970 = 11644473600ull;
+    constexpr std::uint64_t kSeconds1601To1970 = 11644473600ull;
     const std::uint64_t ticks =
-        (static_cast<std::uint64_t>(time.tv_sec) + SECONDS_1601_TO_1970) * 10000000ull +
+        (static_cast<std::uint64_t>(time.tv_sec) + kSeconds1601To1970) * 10000000ull +
         static_cast<std::uint64_t>(time.tv_nsec) / 100;
     return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }

@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::string POLL("\x01\x41\x00\x00\x00", 5);
+const std::string kPoll("\x01\x41\x00\x00\x00", 5);
 
 // What the line brings after a poll, and how long after it; `later` comes
 // `later_ms` after the poll.
@@ -53,8 +53,8 @@ private:
 
     void answer_completed_poll() {
         const std::string& written = line_.written;
-        if (written.size() < POLL.size() || written.size() == answered_up_to_ ||
-            written.compare(written.size() - POLL.size(), POLL.size(), POLL) != 0) {
+        if (written.size() < kPoll.size() || written.size() == answered_up_to_ ||
+            written.compare(written.size() - kPoll.size(), kPoll.size(), kPoll) != 0) {
             return;
         }
         answered_up_to_ = written.size();
@@ -106,7 +106,7 @@ std::string records_for(const std::vector<Answer>& script, int interval_ms) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&text, &size);
-    LOOP_SETTINGS settings{"COM1", OUTPUT_FORM::HEX, interval_ms, RECORD_OUTPUT{}};
+    LoopSettings settings{"COM1", OutputForm::kHex, interval_ms, RecordOutput{}};
     settings.output.out = out;
     EXPECT_EQ(acquisition_loop(port, settings), 1); // the read error at the script's end
     std::fclose(out);

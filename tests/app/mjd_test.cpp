@@ -20,7 +20,7 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
 }
 
-constexpr std::int64_t MJD_OF_UNIX_EPOCH = 40587; // 1970-01-01
+constexpr std::int64_t kMjdOfUnixEpoch = 40587; // 1970-01-01
 
 bool is_leap(int year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -55,7 +55,7 @@ TEST(MjdDayNumber, AgreesWithCivilCalendarOnEveryDayFrom1601To9999) {
     for (int year = 1601; year <= 9999; ++year) {
         for (int month = 1; month <= 12; ++month) {
             for (int day = 1; day <= days_in_month(year, month); ++day) {
-                const std::int64_t expected = days_from_civil(year, month, day) + MJD_OF_UNIX_EPOCH;
+                const std::int64_t expected = days_from_civil(year, month, day) + kMjdOfUnixEpoch;
                 if (mjd_day_number(year, month, day) != expected && ++mismatches <= 5) {
                     ADD_FAILURE() << year << "-" << month << "-" << day << ": got "
                                   << mjd_day_number(year, month, day) << ", expected " << expected;
@@ -108,10 +108,10 @@ double unix_seconds_now() {
 }
 
 TEST(CurrentMjd, ReadsTheUtcClockAndCopiesTheReading) {
-    const double before = MJD_OF_UNIX_EPOCH + unix_seconds_now() / 86400.0;
+    const double before = kMjdOfUnixEpoch + unix_seconds_now() / 86400.0;
     SYSTEMTIME copy{};
     const double mjd = current_mjd(&copy);
-    const double after = MJD_OF_UNIX_EPOCH + unix_seconds_now() / 86400.0;
+    const double after = kMjdOfUnixEpoch + unix_seconds_now() / 86400.0;
 
     EXPECT_EQ(mjd, mjd_from_systemtime(copy));
     // The reading is truncated to the millisecond.

@@ -147,7 +147,7 @@ protected:
 
     Capture out;
     Capture log;
-    RECORD_OUTPUT output;
+    RecordOutput output;
     GoldenFrame frame;
 };
 
@@ -159,7 +159,7 @@ TEST_F(RecordTest, CsvHeaderNamesTheShownChannels) {
 
 TEST_F(RecordTest, CsvRecordStampsTheLogRowWithASecondReading) {
     output.log = log.stream();
-    print_record(OUTPUT_FORM::CSV, frame.bytes, kFrameLength, output);
+    print_record(OutputForm::kCsv, frame.bytes, kFrameLength, output);
     EXPECT_EQ(out.flushed_text(), golden("csv_record.txt"));
     EXPECT_EQ(log.flushed_text(), golden("csv_log.txt"));
     EXPECT_EQ(clock_calls, 2);
@@ -167,14 +167,14 @@ TEST_F(RecordTest, CsvRecordStampsTheLogRowWithASecondReading) {
 }
 
 TEST_F(RecordTest, CsvRecordWithoutLogReadsTheClockOnce) {
-    print_record(OUTPUT_FORM::CSV, frame.bytes, kFrameLength, output);
+    print_record(OutputForm::kCsv, frame.bytes, kFrameLength, output);
     EXPECT_EQ(out.flushed_text(), golden("csv_record.txt"));
     EXPECT_EQ(clock_calls, 1);
 }
 
 TEST_F(RecordTest, JsonBlockWithoutConsoleModeHasNoEscapesOrPadding) {
     output.log = log.stream();
-    print_record(OUTPUT_FORM::JSON, frame.bytes, kFrameLength, output);
+    print_record(OutputForm::kJson, frame.bytes, kFrameLength, output);
     EXPECT_EQ(out.flushed_text(), golden("json.txt"));
     EXPECT_EQ(log.flushed_text(), "");
     EXPECT_TRUE(console_writes.empty());
@@ -185,7 +185,7 @@ TEST_F(RecordTest, JsonBlockWithoutConsoleModeHasNoEscapesOrPadding) {
 TEST_F(RecordTest, JsonBlockInConsoleModePadsOnTheConsoleInPlace) {
     output.console_mode = true;
     output.log = log.stream();
-    print_record(OUTPUT_FORM::JSON, frame.bytes, kFrameLength, output);
+    print_record(OutputForm::kJson, frame.bytes, kFrameLength, output);
     const std::string expected_screen = golden("json_tty.txt");
     const std::string stdout_text = out.flushed_text();
     EXPECT_EQ(stdout_text, without(expected_screen, '~'));
@@ -195,7 +195,7 @@ TEST_F(RecordTest, JsonBlockInConsoleModePadsOnTheConsoleInPlace) {
 
 TEST_F(RecordTest, HexDumpShowsEveryReceivedByteAndNoTimestamp) {
     output.log = log.stream();
-    print_record(OUTPUT_FORM::HEX, frame.bytes, kFrameLength, output);
+    print_record(OutputForm::kHex, frame.bytes, kFrameLength, output);
     const std::string text = out.flushed_text();
     EXPECT_EQ(text, golden("hex.txt"));
     EXPECT_EQ(text.size(), 2u * kFrameLength + 1);
@@ -241,24 +241,24 @@ TEST(OutputFormName, MatchesCsvHexJsonIgnoringCase) {
     struct Case {
         const char* name;
         bool accepted;
-        OUTPUT_FORM form;
+        OutputForm form;
     };
     const Case cases[] = {
-        {"csv", true, OUTPUT_FORM::CSV},   {"CSV", true, OUTPUT_FORM::CSV},
-        {"Hex", true, OUTPUT_FORM::HEX},   {"hEX", true, OUTPUT_FORM::HEX},
-        {"JSON", true, OUTPUT_FORM::JSON}, {"json", true, OUTPUT_FORM::JSON},
-        {"xml", false, OUTPUT_FORM::CSV},  {"", false, OUTPUT_FORM::CSV},
-        {"csv ", false, OUTPUT_FORM::CSV}, {"jsonl", false, OUTPUT_FORM::CSV},
+        {"csv", true, OutputForm::kCsv},   {"CSV", true, OutputForm::kCsv},
+        {"Hex", true, OutputForm::kHex},   {"hEX", true, OutputForm::kHex},
+        {"JSON", true, OutputForm::kJson}, {"json", true, OutputForm::kJson},
+        {"xml", false, OutputForm::kCsv},  {"", false, OutputForm::kCsv},
+        {"csv ", false, OutputForm::kCsv}, {"jsonl", false, OutputForm::kCsv},
     };
     for (const Case& c : cases) {
         // A rejected name leaves the previous choice alone.
-        OUTPUT_FORM form = OUTPUT_FORM::HEX;
+        OutputForm form = OutputForm::kHex;
         EXPECT_EQ(output_form_from_name(c.name, &form), c.accepted) << c.name;
-        EXPECT_EQ(form, c.accepted ? c.form : OUTPUT_FORM::HEX) << c.name;
+        EXPECT_EQ(form, c.accepted ? c.form : OutputForm::kHex) << c.name;
     }
-    EXPECT_EQ(static_cast<int>(OUTPUT_FORM::CSV), 0);
-    EXPECT_EQ(static_cast<int>(OUTPUT_FORM::HEX), 1);
-    EXPECT_EQ(static_cast<int>(OUTPUT_FORM::JSON), 2);
+    EXPECT_EQ(static_cast<int>(OutputForm::kCsv), 0);
+    EXPECT_EQ(static_cast<int>(OutputForm::kHex), 1);
+    EXPECT_EQ(static_cast<int>(OutputForm::kJson), 2);
 }
 
 } // namespace

@@ -300,7 +300,7 @@ TEST(KvStore, RemovedEntriesAreReusedLastRemovedFirst) {
     store.removeall();
     EXPECT_EQ(store.size(), 0);
     EXPECT_EQ(store.lstFree.nCount, 3);
-    for (int bucket = 0; bucket < KV_BUCKETS; ++bucket) {
+    for (int bucket = 0; bucket < kKvBuckets; ++bucket) {
         EXPECT_EQ(store.apBucket[bucket], nullptr) << bucket;
     }
     EXPECT_EQ(baud, 19200); // the variable keeps its last value

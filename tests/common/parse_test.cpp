@@ -48,7 +48,7 @@ struct ParseRun {
 // Runs parse with argv[0] = "h2mon" followed by arguments.
 template <class Store>
 ParseRun run_parse(Store& store, const std::vector<std::string>& arguments, int maxpositional = 0,
-                   int minpositional = 0, bool wildcards = false, const char* usage = USAGE_TEXT) {
+                   int minpositional = 0, bool wildcards = false, const char* usage = kUsageText) {
     std::vector<const char*> argv{"h2mon"};
     for (const std::string& a : arguments) {
         argv.push_back(a.c_str());
@@ -63,7 +63,7 @@ ParseRun run_parse(Store& store, const std::vector<std::string>& arguments, int 
 
 TEST(UsageText, FollowsTheDocumentedLayout) {
     std::vector<std::string> lines;
-    std::string text = USAGE_TEXT;
+    std::string text = kUsageText;
     ASSERT_EQ(text.back(), '\n');
     for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
          start = end + 1) {
@@ -212,10 +212,10 @@ TEST(Parse, RefusedUpdatePrintsOnlyItsOwnMessage) {
     EXPECT_FALSE(store.given("mode"));
 }
 
-const char* const GROUP_USAGE = "Usage: tool [/a] [/b] [/c:<n>]\n";
+const char* const kGroupUsage = "Usage: tool [/a] [/b] [/c:<n>]\n";
 
 std::string group_rejected(const std::string& diagnostic) {
-    return "\n" + std::string(GROUP_USAGE) + diagnostic + "\n";
+    return "\n" + std::string(kGroupUsage) + diagnostic + "\n";
 }
 
 TEST(Parse, OneOfGroupThenRequiredThenPositionalMinimum) {
@@ -240,7 +240,7 @@ TEST(Parse, OneOfGroupThenRequiredThenPositionalMinimum) {
         int c_value = 0;
         store.addnum("c", &c_value, "5", 0, KVF_REQUIRED); // a default does not satisfy it
         store.addstr("d", nullptr, nullptr, 0, KVF_REQUIRED);
-        const ParseRun run = run_parse(store, c.arguments, 2, 1, false, GROUP_USAGE);
+        const ParseRun run = run_parse(store, c.arguments, 2, 1, false, kGroupUsage);
         EXPECT_EQ(run.accepted, c.accepted);
         EXPECT_EQ(run.printed, c.printed);
     }
@@ -274,7 +274,7 @@ TEST(NameList, NamesBeyondTheBufferAreCut) {
     }
     EXPECT_EQ(list.count(), 10);
     const std::string text = list.text();
-    EXPECT_EQ(text.size(), CMDLINE_LIST_SIZE - 1);
+    EXPECT_EQ(text.size(), kCmdlineListSize - 1);
     EXPECT_EQ(text.rfind("\"" + name + "\", \"" + name + "\", \"r", 0), 0u);
     list.clear();
     list.add("port");

@@ -4,7 +4,7 @@
 
 #include "app/settings.h"
 
-struct ProgramOptions : SETTINGS {
+struct ProgramOptions : Settings {
     KVSTORE<KVAL> store;
 
     ProgramOptions() { register_settings(store, *this); }

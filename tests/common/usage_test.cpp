@@ -83,7 +83,7 @@ TEST(ExpandUsage, OutputStopsAtItsBufferWithAPartialValue) {
     EXPECT_EQ(expand("/x $ tail", 8), "/x 0123");
     EXPECT_EQ(expand("/x tail", 5), "/x t");
     const std::string big(9000, 'b');
-    EXPECT_EQ(expand((big + " /x $").c_str(), CMDLINE_LIST_SIZE).size(), CMDLINE_LIST_SIZE - 1);
+    EXPECT_EQ(expand((big + " /x $").c_str(), kCmdlineListSize).size(), kCmdlineListSize - 1);
 }
 
 } // namespace

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const USAGE = "Usage: tool <files>\n";
+const char* const kUsage = "Usage: tool <files>\n";
 
 // Runs each test in a fresh directory holding a.txt, b.txt, c.txt, notes.md, a
 // directory d.txt and a directory sub with x.txt.
@@ -42,7 +42,7 @@ protected:
     bool parse(std::vector<const char*> arguments, int maxpositional) {
         arguments.insert(arguments.begin(), "tool");
         printed = stdout_of([&] {
-            accepted = store.parse(static_cast<int>(arguments.size()), arguments.data(), USAGE,
+            accepted = store.parse(static_cast<int>(arguments.size()), arguments.data(), kUsage,
                                    maxpositional, 0, true);
         });
         return accepted;
@@ -75,16 +75,16 @@ TEST_F(Wildcards, EachMatchingFileBecomesAPositionalEntryDirectoriesSkipped) {
 }
 
 TEST_F(Wildcards, QuestionMarkAndDirectoryPartAndPlainArgumentsMix) {
-    const std::string in_sub = std::string("sub") + DIR_SEPARATOR + "?.txt";
+    const std::string in_sub = std::string("sub") + kDirSeparator + "?.txt";
     EXPECT_TRUE(parse({"first", in_sub.c_str(), "*.md"}, 5));
     EXPECT_EQ(positionals(),
-              (std::vector<std::string>{"first", std::string("sub") + DIR_SEPARATOR + "x.txt",
+              (std::vector<std::string>{"first", std::string("sub") + kDirSeparator + "x.txt",
                                         "notes.md"}));
 }
 
 TEST_F(Wildcards, TooManyFilesKeepsThoseAddedBeforeTheLimit) {
     EXPECT_FALSE(parse({"*.txt"}, 2));
-    EXPECT_EQ(printed, "\n" + std::string(USAGE) + "\nToo many files specified (max = 2)\n");
+    EXPECT_EQ(printed, "\n" + std::string(kUsage) + "\nToo many files specified (max = 2)\n");
     EXPECT_EQ(positionals().size(), 2u);
     EXPECT_TRUE(std::set<std::string>({"a.txt", "b.txt", "c.txt"}).count(positionals()[1]));
 }
@@ -113,7 +113,7 @@ TEST_F(Wildcards, MatchPathLongerThanTheSearchPathIsKeptWhole) {
 #endif
 
 TEST(SplitWildcard, DirectoryPartKeepsItsSeparatorEvenAtTheRoot) {
-    const std::string s(1, DIR_SEPARATOR);
+    const std::string s(1, kDirSeparator);
     const struct {
         std::string argument;
         std::string dir;
@@ -138,7 +138,7 @@ TEST(SplitWildcard, DirectoryPartKeepsItsSeparatorEvenAtTheRoot) {
 
 TEST_F(Wildcards, WithoutExpansionAPatternIsAPlainArgument) {
     const char* arguments[] = {"tool", "*.txt"};
-    EXPECT_TRUE(store.parse(2, arguments, USAGE, 1, 0, false));
+    EXPECT_TRUE(store.parse(2, arguments, kUsage, 1, 0, false));
     EXPECT_EQ(positionals(), std::vector<std::string>{"*.txt"});
 }
 

@@ -36,7 +36,7 @@ TEST_F(ExchangeTest, EveryPollIsTheFiveBytesAndTheFirstFrameIsDiscardedWithoutAW
     EXPECT_EQ(h2mon->output(), hex(frames_[1]) + "\n" + hex(frames_[2]) + "\n");
     const std::vector<Exchange> exchanges = line_.exchanges();
     ASSERT_EQ(exchanges.size(), 3u);
-    EXPECT_EQ(line_.received(), repeated(POLL, 3)) << "nothing but polls, nothing between them";
+    EXPECT_EQ(line_.received(), repeated(kPoll, 3)) << "nothing but polls, nothing between them";
     // After the discarded frame the next poll follows at once; after a record,
     // after the reading interval.
     EXPECT_LT(ms_between(exchanges[0].answered, exchanges[1].first_byte), 1000);
@@ -59,7 +59,7 @@ TEST_F(ExchangeTest, AShortAnswerIsDrainedAndPolledAgainAtOnceWithoutARecord) {
     EXPECT_EQ(h2mon->output(), hex(frames_[2]) + "\n");
     const std::vector<Exchange> exchanges = line_.exchanges();
     ASSERT_EQ(exchanges.size(), 3u);
-    EXPECT_EQ(line_.received(), repeated(POLL, 3));
+    EXPECT_EQ(line_.received(), repeated(kPoll, 3));
     // The read ends 100 ms after the short answer's last byte, the drain takes
     // 200 ms, and the next poll goes out at once: not after the reading interval.
     const long gap = ms_between(exchanges[1].answered, exchanges[2].first_byte);
@@ -79,15 +79,15 @@ TEST_F(ExchangeTest, StrayBytesSpoilTheAnswerTheyFollowAndNeverShiftAFrame) {
         << error;
     auto h2mon = start({port_arg(simulator.path()), "/fmt:hex", "/interval_ms:300"});
     ASSERT_NE(h2mon, nullptr);
-    constexpr std::size_t RECORDS = 5;
-    ASSERT_TRUE(wait_for_lines(*h2mon, RECORDS, 10000ms)) << h2mon->output();
+    constexpr std::size_t kRecords = 5;
+    ASSERT_TRUE(wait_for_lines(*h2mon, kRecords, 10000ms)) << h2mon->output();
     stop_with_key(*h2mon);
 
     // Poll 1 is the discarded first frame; then the answers to polls 3, 5, 7, ...
     // are printed, in turn, none shifted by the bytes around them.
     const std::vector<std::string> records = lines_of(h2mon->output());
     const std::vector<std::string> log = simulator.stop_and_read_log();
-    ASSERT_GE(records.size(), RECORDS);
+    ASSERT_GE(records.size(), kRecords);
     for (std::size_t i = 0; i < records.size(); ++i) {
         EXPECT_EQ(records[i], hex(frames_[(2 + 2 * i) % 3])) << "record " << i << "\nexchanges:\n"
                                                              << ::testing::PrintToString(log);
@@ -99,9 +99,9 @@ TEST_F(ExchangeTest, ASilentMaserGetsAPollEveryExchangeTimeAndNoOutputOrBusyWait
     line_.play([](int) { return Reply::silence(); });
     auto h2mon = start({port_arg(line_.path()), "/interval_ms:0"});
     ASSERT_NE(h2mon, nullptr);
-    ASSERT_TRUE(line_.wait_for_polls(1, PROMPT));
+    ASSERT_TRUE(line_.wait_for_polls(1, kPrompt));
     const double cpu_before = h2mon->cpu_seconds();
-    ASSERT_TRUE(line_.wait_for_polls(4, PROMPT));
+    ASSERT_TRUE(line_.wait_for_polls(4, kPrompt));
     const double cpu_used = h2mon->cpu_seconds() - cpu_before;
     stop_with_key(*h2mon);
 
@@ -114,7 +114,7 @@ TEST_F(ExchangeTest, ASilentMaserGetsAPollEveryExchangeTimeAndNoOutputOrBusyWait
         EXPECT_GE(ms_between(exchanges[i - 1].polled, exchanges[i].first_byte), 1100)
             << "poll " << i + 1;
     }
-    EXPECT_EQ(line_.received(), repeated(POLL, exchanges.size()));
+    EXPECT_EQ(line_.received(), repeated(kPoll, exchanges.size()));
 }
 
 } // namespace

@@ -6,7 +6,7 @@ namespace {
 
 // Slack for the coarse timestamp (six decimals of a day are 86 ms) and for the
 // clock readings of the test and the program not being the same.
-constexpr double MJD_SLACK = 2.0 / 86400.0;
+constexpr double kMjdSlack = 2.0 / 86400.0;
 
 } // namespace
 
@@ -63,8 +63,8 @@ void E2eTest::expect_plausible(const std::vector<double>& mjds) const {
     const double now = mjd_now();
     double previous = 0;
     for (double mjd : mjds) {
-        EXPECT_GE(mjd, started_mjd_ - MJD_SLACK);
-        EXPECT_LE(mjd, now + MJD_SLACK);
+        EXPECT_GE(mjd, started_mjd_ - kMjdSlack);
+        EXPECT_LE(mjd, now + kMjdSlack);
         EXPECT_GE(mjd, previous) << "timestamps out of order";
         previous = mjd;
     }

@@ -15,10 +15,10 @@ using namespace std::chrono_literals;
 
 // How long to wait for what should happen at once on an idle machine: generous,
 // for a loaded one.
-constexpr milliseconds PROMPT = 5000ms;
+constexpr milliseconds kPrompt = 5000ms;
 
 // The five bytes of a poll.
-const Bytes POLL = {0x01, 0x41, 0x00, 0x00, 0x00};
+const Bytes kPoll = {0x01, 0x41, 0x00, 0x00, 0x00};
 
 // Skips the test when the launcher cannot do what it needs.
 #define E2E_REQUIRE(capability)                                                                    \
@@ -48,10 +48,10 @@ protected:
     std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input = Input::Pipe);
 
     // Waits until standard output holds `count` line ends.
-    static bool wait_for_lines(H2mon& h2mon, std::size_t count, milliseconds timeout = PROMPT);
+    static bool wait_for_lines(H2mon& h2mon, std::size_t count, milliseconds timeout = kPrompt);
 
     // Waits for h2mon to end and expects `code` and nothing on standard error.
-    static void expect_exit(H2mon& h2mon, int code, milliseconds timeout = PROMPT);
+    static void expect_exit(H2mon& h2mon, int code, milliseconds timeout = kPrompt);
 
     // Presses a key and expects h2mon to end with code 0.
     static void stop_with_key(H2mon& h2mon);

@@ -12,7 +12,7 @@ namespace e2e {
 
 namespace {
 
-constexpr std::size_t POLL_LENGTH = 5;
+constexpr std::size_t kPollLength = 5;
 
 void check(bool ok, const std::string& what) {
     if (!ok) {
@@ -77,7 +77,7 @@ void MaserLine::take(const unsigned char* bytes, std::size_t count) {
         if (unpolled_ == 0) {
             poll_started_ = now;
         }
-        if (++unpolled_ == POLL_LENGTH) {
+        if (++unpolled_ == kPollLength) {
             exchanges_.push_back({poll_started_, now, {}});
             unpolled_ = 0;
         }

@@ -12,7 +12,7 @@ namespace e2e {
 namespace {
 
 // The Unix epoch, 1970-01-01, as a Modified Julian Date.
-constexpr double UNIX_EPOCH_MJD = 40587.0;
+constexpr double kUnixEpochMjd = 40587.0;
 
 // A timestamp as h2mon prints it ("%lf"), in the two places it appears.
 const std::regex CSV_STAMP(R"(^([0-9]+\.[0-9]{6})(?=,))");
@@ -68,7 +68,7 @@ Masked mask_mjds(const std::string& output) {
 
 double mjd_now() {
     const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    return UNIX_EPOCH_MJD + std::chrono::duration<double>(since_epoch).count() / 86400.0;
+    return kUnixEpochMjd + std::chrono::duration<double>(since_epoch).count() / 86400.0;
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

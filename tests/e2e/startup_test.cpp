@@ -52,7 +52,7 @@ struct StartupCase {
     PortUse port;
 };
 
-const StartupCase CASES[] = {
+const StartupCase kCases[] = {
     {"no arguments", {}, diagnostic(R"(Missing argument ("port"))"), 1, PortUse::Untouched},
     {"help", {"/?"}, "{usage}\n", 1, PortUse::Untouched},
     {"help, whatever follows", {"-?x", "/bogus", "{port}"}, "{usage}\n", 1, PortUse::Untouched},
@@ -118,7 +118,7 @@ protected:
 };
 
 TEST_F(StartupTest, EveryStartupErrorPrintsItsMessageAndEndsWithCode1) {
-    for (const StartupCase& c : CASES) {
+    for (const StartupCase& c : kCases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args;
         for (const std::string& arg : c.args) {

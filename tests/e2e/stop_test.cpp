@@ -15,7 +15,7 @@ namespace {
 // The JSON-like form's alignment padding for one frame, written to the console
 // in console mode: 10 columns less each name's length, and 8 columns less the
 // digits of each hexadecimal value of fewer than four bytes.
-constexpr std::size_t PADDING_PER_BLOCK = 220;
+constexpr std::size_t kPaddingPerBlock = 220;
 
 long ms_since(Clock::time_point from) {
     return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - from).count());
@@ -100,7 +100,7 @@ TEST_F(StopTest, AKeyOnTheTerminalIsTakenUnechoedAndTheTerminalIsPutBack) {
 
     EXPECT_EQ(mask_mjds(h2mon->output()).text, first_block);
     // The padding went to the terminal, and nothing else: no echo of the key.
-    EXPECT_EQ(terminal_output(h2mon->terminal_master()), std::string(PADDING_PER_BLOCK, ' '));
+    EXPECT_EQ(terminal_output(h2mon->terminal_master()), std::string(kPaddingPerBlock, ' '));
     termios after{};
     ASSERT_EQ(tcgetattr(h2mon->terminal_master(), &after), 0);
     expect_same_terminal_settings(after, h2mon->terminal_settings_at_start());

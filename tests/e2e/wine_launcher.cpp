@@ -26,8 +26,8 @@ namespace {
 
 // The Windows ports the launcher maps to test lines, taken in turn by each new
 // line, so that a test may hold a few lines at once.
-constexpr int FIRST_PORT = 11;
-constexpr int PORT_COUNT = 3;
+constexpr int kFirstPort = 11;
+constexpr int kPortCount = 3;
 
 // The Windows build's programs: as the Windows build's test run names them, or
 // else those of the mingw preset.
@@ -85,7 +85,7 @@ std::string checked_text_mode(const std::string& raw, const char* what) {
 
 // How often a wait stops to empty the console's terminal, whose buffer would
 // otherwise fill and hold up the program's console writes.
-constexpr milliseconds CONSOLE_DRAIN_INTERVAL{100};
+constexpr milliseconds kConsoleDrainInterval{100};
 
 class WineH2mon : public H2mon {
 public:
@@ -166,7 +166,7 @@ private:
     static milliseconds slice(std::chrono::steady_clock::time_point deadline) {
         const auto left =
             std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        return std::max(milliseconds(0), std::min(left, CONSOLE_DRAIN_INTERVAL));
+        return std::max(milliseconds(0), std::min(left, kConsoleDrainInterval));
     }
 
     ChildH2mon child_;
@@ -182,13 +182,13 @@ public:
 
     // The same line keeps its port as long as no other line has taken it.
     std::string port_name(const std::string& device_path) override {
-        for (int i = 0; i < PORT_COUNT; ++i) {
+        for (int i = 0; i < kPortCount; ++i) {
             if (devices_[i] == device_path) {
                 return port(i);
             }
         }
         const int slot = next_port_;
-        next_port_ = (next_port_ + 1) % PORT_COUNT;
+        next_port_ = (next_port_ + 1) % kPortCount;
         devices_[slot] = device_path;
         EXPECT_TRUE(wine_sh("map-port " + port(slot) + " " + quoted(device_path)))
             << port(slot) << " not mapped to " << device_path;
@@ -233,10 +233,10 @@ public:
     }
 
 private:
-    static std::string port(int slot) { return "COM" + std::to_string(FIRST_PORT + slot); }
+    static std::string port(int slot) { return "COM" + std::to_string(kFirstPort + slot); }
 
     bool started_ = false;
-    std::string devices_[PORT_COUNT];
+    std::string devices_[kPortCount];
     int next_port_ = 0;
 };
 

@@ -32,7 +32,7 @@ std::string system_text(int error) {
     return std::string(std::strerror(error)) + "\n";
 }
 
-const ArgumentCase CASES[] = {
+const ArgumentCase kCases[] = {
     {"a 100000-character port name, cut and then refused as too long",
      {"/port:" + LONG_TEXT},
      "Error connecting to " + CUT_TEXT + ": " + system_text(ENAMETOOLONG),
@@ -105,7 +105,7 @@ protected:
 };
 
 TEST_F(ArgumentTest, EveryHostileArgumentEndsInItsMessageOrARun) {
-    for (const ArgumentCase& c : CASES) {
+    for (const ArgumentCase& c : kCases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args;
         for (const std::string& arg : c.args) {

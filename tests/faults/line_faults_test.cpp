@@ -29,7 +29,7 @@ TEST_F(LineFaultTest, TheLineGoingAwayInTheMiddleOfAFrameIsAReadError) {
     });
     auto h2mon = start({port_arg(line.path()), "/fmt:hex", "/interval_ms:0"});
     ASSERT_NE(h2mon, nullptr);
-    ASSERT_TRUE(line.wait_for_polls(3, PROMPT));
+    ASSERT_TRUE(line.wait_for_polls(3, kPrompt));
     std::this_thread::sleep_for(20ms); // the first 100 bytes are in; h2mon waits for more
     line.hang_up();
     expect_exit(*h2mon, 1);

@@ -29,12 +29,12 @@ TEST_F(OutputFaultTest, ALogThatCannotBeWrittenLeavesTheRecordsOnStandardOutput)
             << error;
         auto h2mon = start({port_arg(simulator.path()), "/interval_ms:0", "/out:" + c.log});
         ASSERT_NE(h2mon, nullptr);
-        constexpr std::size_t RECORDS = 10;
-        ASSERT_TRUE(wait_for_lines(*h2mon, 1 + RECORDS)) << h2mon->output();
+        constexpr std::size_t kRecords = 10;
+        ASSERT_TRUE(wait_for_lines(*h2mon, 1 + kRecords)) << h2mon->output();
         stop_with_key(*h2mon);
 
         const std::vector<std::string> lines = lines_of(h2mon->output());
-        ASSERT_GE(lines.size(), 1 + RECORDS);
+        ASSERT_GE(lines.size(), 1 + kRecords);
         EXPECT_EQ(lines[0] + "\n", lines_of(golden("csv.txt"))[0] + "\n");
         // Frame 0 is discarded; then the frames of the file in turn.
         for (std::size_t i = 1; i < lines.size(); ++i) {

@@ -15,7 +15,7 @@ using std::chrono::milliseconds;
 
 // How long to wait for what should happen at once on an idle machine: generous,
 // for a loaded one.
-constexpr milliseconds PROMPT{5000};
+constexpr milliseconds kPrompt{5000};
 
 class RunningH2mon {
 public:
@@ -29,13 +29,13 @@ public:
     pid_t pid() const { return process_.pid(); }
 
     // The next line of standard output; false when none comes within `timeout`.
-    bool next_line(std::string& line, milliseconds timeout = PROMPT);
+    bool next_line(std::string& line, milliseconds timeout = kPrompt);
     // Every line printed during `duration`; stops early if h2mon ends.
     std::vector<std::string> lines_for(milliseconds duration);
 
     // Presses a key and waits for the exit; appends the lines printed up to it.
     // Returns the exit code, or -1 when h2mon did not end within `timeout`.
-    int stop_with_key(std::vector<std::string>& lines, milliseconds timeout = PROMPT);
+    int stop_with_key(std::vector<std::string>& lines, milliseconds timeout = kPrompt);
 
     // Standard error, once h2mon has ended.
     const std::string& error_output();

@@ -22,7 +22,7 @@ namespace faults {
 namespace {
 
 // The share of answers that get a random fault.
-constexpr const char* CHAOS = "0.3";
+constexpr const char* kChaos = "0.3";
 
 // Prints the figures of the run and records them with the test's result.
 void report(const std::vector<LoggedExchange>& exchanges, std::size_t printed,
@@ -68,7 +68,7 @@ TEST(Soak, UnderRandomFaultsEveryRecordIsAFrameSentWholeAndNoCleanFrameIsLost) {
     e2e::Simulator simulator;
     std::string error;
     ASSERT_TRUE(
-        simulator.start({"--chaos", CHAOS, "--seed", seed}, dir.file("exchanges.log"), error))
+        simulator.start({"--chaos", kChaos, "--seed", seed}, dir.file("exchanges.log"), error))
         << error;
     const double started = e2e::mjd_now();
     RunningH2mon h2mon(

@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     allocations_left = data[1];
     const bool accepted = program.store.parse(static_cast<int>(argv.size()), argv.data(),
-                                              USAGE_TEXT, maxpositional, minpositional, wildcards);
+                                              kUsageText, maxpositional, minpositional, wildcards);
     allocations_left = 0;
     check_store(program, accepted, maxpositional, minpositional);
     return 0;

@@ -190,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) {
         return 0;
     }
-    const OUTPUT_FORM form = static_cast<OUTPUT_FORM>(data[0] % 3);
+    const OutputForm form = static_cast<OutputForm>(data[0] % 3);
     const bool console_mode = (data[0] & 4) != 0;
     const bool with_log = (data[0] & 8) != 0;
     std::uint8_t frame[kFrameLength] = {};
@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     MemoryStream out;
     MemoryStream log;
-    RECORD_OUTPUT output;
+    RecordOutput output;
     output.out = out.stream();
     output.log = with_log ? log.stream() : nullptr;
     output.console_mode = console_mode;
@@ -210,16 +210,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string printed = out.take();
     const std::string logged = log.take();
     switch (form) {
-    case OUTPUT_FORM::CSV:
+    case OutputForm::kCsv:
         check_csv(printed, frame);
         expect(console.empty(), "the CSV form wrote to the console");
         expect(logged == (with_log ? printed : ""), "the log file differs from the CSV record");
         break;
-    case OUTPUT_FORM::JSON:
+    case OutputForm::kJson:
         check_json(printed, frame, console_mode);
         expect(logged.empty(), "the JSON-like form wrote to the log file");
         break;
-    case OUTPUT_FORM::HEX:
+    case OutputForm::kHex:
         check_hex(printed, frame);
         expect(console.empty() && logged.empty(), "the hexadecimal dump went elsewhere too");
         break;

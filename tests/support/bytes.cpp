@@ -5,11 +5,11 @@
 namespace h2test {
 
 std::string hex(const Bytes& bytes) {
-    static const char DIGITS[] = "0123456789ABCDEF";
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (unsigned char byte : bytes) {
-        text += DIGITS[byte >> 4];
-        text += DIGITS[byte & 0x0F];
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
     }
     return text;
 }

@@ -31,7 +31,7 @@ double fixed_clock(SYSTEMTIME*) {
 std::string h2mon_csv(const std::uint8_t* frame) {
     std::FILE* out = std::tmpfile();
     print_csv_header(out);
-    RECORD_OUTPUT output;
+    RecordOutput output;
     output.out = out;
     output.clock = fixed_clock;
     print_csv_record(frame, output);

@@ -48,7 +48,7 @@ TEST(FrameModel, StaysPlausibleAndVariesSlowlyOverManyPolls) {
     for (std::uint64_t poll = 2; poll <= 3000; ++poll) {
         const Frame frame = model.frame(poll);
         ASSERT_EQ(frame.size(), static_cast<std::size_t>(kFrameLength));
-        for (const PlausibleRange& range : PLAUSIBLE) {
+        for (const PlausibleRange& range : kPlausible) {
             const CHANNEL& channel = channel_named(range.name);
             const double value = channel_value(frame.data(), channel);
             ASSERT_GE(value, range.low) << range.name << " at poll " << poll;
@@ -168,7 +168,7 @@ std::string parse(const std::vector<Frame>& chunks) {
 }
 
 TEST(RequestParser, FindsPollsAmongGarbageAndAcrossChunks) {
-    const Frame poll(POLL, POLL + POLL_LENGTH);
+    const Frame poll(kPoll, kPoll + kPollLength);
     EXPECT_EQ(parse({poll, poll}), "P P ");
     EXPECT_EQ(parse({{1, 0x41}, {0, 0}, {0}}), "P ");
     EXPECT_EQ(parse({{9, 9, 1, 0x41, 0, 0, 0}}), "G9.9. P ");
@@ -185,10 +185,10 @@ TEST(RequestParser, GivesUpAPollLeftUnfinished) {
     const std::uint8_t start[] = {1, 0x41};
     parser.feed(start, 2, 1000, events);
     EXPECT_TRUE(events.empty());
-    EXPECT_EQ(parser.deadline(), 1000 + UNFINISHED_POLL_TIMEOUT);
-    parser.expire(1000 + UNFINISHED_POLL_TIMEOUT - 1, events);
+    EXPECT_EQ(parser.deadline(), 1000 + kUnfinishedPollTimeout);
+    parser.expire(1000 + kUnfinishedPollTimeout - 1, events);
     EXPECT_TRUE(events.empty());
-    parser.expire(1000 + UNFINISHED_POLL_TIMEOUT, events);
+    parser.expire(1000 + kUnfinishedPollTimeout, events);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].bytes, Frame(start, start + 2));
     EXPECT_EQ(parser.deadline(), -1);
@@ -208,7 +208,7 @@ TEST(Exchange, PacedAnswerStartsAfterThePollAndKeepsOneByteTimeApart) {
     }
     EXPECT_EQ(paced.steps[kFrameLength + 1].role, ByteRole::Stray);
     EXPECT_EQ(paced.steps.back().role, ByteRole::Noise);
-    EXPECT_EQ(paced.steps.back().offset, (kFrameLength + 3) * t + NOISE_DELAY);
+    EXPECT_EQ(paced.steps.back().offset, (kFrameLength + 3) * t + kNoiseDelay);
 }
 
 TEST(Exchange, UnpacedAnswerGoesOutAtOnceOrInTimedChunks) {
@@ -314,7 +314,7 @@ TEST(FaultPlan, ChaosIsRandomButRepeatableForASeed) {
 }
 
 // An exchange as the line account sees it, polled at time 0; an unpaced answer
-// and its stray bytes go out at once, noise NOISE_DELAY later.
+// and its stray bytes go out at once, noise kNoiseDelay later.
 Exchange sent(int answer, int stray = 0, int noise = 0, Nanos first_after = 0, bool busy = false,
               Nanos pause = 0) {
     Exchange exchange;
@@ -327,7 +327,7 @@ Exchange sent(int answer, int stray = 0, int noise = 0, Nanos first_after = 0, b
     exchange.sent.first_write = answer + stray > 0 ? first_after : -1;
     exchange.sent.longest_pause = pause;
     if (noise > 0) {
-        exchange.sent.last_byte = std::max<Nanos>(exchange.sent.first_write, 0) + NOISE_DELAY;
+        exchange.sent.last_byte = std::max<Nanos>(exchange.sent.first_write, 0) + kNoiseDelay;
     } else {
         exchange.sent.last_byte = exchange.sent.first_write;
     }
@@ -346,8 +346,8 @@ Exchange polled_at(Exchange exchange, Nanos poll) {
 TEST(LineAccount, CleanOnlyWhenTheReaderIsSurelyInStep) {
     // Polls that follow each other at once leave the reader's discard before
     // each poll no time; polls well apart let it take what came before.
-    constexpr Nanos at_once = 10 * NANOS_PER_MS;
-    constexpr Nanos apart = NANOS_PER_SECOND;
+    constexpr Nanos at_once = 10 * kNanosPerMs;
+    constexpr Nanos apart = kNanosPerSecond;
     struct Case {
         const char* what;
         std::vector<Exchange> before;
@@ -355,7 +355,7 @@ TEST(LineAccount, CleanOnlyWhenTheReaderIsSurelyInStep) {
         bool clean;
         Nanos spacing = at_once;
     };
-    const Nanos late = ON_TIME_LIMIT + 1;
+    const Nanos late = kOnTimeLimit + 1;
     const Case cases[] = {
         {"first whole answer", {}, sent(189), true},
         {"after whole answers", {sent(189), sent(189)}, sent(189), true},
@@ -380,7 +380,7 @@ TEST(LineAccount, CleanOnlyWhenTheReaderIsSurelyInStep) {
          sent(189),
          true,
          apart},
-        {"long pause", {}, sent(189, 0, 0, 0, false, PAUSE_LIMIT + 1), false},
+        {"long pause", {}, sent(189, 0, 0, 0, false, kPauseLimit + 1), false},
         {"line busy at the poll", {}, sent(189, 0, 0, 0, true), false},
     };
     for (const Case& c : cases) {

@@ -30,11 +30,11 @@ using h2test::hex;
 using h2test::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-const unsigned char POLL_BYTES[] = {0x01, 0x41, 0x00, 0x00, 0x00};
+const unsigned char kPollBytes[] = {0x01, 0x41, 0x00, 0x00, 0x00};
 
 // How long to wait for something that should come at once on an idle
 // machine: generous, for a loaded one.
-constexpr milliseconds PROMPT = 3000ms;
+constexpr milliseconds kPrompt = 3000ms;
 
 // A recognisable frame for playback: every byte differs from its neighbours.
 Bytes test_frame(int salt) {
@@ -59,7 +59,7 @@ protected:
         args.insert(args.begin(), H2SIM_PATH);
         std::string error;
         ASSERT_TRUE(sim_.start(args, error)) << error;
-        ASSERT_TRUE(sim_.read_stdout_line(path_, PROMPT)) << sim_.read_stderr(100ms);
+        ASSERT_TRUE(sim_.read_stdout_line(path_, kPrompt)) << sim_.read_stderr(100ms);
         ASSERT_NO_FATAL_FAILURE(open_line());
     }
 
@@ -82,12 +82,12 @@ protected:
     void send(const Bytes& bytes) {
         ASSERT_TRUE(h2test::write_all(line_, bytes.data(), bytes.size()));
     }
-    void send_poll() { send(Bytes(std::begin(POLL_BYTES), std::end(POLL_BYTES))); }
+    void send_poll() { send(Bytes(std::begin(kPollBytes), std::end(kPollBytes))); }
 
     // Polls and collects the answer up to `count` bytes, or until the line
     // has been quiet for `quiet` after the first byte.
     Bytes poll(std::size_t count = kFrameLength, milliseconds quiet = 300ms,
-               milliseconds timeout = PROMPT) {
+               milliseconds timeout = kPrompt) {
         send_poll();
         return h2test::read_bytes(line_, count, quiet, timeout);
     }
@@ -99,14 +99,14 @@ protected:
                                             milliseconds quiet = 300ms) {
         polled = Clock::now();
         send_poll();
-        return h2test::read_arrivals(line_, count, quiet, PROMPT);
+        return h2test::read_arrivals(line_, count, quiet, kPrompt);
     }
 
     // Stops h2sim with SIGTERM and expects the clean exit.
     void stop() {
         ASSERT_TRUE(sim_.signal(SIGTERM));
         int status = 0;
-        ASSERT_TRUE(sim_.wait_exit(status, PROMPT));
+        ASSERT_TRUE(sim_.wait_exit(status, kPrompt));
         EXPECT_EQ(status, 0) << sim_.read_stderr(100ms);
     }
 
@@ -127,7 +127,7 @@ TEST_F(H2simTest, TheLineIsRawBeforeTheProgramSetsItUp) {
     std::string error;
     ASSERT_TRUE(sim.start({H2SIM_PATH}, error)) << error;
     std::string path;
-    ASSERT_TRUE(sim.read_stdout_line(path, PROMPT));
+    ASSERT_TRUE(sim.read_stdout_line(path, kPrompt));
     EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0) << path;
@@ -280,13 +280,13 @@ TEST_F(H2simTest, FaultOptionsShapeTheAnswer) {
 TEST_F(H2simTest, AnswersEveryPollWhenTheReaderFallsBehind) {
     ASSERT_NO_FATAL_FAILURE(start({}));
     // Far more answers than the line holds: sending waits for room, in order.
-    constexpr std::size_t POLLS = 1000;
-    for (std::size_t i = 0; i < POLLS; ++i) {
+    constexpr std::size_t kPolls = 1000;
+    for (std::size_t i = 0; i < kPolls; ++i) {
         send_poll();
     }
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(h2test::read_bytes(line_, POLLS * kFrameLength + 1, 500ms, 10000ms).size(),
-              POLLS * kFrameLength);
+    EXPECT_EQ(h2test::read_bytes(line_, kPolls * kFrameLength + 1, 500ms, 10000ms).size(),
+              kPolls * kFrameLength);
 }
 
 TEST_F(H2simTest, FaultsApplyToEveryNthAnswerWhenAskedSo) {
@@ -348,16 +348,16 @@ TEST_F(H2simTest, ReportsWhatIsNotAPollAndStaysInStepWithThePolls) {
     ASSERT_NO_FATAL_FAILURE(start({}));
     send({0xFF, 0xFE});
     EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
-    EXPECT_NE(sim_.read_stderr(PROMPT, "FF FE").find("FF FE"), std::string::npos);
+    EXPECT_NE(sim_.read_stderr(kPrompt, "FF FE").find("FF FE"), std::string::npos);
 
     // A poll cut off and followed by a whole one: the cut-off bytes are the garbage.
     send({0x01, 0x41, 0x00, 0x00});
     EXPECT_EQ(poll(kFrameLength + 1).size(), static_cast<std::size_t>(kFrameLength));
-    EXPECT_NE(sim_.read_stderr(PROMPT, "01 41 00 00\n").find("01 41 00 00\n"), std::string::npos);
+    EXPECT_NE(sim_.read_stderr(kPrompt, "01 41 00 00\n").find("01 41 00 00\n"), std::string::npos);
 
     // A poll left unfinished is given up after a while and reported.
     send({0x01, 0x41});
-    EXPECT_NE(sim_.read_stderr(PROMPT, "01 41\n").find("01 41\n"), std::string::npos);
+    EXPECT_NE(sim_.read_stderr(kPrompt, "01 41\n").find("01 41\n"), std::string::npos);
     EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
 }
 
@@ -366,7 +366,7 @@ TEST_F(H2simTest, ClosesTheLineAfterTheGivenNumberOfPolls) {
     EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
     EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
     int status = -1;
-    ASSERT_TRUE(sim_.wait_exit(status, PROMPT));
+    ASSERT_TRUE(sim_.wait_exit(status, kPrompt));
     EXPECT_EQ(status, 0);
     // The line is hung up: it reports the hang-up, reads find its end, writes fail.
     pollfd pfd{line_, POLLIN, 0};
@@ -374,7 +374,7 @@ TEST_F(H2simTest, ClosesTheLineAfterTheGivenNumberOfPolls) {
     EXPECT_NE(pfd.revents & POLLHUP, 0);
     unsigned char byte = 0;
     EXPECT_EQ(::read(line_, &byte, 1), 0);
-    EXPECT_EQ(::write(line_, POLL_BYTES, sizeof POLL_BYTES), -1);
+    EXPECT_EQ(::write(line_, kPollBytes, sizeof kPollBytes), -1);
     EXPECT_EQ(errno, EIO);
 }
 
@@ -442,7 +442,7 @@ TEST_F(H2simTest, StopsCleanlyOnASignalAndRemovesItsLink) {
         EXPECT_EQ(poll().size(), static_cast<std::size_t>(kFrameLength));
         ASSERT_TRUE(sim_.signal(number));
         int status = -1;
-        ASSERT_TRUE(sim_.wait_exit(status, PROMPT));
+        ASSERT_TRUE(sim_.wait_exit(status, kPrompt));
         EXPECT_EQ(status, 0);
         struct stat ignored {};
         EXPECT_NE(lstat(link.c_str(), &ignored), 0) << "the link is still there";
@@ -478,9 +478,9 @@ TEST_F(H2simTest, RefusesABadCommandLineOrFrameFile) {
         std::string error;
         ASSERT_TRUE(sim.start(args, error)) << error;
         int status = -1;
-        ASSERT_TRUE(sim.wait_exit(status, PROMPT));
+        ASSERT_TRUE(sim.wait_exit(status, kPrompt));
         EXPECT_EQ(status, 2) << c.message;
-        EXPECT_NE(sim.read_stderr(PROMPT).find(c.message), std::string::npos)
+        EXPECT_NE(sim.read_stderr(kPrompt).find(c.message), std::string::npos)
             << sim.read_stderr(0ms);
     }
 }
@@ -490,11 +490,11 @@ TEST_F(H2simTest, HelpDescribesEveryOption) {
     std::string error;
     ASSERT_TRUE(sim.start({H2SIM_PATH, "--help"}, error)) << error;
     std::string text, line;
-    while (sim.read_stdout_line(line, PROMPT)) {
+    while (sim.read_stdout_line(line, kPrompt)) {
         text += line + "\n";
     }
     int status = -1;
-    ASSERT_TRUE(sim.wait_exit(status, PROMPT));
+    ASSERT_TRUE(sim.wait_exit(status, kPrompt));
     EXPECT_EQ(status, 0);
     for (const char* option :
          {"--seed",   "--frames",    "--baud",     "--link",       "--log",       "--close-after",

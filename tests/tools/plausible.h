@@ -11,7 +11,7 @@ struct PlausibleRange {
 };
 
 // clang-format off
-inline const PlausibleRange PLAUSIBLE[] = {
+inline const PlausibleRange kPlausible[] = {
     {"Batt_V",   24.0,  29.0}, {"Ext_V",    24.0,  30.0}, {"p27_V1",  25.5,  28.5},
     {"p15_V",    14.5,  15.5}, {"n15_V",   -15.5, -14.5}, {"p5_V",     4.8,   5.2},
     {"p3p3_V",    3.1,   3.5}, {"p27_V2",   25.5,  28.5}, {"f5M1_V",   0.8,   1.2},
@@ -26,7 +26,7 @@ inline const PlausibleRange PLAUSIBLE[] = {
 
 // The range for a channel name, or null when the channel has none listed.
 inline const PlausibleRange* plausible_range(const char* name) {
-    for (const PlausibleRange& range : PLAUSIBLE) {
+    for (const PlausibleRange& range : kPlausible) {
         if (std::strcmp(range.name, name) == 0) {
             return &range;
         }
