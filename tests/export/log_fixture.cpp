@@ -26,7 +26,7 @@ std::string h2mon_row(const std::string& mjd, unsigned seed) {
         byte = static_cast<std::uint8_t>(random());
     }
     std::FILE* out = std::tmpfile();
-    RECORD_OUTPUT output;
+    RecordOutput output;
     output.out = out;
     output.clock = no_clock;
     print_csv_record(frame, output);
