@@ -1,7 +1,5 @@
 #include "app/csv_output.h"
 
-#include "common/check.h"
-
 namespace {
 
 // Prints the same piece to standard output and, when one is open, the log file.
@@ -41,10 +39,6 @@ void print_csv_record(const std::uint8_t* frame, const RecordOutput& output) {
 void print_csv_field(const std::uint8_t* frame, const CHANNEL& channel, std::FILE* out,
                      std::FILE* log) {
     if (channel.scale != 0) {
-        // A scaled channel is a 16-bit number: its span must be exactly two bytes.
-        const int b0 = channel.first - 2;
-        const int b1 = channel.last - 2;
-        H2_ASSERT(b1 - b0 == 1);
         print_to_both(out, log, ",%.3lf", channel_value(frame, channel));
         return;
     }

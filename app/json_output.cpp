@@ -1,7 +1,5 @@
 #include "app/json_output.h"
 
-#include "common/check.h"
-
 #include <cstring>
 
 namespace {
@@ -28,10 +26,6 @@ void pad_on_console(int count, const RecordOutput& output) {
 
 void print_numeric_value(const std::uint8_t* frame, const CHANNEL& channel,
                          const RecordOutput& output) {
-    // A scaled channel is a 16-bit number: its span must be exactly two bytes.
-    const int b0 = channel.first - 2;
-    const int b1 = channel.last - 2;
-    H2_ASSERT(b1 - b0 == 1);
     std::fprintf(output.out, "%7.3lf ", channel_value(frame, channel));
 }
 

@@ -1,5 +1,7 @@
 #include "telemetry/channels.h"
 
+#include "common/check.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -57,6 +59,10 @@ bool channel_shown(const CHANNEL& channel) {
 }
 
 double channel_value(const std::uint8_t* frame, const CHANNEL& channel) {
+    // A scaled channel is a 16-bit number: its span must be exactly two bytes.
+    const int b0 = channel.first - 2;
+    const int b1 = channel.last - 2;
+    H2_ASSERT(b1 - b0 == 1);
     std::int16_t accumulator = 0;
     for (int k = channel.last - 2; k >= channel.first - 2; --k) {
         // Last position is the high byte: the field is little-endian.

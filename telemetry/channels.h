@@ -30,7 +30,8 @@ extern const CHANNEL kChannels[kChannelCount];
 bool channel_shown(const CHANNEL& channel);
 
 // The raw little-endian 16-bit two's-complement value of the span, times scale,
-// plus offset. The frame holds at least kFrameLength bytes.
+// plus offset. The frame holds at least kFrameLength bytes. A span of other than
+// two bytes is a fault in the table: the program stops with an assertion.
 double channel_value(const std::uint8_t* frame, const CHANNEL& channel);
 
 // The span's bytes from its last position down to its first, each as two
