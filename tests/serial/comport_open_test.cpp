@@ -35,6 +35,37 @@ std::string create_call(const std::string& path) {
 const std::string kDcbSize = std::to_string(sizeof(DCB));
 const std::string kTimeouts = "SetCommTimeouts(0xffffffff, 0xffffffff, 10, 0, 0)";
 
+// What the maser's line needs: the speed and data bits asked for, no parity, one
+// stop bit; binary, with no byte replaced or dropped and no abort on an error;
+// no flow control of any kind, and RTS on.
+void expect_maser_line(const DCB& line, DWORD baud, BYTE data_bits) {
+    EXPECT_EQ(line.BaudRate, baud);
+    EXPECT_EQ(line.ByteSize, data_bits);
+    EXPECT_EQ(line.Parity, NOPARITY);
+    EXPECT_EQ(line.StopBits, ONESTOPBIT);
+    EXPECT_EQ(line.fBinary, 1u);
+    EXPECT_EQ(line.fErrorChar, 0u);
+    EXPECT_EQ(line.fNull, 0u);
+    EXPECT_EQ(line.fAbortOnError, 0u);
+    EXPECT_EQ(line.fOutxCtsFlow, 0u);
+    EXPECT_EQ(line.fOutxDsrFlow, 0u);
+    EXPECT_EQ(line.fDsrSensitivity, 0u);
+    EXPECT_EQ(line.fOutX, 0u);
+    EXPECT_EQ(line.fInX, 0u);
+    EXPECT_EQ(line.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+}
+
+// `dcb` without the fields the maser's line (and its DTR control) decides: what
+// must stay as the port had it.
+DCB without_line_fields(DCB dcb) {
+    dcb.BaudRate = 0;
+    dcb.ByteSize = dcb.Parity = dcb.StopBits = 0;
+    dcb.fBinary = dcb.fErrorChar = dcb.fNull = dcb.fAbortOnError = 0;
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = dcb.fOutX = dcb.fInX = 0;
+    dcb.fRtsControl = dcb.fDtrControl = 0;
+    return dcb;
+}
+
 class ComportOpenTest : public ::testing::Test {
 protected:
     FakePlatform fake;
@@ -57,26 +88,13 @@ TEST_F(ComportOpenTest, PlainOpenConfiguresTheLineInOrder) {
                                  "Sleep(60)", kTimeouts, "EscapeCommFunction(5)"}));
     EXPECT_STREQ(port.szPath, device("COM3").c_str());
 
-    // Everything the maser's line needs is set; what it does not care about stays
-    // as the port had it.
-    DCB expected = saved_settings(true);
-    expected.BaudRate = 19200;
-    expected.ByteSize = 8;
-    expected.Parity = NOPARITY;
-    expected.StopBits = ONESTOPBIT;
-    expected.fBinary = 1;
-    expected.fOutxCtsFlow = 0;
-    expected.fOutxDsrFlow = 0;
-    expected.fDsrSensitivity = 0;
-    expected.fOutX = 0;
-    expected.fInX = 0;
-    expected.fErrorChar = 0;
-    expected.fNull = 0;
-    expected.fRtsControl = RTS_CONTROL_ENABLE;
-    expected.fAbortOnError = 0;
     ASSERT_EQ(fake.states_set.size(), 1u);
-    EXPECT_EQ(dcb_text(fake.states_set[0]), dcb_text(expected));
-    EXPECT_EQ(dcb_text(port.dcb), dcb_text(expected));
+    const DCB& line = fake.states_set[0];
+    expect_maser_line(line, 19200, 8);
+    EXPECT_EQ(line.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(dcb_text(without_line_fields(line)),
+              dcb_text(without_line_fields(fake.port_settings)));
+    EXPECT_EQ(dcb_text(port.dcb), dcb_text(line));
     EXPECT_EQ(dcb_text(port.dcbSaved), dcb_text(saved_settings(true)));
 }
 
