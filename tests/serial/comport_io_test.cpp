@@ -1,13 +1,15 @@
-// Byte traffic through the read-ahead, on a simulated line and clock: the rules
-// that end a timed read, the conveniences built on it, writes, and failures.
+// Byte traffic through the read-ahead on a simulated line and clock: the shared
+// scenarios (line_scenarios_test.cpp) with exact times, and failures.
 #include "serial/comport.h"
 
 #include "fake_platform.h"
+#include "line_scenarios.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,96 +45,43 @@ protected:
         buffer.resize(n > 0 ? n : 0);
         return {error, n, buffer, static_cast<std::int32_t>(fake.now - start)};
     }
-
-    // A byte every `period` ms, the first after `period`, for `duration` ms.
-    void stream(DWORD period, DWORD duration) {
-        for (DWORD t = period; t <= duration; t += period) {
-            fake.arrive(t, "s");
-        }
-    }
 };
 
 INSTANTIATE_TEST_SUITE_P(Clock, ComportIoTest, ::testing::Values(DWORD{5000}, DWORD{0xFFFFFE00u}));
 
-TEST_P(ComportIoTest, FullFrameInOneBurstLeavesTheRestForTheNextRead) {
-    const std::string frame(189, 'F');
-    fake.arrive(30, frame + "extra");
-    const Result r = timed_read(189, 1000, 100, -1);
-    EXPECT_EQ(r.error, 0u);
-    EXPECT_EQ(r.count, 189);
-    EXPECT_EQ(r.bytes, frame);
-    EXPECT_EQ(r.elapsed_ms, 30);
-    EXPECT_EQ(timed_read(10, 0, 0, -1).bytes, "extra");
-}
+// The shared scenarios on the simulated line, with the clock far from its wrap
+// and just before it.
+class SimulatedLine : public ScenarioLine {
+public:
+    explicit SimulatedLine(DWORD clock) {
+        EXPECT_EQ(port_.open("COM3", 9600, true, true, 8), 0u);
+        fake_.now = clock;
+    }
+    COMPORT& port() override { return port_; }
+    void play(const std::vector<Arrival>& arrivals) override {
+        start_ = fake_.now;
+        for (const Arrival& a : arrivals) {
+            fake_.arrive(static_cast<DWORD>(a.at_ms), a.bytes);
+        }
+    }
+    int elapsed_ms() override { return static_cast<int>(fake_.now - start_); }
+    std::string received(std::size_t) override { return std::exchange(fake_.written, {}); }
+    bool exact() const override { return true; }
 
-TEST_P(ComportIoTest, SilenceEndsTheReadJustAfterTheFirstByteTimeOut) {
-    const Result r = timed_read(189, 1000, 100, -1);
-    EXPECT_EQ(r.error, 0u);
-    EXPECT_EQ(r.count, 0);
-    EXPECT_GT(r.elapsed_ms, 1000);
-    EXPECT_LE(r.elapsed_ms, 1010); // at most one empty fetch later
-}
+private:
+    FakePlatform fake_;
+    COMPORT port_;
+    DWORD start_ = 0;
+};
 
-TEST_P(ComportIoTest, PartialAnswerEndsAfterTheGapHoweverLateItCame) {
-    fake.arrive(950, std::string(150, 'p'));
-    const Result r = timed_read(189, 1000, 100, -1);
-    EXPECT_EQ(r.count, 150);
-    EXPECT_GT(r.elapsed_ms, 950 + 100);
-    EXPECT_LE(r.elapsed_ms, 950 + 110);
-}
+INSTANTIATE_TEST_SUITE_P(Clock, LineScenarios, ::testing::Values(5000u, 0xFFFFFE00u));
 
-TEST_P(ComportIoTest, SteadyStreamOutlastsAPositiveTotal) {
-    stream(100, 189 * 100);
-    const Result r = timed_read(189, 1000, 100, -1);
-    EXPECT_EQ(r.count, 189);
-    EXPECT_EQ(r.elapsed_ms, 189 * 100);
-}
-
-TEST_P(ComportIoTest, NegativeTotalBoundsTheWholeRead) {
-    stream(50, 2000);
-    const Result r = timed_read(189, -500, 100, -1);
-    EXPECT_EQ(r.error, 0u);
-    EXPECT_GT(r.elapsed_ms, 500);
-    EXPECT_LE(r.elapsed_ms, 510);
-    EXPECT_EQ(r.count, 10);
-}
-
-TEST_P(ComportIoTest, NothingIsReadForACountOfZeroOrLess) {
+TEST_P(ComportIoTest, NothingIsFetchedForACountOfZeroOrLess) {
     fake.arrive(0, "abc");
     for (std::int32_t count : {0, -1, INT32_MIN}) {
-        const Result r = timed_read(count, 1000, 100, -1);
-        EXPECT_EQ(r.error, 0u);
-        EXPECT_EQ(r.count, 0);
-        EXPECT_EQ(r.elapsed_ms, 0);
+        EXPECT_EQ(timed_read(count, 1000, 100, -1).count, 0);
     }
     EXPECT_TRUE(fake.calls_to("ReadFile").empty());
-}
-
-TEST_P(ComportIoTest, TerminatorEndsTheReadRightAfterItIsStored) {
-    struct Case {
-        std::string line;
-        std::int32_t terminator;
-        std::string read;
-    };
-    const Case cases[] = {
-        {"AB\rCD\r", 13, "AB\r"},
-        {"AB\rCD\r", -1, "AB\rCD\r"},
-        {"AB\rCD\r", 256, "AB\rCD\r"}, // no byte matches 256
-        {"a\xff"
-         "b",
-         255, "a\xff"}, // 0xFF is 255, not -1
-        {"a\xff"
-         "b",
-         -1,
-         "a\xff"
-         "b"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.terminator);
-        fake.arrive(0, c.line);
-        EXPECT_EQ(timed_read(64, 1000, 100, c.terminator).bytes, c.read);
-        port.drain(0);
-    }
 }
 
 TEST_P(ComportIoTest, FailedFetchClosesThePortAndLeavesTheCount) {
@@ -183,24 +132,6 @@ TEST_P(ComportIoTest, ReadcountAndReadbufReportFailuresTheirWay) {
     EXPECT_FALSE(port.isopen());
 }
 
-TEST_P(ComportIoTest, ReadbufAndReadlineLimitTheirCounts) {
-    for (std::int32_t asked : {20000, -5}) {
-        SCOPED_TRACE(asked);
-        fake.arrive(0, std::string(40000, 'b'));
-        std::int32_t n = asked;
-        ASSERT_NE(port.readbuf(&n, 1000, 100, -1), nullptr);
-        EXPECT_EQ(n, 16384);
-        EXPECT_EQ(std::string(port.readline(1000, 100, -1, asked)).size(), 16383u);
-        port.drain(0);
-    }
-}
-
-TEST_P(ComportIoTest, ReadlineEndsWithItsTerminator) {
-    fake.arrive(5, "OK\nnext");
-    EXPECT_STREQ(port.readline(1000, 100, 10, 80), "OK\n");
-    EXPECT_STREQ(port.readline(1000, 100, 10, 2), "ne");
-}
-
 TEST_P(ComportIoTest, ReadlineAfterAFailedReadHoldsOnlyTheBytesReceived) {
     fake.arrive(0, std::string(40, 'L'));
     ASSERT_EQ(std::string(port.readline(1000, 100, -1, 40)), std::string(40, 'L'));
@@ -208,18 +139,6 @@ TEST_P(ComportIoTest, ReadlineAfterAFailedReadHoldsOnlyTheBytesReceived) {
     fake.fail_next("ReadFile", {0, 0, 1167});
     EXPECT_STREQ(port.readline(1000, 100, -1, 40), "ab");
     EXPECT_FALSE(port.isopen());
-}
-
-TEST_P(ComportIoTest, DrainDiscardsForItsTimeAndEmptiesTheReadAhead) {
-    EXPECT_EQ(port.drain(200), 0);
-    EXPECT_GT(fake.now - GetParam(), 200u);
-    EXPECT_LE(fake.now - GetParam(), 210u);
-
-    stream(20, 1000);
-    const DWORD start = fake.now;
-    EXPECT_EQ(port.drain(200), 10);
-    EXPECT_LE(fake.now - start, 210u);
-    EXPECT_EQ(port.nRxBuf, 0);
 }
 
 TEST_P(ComportIoTest, DrainOfZeroStopsAsSoonAsTheClockMoves) {
@@ -234,26 +153,6 @@ TEST_P(ComportIoTest, DrainAfterAFailedReadCountsWhatItConsumed) {
     fake.fail_next("ReadFile", {0, 0, 1167});
     EXPECT_EQ(port.drain(200), 5);
     EXPECT_FALSE(port.isopen());
-}
-
-TEST_P(ComportIoTest, WritesSendTheirBytes) {
-    DWORD written = 0;
-    EXPECT_EQ(port.write("\x01\x00\x02", 3, &written), 0u);
-    EXPECT_EQ(written, 3u);
-    EXPECT_EQ(port.putc(0x41), 0u);
-    EXPECT_EQ(port.puts("text", &written), 0u);
-    EXPECT_EQ(written, 4u);
-    EXPECT_EQ(port.printf("%d-%s", 42, "x"), 0u);
-    EXPECT_EQ(fake.written, std::string("\x01\x00\x02", 3) + "Atext42-x");
-}
-
-TEST_P(ComportIoTest, PrintfCutsLongOutputAndStopsAtANul) {
-    const std::string long_text(5000, 'z');
-    EXPECT_EQ(port.printf("%s", long_text.c_str()), 0u);
-    EXPECT_EQ(fake.written, std::string(4094, 'z'));
-    fake.written.clear();
-    EXPECT_EQ(port.printf("a%cb", 0), 0u);
-    EXPECT_EQ(fake.written, "a");
 }
 
 TEST_P(ComportIoTest, FailedWriteClosesThePortAndReportsWhatWasSent) {
@@ -296,3 +195,7 @@ TEST_P(ComportIoTest, EveryByteOperationReturnsAtOnceOnAClosedPort) {
 }
 
 } // namespace
+
+std::unique_ptr<ScenarioLine> make_scenario_line(std::uint32_t clock) {
+    return std::make_unique<SimulatedLine>(clock);
+}

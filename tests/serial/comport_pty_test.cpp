@@ -2,6 +2,7 @@
 // Times are real; the bounds leave room for a loaded machine.
 #include "serial/comport.h"
 
+#include "line_scenarios.h"
 #include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
@@ -19,9 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Scheduling slack for a loaded two-core machine.
-constexpr int kSlackMs = 400;
-
 int ms_since(Clock::time_point start) {
     return static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
@@ -37,169 +35,43 @@ class ComportPtyTest : public ::testing::Test {
 protected:
     PseudoTerminal maser;
     COMPORT port;
-    std::vector<std::thread> senders;
 
     void SetUp() override { ASSERT_EQ(port.open(maser.path().c_str(), 9600, true, true, 8), 0u); }
-    void TearDown() override {
-        for (std::thread& sender : senders) {
-            sender.join();
-        }
-    }
+};
 
-    // The maser sends `bytes` after `delay_ms`.
-    void send_after(int delay_ms, std::string bytes) {
-        senders.emplace_back([this, delay_ms, bytes] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-            maser.send(bytes);
-        });
-    }
+// The shared scenarios on a real line: the test plays the far end in real time.
+class PseudoTerminalLine : public ScenarioLine {
+public:
+    PseudoTerminalLine() { EXPECT_EQ(port_.open(maser_.path().c_str(), 9600, true, true, 8), 0u); }
+    ~PseudoTerminalLine() override { finish_sending(); }
 
-    // The maser sends one byte every `period_ms`, `count` times.
-    void stream(int period_ms, int count) {
-        senders.emplace_back([this, period_ms, count] {
-            const Clock::time_point start = Clock::now();
-            for (int i = 1; i <= count; ++i) {
-                std::this_thread::sleep_until(start + std::chrono::milliseconds(i * period_ms));
-                maser.send("s");
+    COMPORT& port() override { return port_; }
+    void play(const std::vector<Arrival>& arrivals) override {
+        finish_sending();
+        start_ = Clock::now();
+        sender_ = std::thread([this, arrivals, start = start_] {
+            for (const Arrival& a : arrivals) {
+                std::this_thread::sleep_until(start + std::chrono::milliseconds(a.at_ms));
+                maser_.send(a.bytes);
             }
         });
     }
+    int elapsed_ms() override { return ms_since(start_); }
+    std::string received(std::size_t count) override { return maser_.receive(count, 1000); }
+    bool exact() const override { return false; }
 
-    struct Result {
-        DWORD error;
-        std::int32_t count;
-        std::string bytes;
-        int elapsed_ms;
-    };
-
-    Result timed_read(std::int32_t count, std::int32_t total, std::int32_t gap,
-                      std::int32_t terminator) {
-        std::string buffer(count > 0 ? count : 0, '\0');
-        std::int32_t n = count;
-        const Clock::time_point start = Clock::now();
-        const DWORD error = port.read(&buffer[0], &n, total, gap, terminator);
-        const int elapsed = ms_since(start);
-        buffer.resize(n > 0 && n <= count ? n : 0);
-        return {error, n, buffer, elapsed};
+private:
+    void finish_sending() {
+        if (sender_.joinable()) {
+            sender_.join();
+        }
     }
+
+    PseudoTerminal maser_;
+    COMPORT port_;
+    std::thread sender_;
+    Clock::time_point start_ = Clock::now();
 };
-
-TEST_F(ComportPtyTest, FullFrameComesInOneReadAndTheRestWaits) {
-    const std::string frame(189, '\xA5');
-    maser.send(frame + "tail");
-    const Result r = timed_read(189, 1000, 100, -1);
-    EXPECT_EQ(r.error, 0u);
-    EXPECT_EQ(r.count, 189);
-    EXPECT_EQ(r.bytes, frame);
-    EXPECT_LT(r.elapsed_ms, kSlackMs);
-    EXPECT_EQ(timed_read(10, 200, 50, -1).bytes, "tail");
-}
-
-TEST_F(ComportPtyTest, SilenceEndsTheReadAfterTheTotal) {
-    const Result r = timed_read(189, 1000, 100, -1);
-    EXPECT_EQ(r.error, 0u);
-    EXPECT_EQ(r.count, 0);
-    EXPECT_GE(r.elapsed_ms, 995);
-    EXPECT_LT(r.elapsed_ms, 1000 + kSlackMs);
-}
-
-TEST_F(ComportPtyTest, PartialAnswerEndsOneGapAfterItsLastByte) {
-    send_after(300, std::string(150, 'p'));
-    const Result r = timed_read(189, 1000, 100, -1);
-    EXPECT_EQ(r.count, 150);
-    EXPECT_GE(r.elapsed_ms, 300 + 95);
-    EXPECT_LT(r.elapsed_ms, 300 + 100 + kSlackMs);
-}
-
-TEST_F(ComportPtyTest, SteadyStreamOutlastsAPositiveTotal) {
-    stream(40, 25);
-    const Result r = timed_read(25, 300, 200, -1);
-    EXPECT_EQ(r.count, 25);
-    EXPECT_GE(r.elapsed_ms, 25 * 40 - 20);
-}
-
-TEST_F(ComportPtyTest, NegativeTotalBoundsTheWholeRead) {
-    stream(40, 40);
-    const Result r = timed_read(100, -500, 200, -1);
-    EXPECT_EQ(r.error, 0u);
-    EXPECT_GE(r.elapsed_ms, 495);
-    EXPECT_LT(r.elapsed_ms, 500 + kSlackMs);
-    EXPECT_GE(r.count, 1);
-    EXPECT_LE(r.count, 13); // 500 ms of a byte every 40 ms, and no more
-}
-
-TEST_F(ComportPtyTest, CountOfZeroOrLessReadsNothing) {
-    maser.send("abc");
-    ASSERT_TRUE(maser.wait_for_input(3));
-    for (std::int32_t count : {0, -1}) {
-        const Result r = timed_read(count, 1000, 100, -1);
-        EXPECT_EQ(r.count, 0);
-        EXPECT_LT(r.elapsed_ms, 50);
-    }
-    EXPECT_EQ(timed_read(3, 200, 50, -1).bytes, "abc");
-}
-
-TEST_F(ComportPtyTest, TerminatorsIncludingByte255) {
-    struct Case {
-        std::string line;
-        std::int32_t terminator;
-        std::string read;
-    };
-    const Case cases[] = {
-        {"AB\rCD", 13, "AB\r"},
-        {"x\xffy", 255, "x\xff"},
-        {"x\xffy", -1, "x\xffy"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.terminator);
-        maser.send(c.line);
-        EXPECT_EQ(timed_read(10, 500, 100, c.terminator).bytes, c.read);
-        port.drain(50);
-    }
-}
-
-TEST_F(ComportPtyTest, DrainTakesItsTimeAndCountsWhatCame) {
-    Clock::time_point start = Clock::now();
-    EXPECT_EQ(port.drain(200), 0);
-    EXPECT_GE(ms_since(start), 195);
-    EXPECT_LT(ms_since(start), 200 + kSlackMs);
-
-    stream(20, 30);
-    start = Clock::now();
-    const std::int32_t drained = port.drain(200);
-    EXPECT_GE(drained, 1);
-    EXPECT_LE(drained, 11); // 200 ms of a byte every 20 ms, and no more
-    EXPECT_LT(ms_since(start), 200 + kSlackMs);
-    EXPECT_EQ(port.nRxBuf, 0);
-}
-
-TEST_F(ComportPtyTest, ReadlineAndReadbufOnTheLine) {
-    maser.send("OK\nrest");
-    EXPECT_STREQ(port.readline(1000, 100, 10, 80), "OK\n");
-    port.drain(50);
-
-    senders.emplace_back([this] { maser.send(std::string(40000, 'b')); });
-    std::int32_t n = 20000;
-    ASSERT_NE(port.readbuf(&n, 1000, 500, -1), nullptr);
-    EXPECT_EQ(n, 16384);
-    EXPECT_EQ(std::strlen(port.readline(1000, 500, -1, -5)), 16383u);
-    while (port.drain(200) > 0) {
-        // the rest, so that the sender can finish
-    }
-}
-
-TEST_F(ComportPtyTest, WritesReachTheOtherEnd) {
-    DWORD written = 0;
-    EXPECT_EQ(port.write("\x01\x00", 2, &written), 0u);
-    EXPECT_EQ(written, 2u);
-    EXPECT_EQ(port.putc(0x41), 0u);
-    EXPECT_EQ(port.puts("poll", nullptr), 0u);
-    EXPECT_EQ(port.printf("%03d", 7), 0u);
-    EXPECT_EQ(maser.receive(10, 1000), std::string("\x01\x00", 2) + "Apoll007");
-
-    EXPECT_EQ(port.printf("%s", std::string(5000, 'z').c_str()), 0u);
-    EXPECT_EQ(maser.receive(5000, 1000), std::string(4094, 'z'));
-}
 
 TEST_F(ComportPtyTest, ClosedPortDoesNothingAndReturnsAtOnce) {
     port.close();
@@ -268,3 +140,9 @@ TEST_F(ComportPtyTest, ReadFailsAndClosesWhenTheOtherEndGoesAway) {
 }
 
 } // namespace
+
+std::unique_ptr<ScenarioLine> make_scenario_line(std::uint32_t) {
+    return std::make_unique<PseudoTerminalLine>();
+}
+
+INSTANTIATE_TEST_SUITE_P(PseudoTerminal, LineScenarios, ::testing::Values(0u));
