@@ -29,7 +29,9 @@ LineKind read_log_line(std::string_view line, LogRecord& record) {
     case LogLine::kRow:
         break;
     }
-    if (!record.row.fields_well_formed() || !metric_values(record.row, &record.values)) {
+    // Every measurement is a metric: parsing those and checking the codes' digits
+    // covers every field.
+    if (!record.row.codes_well_formed() || !metric_values(record.row, &record.values)) {
         return LineKind::kBadNumber;
     }
     if (!mjd_unix_ns(record.row.mjd_text(), &record.unix_ns)) {

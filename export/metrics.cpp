@@ -1,9 +1,7 @@
 #include "export/metrics.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 
 // clang-format off
 const MetricFamily kMetricFamilies[kMetricFamilyCount] = {
@@ -70,50 +68,28 @@ const ChannelMetric kChannelMetrics[kChannelMetricCount] = {
 
 namespace {
 
-struct RowTable {
-    int rows[kChannelMetricCount];
-    RowTable() {
+// Each channel metric's table row and kind, looked up once.
+struct MetricRows {
+    int row[kChannelMetricCount];
+    bool code[kChannelMetricCount];
+    MetricRows() {
         for (int m = 0; m < kChannelMetricCount; ++m) {
-            rows[m] = channel_row_named(kChannelMetrics[m].channel);
+            row[m] = channel_row_named(kChannelMetrics[m].channel);
+            code[m] = channel_kind(kChannels[row[m]]) == ChannelKind::kCode;
         }
     }
 };
 
-const RowTable& row_table() {
-    static const RowTable table;
-    return table;
-}
-
-// The printed decimal `text` times 10^exponent, rounded once: "50.781" with
-// exponent -6 reads as 50.781e-6 exactly as that number's nearest double.
-bool scaled_decimal(std::string_view text, int exponent, double* value) {
-    if (exponent == 0) {
-        return parse_decimal(text, value);
-    }
-    double check;
-    if (!parse_decimal(text, &check)) {
-        return false;
-    }
-    char buffer[96];
-    if (text.size() + 8 > sizeof buffer) {
-        return false;
-    }
-    std::memcpy(buffer, text.data(), text.size());
-    char* end = buffer + text.size();
-    *end++ = 'e';
-    end = std::to_chars(end, buffer + sizeof buffer, exponent).ptr;
-    const auto result = std::from_chars(buffer, end, *value, std::chars_format::scientific);
-    return result.ec == std::errc() && result.ptr == end && std::isfinite(*value);
-}
+const MetricRows kMetricRows;
 
 } // namespace
 
 int channel_metric_row(int metric) {
-    return row_table().rows[metric];
+    return kMetricRows.row[metric];
 }
 
 bool channel_metric_is_code(int metric) {
-    return channel_kind(kChannels[channel_metric_row(metric)]) == ChannelKind::kCode;
+    return kMetricRows.code[metric];
 }
 
 bool metric_values(const LogRow& row, MetricValues* values) {
@@ -123,7 +99,7 @@ bool metric_values(const LogRow& row, MetricValues* values) {
         double value;
         const bool ok = channel_metric_is_code(m)
                             ? row.value(r, &value)
-                            : scaled_decimal(row.field(r), metric.decimal_exponent, &value);
+                            : parse_decimal(row.field(r), metric.decimal_exponent, &value);
         if (!ok) {
             return false;
         }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -39,11 +40,77 @@ std::size_t span_digits(const CHANNEL& channel) {
 } // namespace
 
 bool parse_decimal(std::string_view text, double* value) {
+    return parse_decimal(text, 0, value);
+}
+
+namespace {
+
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMaxExactPower = 22;
+// Up to 15 digits make an integer below 2^53, which a double holds exactly.
+constexpr int kMaxFastDigits = 15;
+
+// The common case, exactly: the digits as an integer, then one multiplication
+// or division by an exactly held power of ten, which rounds once. False when
+// `text` needs the general path (or is no number).
+bool parse_short_decimal(std::string_view text, int exponent, double* value) {
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    i += negative ? 1 : 0;
+    std::uint64_t digits = 0;
+    int count = 0;
+    int decimals = -1; // -1 until the point
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (++count > kMaxFastDigits) {
+                return false;
+            }
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            decimals += decimals >= 0 ? 1 : 0;
+        } else if (c == '.' && decimals < 0) {
+            decimals = 0;
+        } else {
+            return false;
+        }
+    }
+    const int shift = exponent - (decimals > 0 ? decimals : 0);
+    if (count == 0 || shift > kMaxExactPower || shift < -kMaxExactPower) {
+        return false;
+    }
+    double result = static_cast<double>(digits);
+    result = shift >= 0 ? result * kPowersOfTen[shift] : result / kPowersOfTen[-shift];
+    *value = negative ? -result : result;
+    return std::isfinite(*value);
+}
+
+} // namespace
+
+bool parse_decimal(std::string_view text, int exponent, double* value) {
+    if (parse_short_decimal(text, exponent, value)) {
+        return true;
+    }
     const char* begin = text.data();
     const char* end = begin + text.size();
     // from_chars takes no leading '+' and no white space, as h2mon prints none.
-    const auto [stop, error] = std::from_chars(begin, end, *value, std::chars_format::fixed);
-    return error == std::errc() && stop == end && !text.empty() && std::isfinite(*value);
+    double parsed;
+    const auto [stop, error] = std::from_chars(begin, end, parsed, std::chars_format::fixed);
+    if (error != std::errc() || stop != end || text.empty() || !std::isfinite(parsed)) {
+        return false;
+    }
+    if (exponent == 0) {
+        *value = parsed;
+        return true;
+    }
+    // Long numbers: the digits again with the exponent written after them.
+    std::string scaled(text);
+    scaled += 'e';
+    scaled += std::to_string(exponent);
+    const auto result = std::from_chars(scaled.data(), scaled.data() + scaled.size(), *value,
+                                        std::chars_format::scientific);
+    return result.ec == std::errc() && std::isfinite(*value);
 }
 
 LogLine LogRow::parse(std::string_view line) {
@@ -90,6 +157,17 @@ bool LogRow::value(int row, double* value) const {
         number = number * 16 + static_cast<std::uint64_t>(digit);
     }
     *value = static_cast<double>(number);
+    return true;
+}
+
+bool LogRow::codes_well_formed() const {
+    for (int row = 1; row < kChannelCount; ++row) {
+        const CHANNEL& channel = kChannels[row];
+        if (channel.scale == 0 &&
+            (fields_[row].size() != span_digits(channel) || !hex_digits_only(fields_[row]))) {
+            return false;
+        }
+    }
     return true;
 }
 

@@ -40,6 +40,10 @@ public:
     // for a measurement, two hexadecimal digits per byte for the others.
     bool fields_well_formed() const;
 
+    // The same for the fields that are not measurements, for a reader that
+    // parses every measurement anyway.
+    bool codes_well_formed() const;
+
 private:
     double mjd_ = 0;
     std::string_view fields_[kChannelCount];
@@ -48,3 +52,8 @@ private:
 // Parses a whole decimal number such as h2mon prints ("61384.290591",
 // "-14.937"); false on anything else, including text around it, "nan" and "inf".
 bool parse_decimal(std::string_view text, double* value);
+
+// The decimal number `text` times 10^exponent, rounded once to a double:
+// "50.781" with exponent -6 gives the double nearest to 50.781e-6, which
+// parsing and then multiplying would miss.
+bool parse_decimal(std::string_view text, int exponent, double* value);

@@ -144,3 +144,32 @@ TEST(LogRow, FieldsThatAreNoNumbers) {
 }
 
 } // namespace
+
+namespace {
+
+// Every decimal h2mon can print, scaled by a power of ten, must read as the
+// nearest double to the scaled number: what strtod makes of the digits with
+// the exponent written after them.
+TEST(ParseDecimal, ScaledByPowersOfTenRoundsOnce) {
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 20000; ++trial) {
+        const long thousandths = static_cast<long>(random() % 200000000) - 100000000;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.3f", thousandths / 1000.0);
+        for (int exponent : {-6, -3, 0, 3, 7}) {
+            const std::string scaled = std::string(text) + "e" + std::to_string(exponent);
+            double value = 0;
+            ASSERT_TRUE(parse_decimal(text, exponent, &value)) << text;
+            EXPECT_EQ(value, std::strtod(scaled.c_str(), nullptr)) << scaled;
+        }
+    }
+    // More digits than the exact integer path takes go the general way.
+    double value = 0;
+    ASSERT_TRUE(parse_decimal("12345678901234567.125", -6, &value));
+    EXPECT_EQ(value, std::strtod("12345678901234567.125e-6", nullptr));
+    for (const char* bad : {"", "-", ".", "+1.0", "1.0.0", "1e5", "0x10", "--1"}) {
+        EXPECT_FALSE(parse_decimal(bad, -6, &value)) << bad;
+    }
+}
+
+} // namespace

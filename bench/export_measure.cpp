@@ -1,0 +1,263 @@
+// h2export_measure: what h2export costs. Prints a Markdown table:
+//   - from a row appended to the log to the maser's textfile renamed in place
+//     (median, 90th percentile), one row at a time;
+//   - processor time per record, one row at a time (each rewrites the textfile);
+//   - processor wake-ups while the logs are quiet;
+//   - resident memory following two masers;
+//   - --backfill of a year of 10 s records, generated into a temporary directory.
+//
+// Usage: h2export_measure [--records N] [--backfill-days N]
+//   --records N        rows timed one at a time (default 500)
+//   --backfill-days N  days of 10 s records for the backfill (default 365)
+#include "tests/export/log_fixture.h"
+#include "tests/support/process.h"
+#include "tests/support/process_stats.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <string>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using h2export_test::h2mon_row;
+using h2export_test::mjd_text;
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "h2export_measure: %s\n", what.c_str());
+    std::exit(1);
+}
+
+double now_unix() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
+long voluntary_switches(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// Waits for `name` to be renamed into the watched directory; false after `timeout`.
+bool wait_renamed(int inotify, const std::string& name, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    alignas(inotify_event) char buffer[4096];
+    while (Clock::now() < deadline) {
+        pollfd pfd{inotify, POLLIN, 0};
+        if (::poll(&pfd, 1, h2test::remaining_ms(deadline)) <= 0) {
+            return false;
+        }
+        const ssize_t got = ::read(inotify, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if ((event->mask & IN_MOVED_TO) != 0 && event->len > 0 && name == event->name) {
+                return true;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return false;
+}
+
+struct FollowResult {
+    double median_ms = 0, p90_ms = 0, most_ms = 0;
+    double cpu_us_per_record = 0;
+    long quiet_wakeups = 0;
+    double quiet_seconds = 0;
+    double resident_mib = 0, peak_mib = 0;
+};
+
+FollowResult measure_follow(int records) {
+    h2test::TempDir dir;
+    const std::string log_a = dir.file("a.csv"), log_b = dir.file("b.csv");
+    const std::string out = dir.file("out");
+    ::mkdir(out.c_str(), 0755);
+    // History in both logs, as a running station has.
+    std::string history;
+    for (int i = 0; i < 1000; ++i) {
+        history += h2mon_row(mjd_text(now_unix() - 10.3 * (1000 - i)), static_cast<unsigned>(i));
+    }
+    h2export_test::append_file(log_a, history);
+    h2export_test::append_file(log_b, history);
+
+    const int inotify = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(inotify, out.c_str(), IN_MOVED_TO);
+    h2test::ChildProcess h2export;
+    std::string error;
+    if (!h2export.start({H2EXPORT_PATH, "--follow", "a=" + log_a, "--follow", "b=" + log_b,
+                         "--textfile", out, "--stale-after", "3600"},
+                        error)) {
+        fail(error);
+    }
+    if (!wait_renamed(inotify, "a.prom", 5000ms)) {
+        fail("no first textfile");
+    }
+    std::this_thread::sleep_for(200ms);
+    ::close(inotify);
+
+    // Rows prepared beforehand, so that the timed part is the append alone.
+    std::vector<std::string> rows;
+    for (int i = 0; i < records; ++i) {
+        rows.push_back(h2mon_row(mjd_text(now_unix() + 0.1 * i), static_cast<unsigned>(i)));
+    }
+    const int log_fd = ::open(log_a.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(watch, out.c_str(), IN_MOVED_TO);
+    h2test::ProcessStats before, after;
+    h2test::read_process_stats(h2export.pid(), before);
+    std::vector<double> latencies;
+    for (const std::string& row : rows) {
+        const auto start = Clock::now();
+        if (!h2test::write_all(log_fd, row.data(), row.size())) {
+            fail("append failed");
+        }
+        if (!wait_renamed(watch, "a.prom", 2000ms)) {
+            fail("no textfile after a row");
+        }
+        latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::this_thread::sleep_for(5ms);
+    }
+    h2test::read_process_stats(h2export.pid(), after);
+    ::close(watch);
+    ::close(log_fd);
+
+    FollowResult result;
+    result.median_ms = percentile(latencies, 0.5);
+    result.p90_ms = percentile(latencies, 0.9);
+    result.most_ms = percentile(latencies, 1.0);
+    result.cpu_us_per_record = static_cast<double>(after.cpu_ns - before.cpu_ns) / 1000.0 / records;
+
+    result.quiet_seconds = 10;
+    const long switches_before = voluntary_switches(h2export.pid());
+    std::this_thread::sleep_for(std::chrono::duration<double>(result.quiet_seconds));
+    result.quiet_wakeups = voluntary_switches(h2export.pid()) - switches_before;
+
+    h2test::ProcessStats memory;
+    h2test::read_process_stats(h2export.pid(), memory);
+    result.resident_mib = static_cast<double>(memory.resident_kib) / 1024.0;
+    result.peak_mib = static_cast<double>(memory.peak_kib) / 1024.0;
+    return result;
+}
+
+struct BackfillResult {
+    long rows = 0;
+    double log_gib = 0;
+    double output_gib = 0;
+    double seconds = 0;
+    double cpu_seconds = 0;
+};
+
+// Writes `days` of 10 s rows, drawn from a set of h2mon rows with the MJD of
+// each record put in front.
+long write_year_log(const std::string& path, int days) {
+    std::vector<std::string> tails;
+    for (unsigned seed = 0; seed < 997; ++seed) {
+        const std::string row = h2mon_row("0", seed);
+        tails.push_back(row.substr(1));
+    }
+    std::FILE* log = std::fopen(path.c_str(), "wb");
+    if (log == nullptr) {
+        fail(path + ": " + std::strerror(errno));
+    }
+    const long rows = static_cast<long>(days) * 8640;
+    const double start = 1.7e9;
+    char mjd[32];
+    for (long i = 0; i < rows; ++i) {
+        std::snprintf(mjd, sizeof mjd, "%.6f", 40587.0 + (start + 10.0 * i) / 86400.0);
+        std::fputs(mjd, log);
+        const std::string& tail = tails[static_cast<std::size_t>(i) % tails.size()];
+        std::fwrite(tail.data(), 1, tail.size(), log);
+    }
+    std::fclose(log);
+    return rows;
+}
+
+BackfillResult measure_backfill(int days) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("year.csv");
+    BackfillResult result;
+    result.rows = write_year_log(log, days);
+    result.log_gib = static_cast<double>(std::ifstream(log, std::ios::ate | std::ios::binary).tellg()) /
+                     (1 << 30);
+    // The output is counted on its way to /dev/null: the figure is h2export's
+    // own cost, not the disk's.
+    const std::string command = std::string("'") + H2EXPORT_PATH + "' --follow y='" + log +
+                                "' --backfill | wc -c";
+    rusage usage_before{}, usage_after{};
+    getrusage(RUSAGE_CHILDREN, &usage_before);
+    const auto start = Clock::now();
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    char count[64] = "";
+    if (pipe == nullptr || std::fgets(count, sizeof count, pipe) == nullptr) {
+        fail("backfill failed");
+    }
+    if (::pclose(pipe) != 0) {
+        fail("backfill failed");
+    }
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    getrusage(RUSAGE_CHILDREN, &usage_after);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    result.cpu_seconds = seconds(usage_after.ru_utime) - seconds(usage_before.ru_utime) +
+                         seconds(usage_after.ru_stime) - seconds(usage_before.ru_stime);
+    result.output_gib = std::stod(count) / (1 << 30);
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int records = 500;
+    int days = 365;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--records") == 0) {
+            records = std::max(10, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--backfill-days") == 0) {
+            days = std::max(1, std::atoi(argv[i + 1]));
+        }
+    }
+    const FollowResult follow = measure_follow(records);
+    const BackfillResult backfill = measure_backfill(days);
+    std::printf("| measure | value | target |\n|---|---|---|\n");
+    std::printf("| row appended to textfile renamed, median (%d rows) | %.2f ms | < 20 ms |\n",
+                records, follow.median_ms);
+    std::printf("|   90th percentile / most | %.2f ms / %.2f ms | - |\n", follow.p90_ms,
+                follow.most_ms);
+    std::printf("| CPU time per record, one at a time (user + system) | %.1f µs | < 30 µs |\n",
+                follow.cpu_us_per_record);
+    std::printf("| wake-ups in %.0f s of quiet logs | %ld | 0 |\n", follow.quiet_seconds,
+                follow.quiet_wakeups);
+    std::printf("| resident memory, two masers: now / peak | %.2f MiB / %.2f MiB | < 4 MiB |\n",
+                follow.resident_mib, follow.peak_mib);
+    std::printf("| --backfill, %ld rows (%.2f GiB of log, %.2f GiB of OpenMetrics): wall | %.1f s | "
+                "< 10 s |\n",
+                backfill.rows, backfill.log_gib, backfill.output_gib, backfill.seconds);
+    std::printf("|   processor time (h2export and the counting of its output) | %.1f s | - |\n",
+                backfill.cpu_seconds);
+    return 0;
+}
