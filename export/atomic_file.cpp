@@ -31,6 +31,8 @@ bool replace_file(const std::string& path, const std::string& text, bool durable
         error = temporary + ": " + std::strerror(errno);
         return false;
     }
+    // Unbuffered: the whole text goes out in one write.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     ok = ok && (durable ? sync_to_disk(file) : std::fflush(file) == 0);
     const int saved_errno = errno;

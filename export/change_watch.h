@@ -24,8 +24,9 @@ public:
     bool watch(const std::string& path);
 
     // Returns once a watched thing changed or `timeout` passed (none: no
-    // time limit).
-    void wait(std::optional<Duration> timeout);
+    // time limit). True when a watch has ended (its directory was removed or
+    // renamed): the caller watches its logs again.
+    bool wait(std::optional<Duration> timeout);
 
 private:
     int fd_ = -1;

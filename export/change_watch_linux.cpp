@@ -41,16 +41,23 @@ bool ChangeWatch::watch(const std::string& path) {
     return true;
 }
 
-void ChangeWatch::wait(std::optional<Duration> timeout) {
+bool ChangeWatch::wait(std::optional<Duration> timeout) {
     if (fd_ < 0) {
         timeout = timeout ? std::min(*timeout, kPollInterval) : kPollInterval;
     }
     pollfd pfd{fd_, POLLIN, 0};
     const int ms = timeout ? static_cast<int>(std::max<Duration::rep>(timeout->count(), 0)) : -1;
-    if (::poll(&pfd, fd_ >= 0 ? 1 : 0, ms) > 0) {
-        // What changed does not matter: every log is looked at after a wake.
-        alignas(inotify_event) char events[4096];
-        while (::read(fd_, events, sizeof events) > 0) {
-        }
+    if (fd_ < 0 || ::poll(&pfd, 1, ms) <= 0) {
+        return fd_ < 0;
     }
+    // Which log changed does not matter: every log is looked at after a wake.
+    alignas(inotify_event) char events[4096];
+    const ssize_t got = ::read(fd_, events, sizeof events);
+    bool ended = got == static_cast<ssize_t>(sizeof events); // maybe more: look again
+    for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        ended = ended || (event->mask & (IN_IGNORED | IN_Q_OVERFLOW)) != 0;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    return ended;
 }

@@ -10,7 +10,8 @@ bool ChangeWatch::watch(const std::string&) {
     return true;
 }
 
-void ChangeWatch::wait(std::optional<Duration> timeout) {
+bool ChangeWatch::wait(std::optional<Duration> timeout) {
     std::this_thread::sleep_for(timeout ? std::clamp(*timeout, Duration(0), kPollInterval)
                                         : kPollInterval);
+    return false;
 }

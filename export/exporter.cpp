@@ -107,9 +107,13 @@ public:
             masers_.push_back(std::make_unique<MaserFeed>(spec, options_, influx_.get()));
         }
         bool first = true;
+        bool rewatch = true;
         for (;;) {
-            const bool all_watched = watch_all();
+            if (rewatch) {
+                all_watched_ = watch_all();
+            }
             const auto now = SteadyClock::now();
+            const int opened_before = files_opened();
             for (auto& maser : masers_) {
                 if (maser->poll(now) || first) {
                     write_textfile(*maser, now);
@@ -117,7 +121,9 @@ public:
             }
             commit_influx();
             first = false;
-            watch_.wait(next_wake(all_watched));
+            // A log opened anew (rotated, come back) gets its own watch.
+            rewatch = watch_.wait(next_wake(all_watched_)) || !all_watched_ ||
+                      files_opened() != opened_before;
         }
     }
 
@@ -128,6 +134,14 @@ private:
             all = watch_.watch(maser->path()) && all;
         }
         return all;
+    }
+
+    int files_opened() const {
+        int opened = 0;
+        for (const auto& maser : masers_) {
+            opened += maser->follower().opened();
+        }
+        return opened;
     }
 
     // Until the next maser goes down, or a missing log's next look.
@@ -178,6 +192,7 @@ private:
     ChangeWatch watch_;
     std::unique_ptr<InfluxOutput> influx_;
     std::vector<std::unique_ptr<MaserFeed>> masers_;
+    bool all_watched_ = false;
     bool textfile_ok_ = true;
     bool influx_ok_ = true;
 };

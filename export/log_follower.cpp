@@ -56,6 +56,7 @@ void LogFollower::open_first(LineSink& sink) {
         skip_partial_ = true;
     }
     opened_once_ = true;
+    ++opened_;
     sink.consumed({file_.id(), offset_});
 }
 
@@ -72,6 +73,7 @@ void LogFollower::read_new(LineSink& sink) {
         if (got <= 0) {
             return;
         }
+        const bool at_end = static_cast<std::size_t>(got) < sizeof buffer;
         offset_ += got;
         std::string_view bytes(buffer, static_cast<std::size_t>(got));
         if (skip_partial_) {
@@ -82,6 +84,10 @@ void LogFollower::read_new(LineSink& sink) {
         assembler_.feed(
             bytes, [&](std::string_view line) { sink.line(line); }, [&] { sink.overlong(); });
         sink.consumed({file_.id(), offset_ - static_cast<std::int64_t>(assembler_.pending())});
+        if (at_end) {
+            // A short read of a file is its end; what comes after is for the next poll.
+            return;
+        }
     }
 }
 

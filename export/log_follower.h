@@ -53,6 +53,8 @@ public:
     // True while there is no file to read: the path is missing or no file.
     bool waiting() const { return !file_.is_open(); }
     const std::string& path() const { return path_; }
+    // How many times a file was opened at the path: it changes with each rotation.
+    int opened() const { return opened_; }
 
     static constexpr std::int64_t kTailBytes = 64 * 1024;
 
@@ -68,6 +70,7 @@ private:
     StartAt start_;
     std::optional<LogPosition> resume_;
     bool opened_once_ = false;
+    int opened_ = 0;
     LogFile file_;
     std::int64_t offset_ = 0;
     bool skip_partial_ = false; // started inside a line: drop bytes up to its end

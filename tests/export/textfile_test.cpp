@@ -36,6 +36,12 @@ public:
             args.insert(args.end(), {"--follow", follow});
         }
         start_h2export(h2export_, args);
+        // Running once every file is there: what is appended from now on is
+        // read as new rows, not as the history read at start-up.
+        for (const std::string& follow : follows) {
+            const std::string maser = follow.substr(0, follow.find('='));
+            ASSERT_TRUE(eventually([&] { return !prom(maser).empty(); })) << maser;
+        }
     }
     // Waits until the file shows `mjd` as the latest record.
     bool shows_record(const std::string& maser, const std::string& mjd) {
