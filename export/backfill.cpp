@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <zlib.h>
 
 namespace {
@@ -36,7 +37,8 @@ void append_timestamp(std::string& out, std::int64_t unix_ns) {
 
 class BackfillWriter {
 public:
-    BackfillWriter(const std::string& maser, std::FILE* out) : out_(out) {
+    BackfillWriter(const std::string& maser, std::FILE* out)
+        : out_(out), buffer_(new char[kBufferBytes]) {
         for (int m = 0; m < kChannelMetricCount; ++m) {
             std::string& prefix = prefixes_[m];
             prefix = kMetricFamilies[kChannelMetrics[m].family].name;
@@ -51,31 +53,45 @@ public:
     void add(const LogRecord& record) {
         std::string timestamp;
         append_timestamp(timestamp, record.unix_ns);
+        std::string value;
         for (int m = 0; m < kChannelMetricCount; ++m) {
-            buffer_ += prefixes_[m];
+            put(prefixes_[m]);
             if (as_printed_[m]) {
                 // The field as h2mon printed it reads back as the same number.
-                buffer_ += record.row.field(channel_metric_row(m));
+                put(record.row.field(channel_metric_row(m)));
             } else {
-                append_sample_value(buffer_, record.values[m], channel_metric_is_code(m));
+                value.clear();
+                append_sample_value(value, record.values[m], channel_metric_is_code(m));
+                put(value);
             }
-            buffer_ += timestamp;
-        }
-        if (buffer_.size() >= kFlushBytes) {
-            flush();
+            put(timestamp);
         }
     }
 
     bool flush() {
-        ok_ = ok_ && std::fwrite(buffer_.data(), 1, buffer_.size(), out_) == buffer_.size();
-        buffer_.clear();
+        ok_ = ok_ && std::fwrite(buffer_.get(), 1, used_, out_) == used_;
+        used_ = 0;
         return ok_;
     }
 
 private:
-    static constexpr std::size_t kFlushBytes = 1 << 20;
+    static constexpr std::size_t kBufferBytes = 1 << 20;
+
+    void put(std::string_view text) {
+        if (used_ + text.size() > kBufferBytes) {
+            flush();
+            if (text.size() > kBufferBytes) {
+                ok_ = ok_ && std::fwrite(text.data(), 1, text.size(), out_) == text.size();
+                return;
+            }
+        }
+        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+
     std::FILE* out_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
     std::string prefixes_[kChannelMetricCount];
     bool as_printed_[kChannelMetricCount];
     bool ok_ = true;
