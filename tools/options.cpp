@@ -214,7 +214,7 @@ Line and frames:
   --link PATH          also make PATH a symbolic link to the line (removed at
                        exit)
   --log FILE           log every exchange to FILE, one line per poll:
-                       kPoll ACTIONS SENT clean|dirty FRAME-HEX
+                       POLL ACTIONS SENT clean|dirty FRAME-HEX
   --log-times          end each line of the log with when the poll's first
                        byte arrived and when the answer's first and last
                        bytes went out (nanoseconds of CLOCK_MONOTONIC)
