@@ -15,8 +15,8 @@ namespace {
 constexpr double kUnixEpochMjd = 40587.0;
 
 // A timestamp as h2mon prints it ("%lf"), in the two places it appears.
-const std::regex CSV_STAMP(R"(^([0-9]+\.[0-9]{6})(?=,))");
-const std::regex JSON_STAMP(R"(("name": "MJD", +"val": )([0-9]+\.[0-9]{6}))");
+const std::regex kCsvStamp(R"(^([0-9]+\.[0-9]{6})(?=,))");
+const std::regex kJsonStamp(R"(("name": "MJD", +"val": )([0-9]+\.[0-9]{6}))");
 
 // Masks the stamp `match` group `group` of `line`, if any.
 bool mask_stamp(std::string& line, const std::regex& stamp, std::size_t group, Masked& masked) {
@@ -55,8 +55,8 @@ Masked mask_mjds(const std::string& output) {
     Masked masked;
     std::istringstream text(output);
     for (std::string line; std::getline(text, line);) {
-        if (!mask_stamp(line, CSV_STAMP, 1, masked)) {
-            mask_stamp(line, JSON_STAMP, 2, masked);
+        if (!mask_stamp(line, kCsvStamp, 1, masked)) {
+            mask_stamp(line, kJsonStamp, 2, masked);
         }
         masked.text += line;
         if (!text.eof()) {

@@ -12,10 +12,10 @@
 namespace e2e {
 namespace {
 
-const std::string LONG_TEXT(100000, 'x');
-const std::string LONG_NUMBER(100000, '9');
+const std::string kLongText(100000, 'x');
+const std::string kLongNumber(100000, '9');
 // Option names and values longer than this are cut before they are used.
-const std::string CUT_TEXT(1022, 'x');
+const std::string kCutText(1022, 'x');
 
 // Arguments and outputs may hold placeholders: {port} a good port (the whole
 // argument), {port-name} its name, {dir} a directory of the test, {usage} the
@@ -34,32 +34,32 @@ std::string system_text(int error) {
 
 const ArgumentCase kCases[] = {
     {"a 100000-character port name, cut and then refused as too long",
-     {"/port:" + LONG_TEXT},
-     "Error connecting to " + CUT_TEXT + ": " + system_text(ENAMETOOLONG),
+     {"/port:" + kLongText},
+     "Error connecting to " + kCutText + ": " + system_text(ENAMETOOLONG),
      1},
     {"a 100000-character format",
-     {"{port}", "/fmt:" + LONG_TEXT},
-     "Error: unsupported format (" + CUT_TEXT + ")\n",
+     {"{port}", "/fmt:" + kLongText},
+     "Error: unsupported format (" + kCutText + ")\n",
      1},
     {"a 100000-character log file name, which cannot be opened",
-     {"{port}", "/interval_ms:0", "/out:/" + LONG_TEXT},
+     {"{port}", "/interval_ms:0", "/out:/" + kLongText},
      "",
      0},
     {"a 100000-digit interval, past what 32 bits hold",
-     {"{port}", "/interval_ms:" + LONG_NUMBER},
+     {"{port}", "/interval_ms:" + kLongNumber},
      "Error: reading interval must not be negative (-1)\n",
      1},
     {"a 100000-digit baud rate, which a pseudo-terminal takes",
-     {"{port}", "/interval_ms:0", "/baud:" + LONG_NUMBER},
+     {"{port}", "/interval_ms:0", "/baud:" + kLongNumber},
      "",
      0},
     {"a 100000-character option name",
-     {"{port}", "/" + LONG_TEXT + ":1"},
-     diagnostic("Unrecognized argument (\"" + CUT_TEXT + "\")"),
+     {"{port}", "/" + kLongText + ":1"},
+     diagnostic("Unrecognized argument (\"" + kCutText + "\")"),
      1},
     {"a 100000-character positional argument, its message cut to the longest there is",
-     {"{port}", LONG_TEXT},
-     diagnostic(("Unrecognized argument (\"" + LONG_TEXT).substr(0, 4094)),
+     {"{port}", kLongText},
+     diagnostic(("Unrecognized argument (\"" + kLongText).substr(0, 4094)),
      1},
     {"non-ASCII port name",
      {"/port:\xC3\x84\xFF\x01"},
