@@ -1,11 +1,20 @@
-// Waiting for a followed log to change. On Linux the kernel says when
-// (inotify), so a quiet log costs no wake-ups at all; elsewhere the logs are
-// looked at every kPollInterval.
+// Waiting for a followed log to change, or for a request to stop. On Linux
+// the kernel says when a log changes (inotify), so a quiet log costs no
+// wake-ups at all; elsewhere the logs are looked at every kPollInterval.
+//
+// A stop request (SIGINT, SIGTERM, SIGHUP on Linux; Ctrl-C, Ctrl-Break on
+// Windows) is taken only while waiting, so the work between two waits (a batch
+// of points written and its positions saved) is never cut short by an orderly
+// stop.
 #pragma once
 
 #include <chrono>
 #include <optional>
 #include <string>
+
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 class ChangeWatch {
 public:
@@ -28,6 +37,12 @@ public:
     // renamed): the caller watches its logs again.
     bool wait(std::optional<Duration> timeout);
 
+    // True once a stop was requested.
+    bool stop_requested() const;
+
 private:
     int fd_ = -1;
+#ifndef _WIN32
+    sigset_t waiting_mask_; // the signal mask while waiting: stop signals let through
+#endif
 };

@@ -108,7 +108,7 @@ public:
         }
         bool first = true;
         bool rewatch = true;
-        for (;;) {
+        while (!watch_.stop_requested()) {
             if (rewatch) {
                 all_watched_ = watch_all();
             }
@@ -125,6 +125,7 @@ public:
             rewatch = watch_.wait(next_wake(all_watched_)) || !all_watched_ ||
                       files_opened() != opened_before;
         }
+        return 0;
     }
 
 private:

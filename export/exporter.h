@@ -4,6 +4,6 @@
 
 #include "export/options.h"
 
-// Runs until the process is stopped. Returns an exit code when it cannot
-// start (1, with a message on standard error).
+// Runs until a stop is requested (exit code 0). Returns 1, with a message on
+// standard error, when it cannot start.
 int run_follow(const ExportOptions& options);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -37,6 +38,29 @@ void LogFollower::report(PathState state, const std::string& error) {
     }
 }
 
+bool LogFollower::open_renamed(const LogPosition& resume) {
+    std::error_code failure;
+    const std::filesystem::path log(path_);
+    const std::filesystem::path folder = log.has_parent_path() ? log.parent_path() : ".";
+    for (std::filesystem::directory_iterator it(folder, failure), end; !failure && it != end;
+         it.increment(failure)) {
+        const std::filesystem::directory_entry& entry = *it;
+        FileId id;
+        std::int64_t size = 0;
+        std::string error;
+        if (look_at(entry.path().string(), id, size, error) == PathState::kFile &&
+            id == resume.id && size >= resume.offset) {
+            if (file_.open(entry.path().string(), error) == PathState::kFile &&
+                file_.id() == resume.id) {
+                return true;
+            }
+            file_.open(path_, error);
+            return false;
+        }
+    }
+    return false;
+}
+
 void LogFollower::open_first(LineSink& sink) {
     std::string error;
     const PathState state = file_.open(path_, error);
@@ -49,7 +73,13 @@ void LogFollower::open_first(LineSink& sink) {
     offset_ = 0;
     skip_partial_ = false;
     assembler_.reset();
-    if (!opened_once_ && resume_ && resume_->id == file_.id()) {
+    if (!opened_once_ && resume_ && resume_->id != file_.id() && open_renamed(*resume_)) {
+        // The log was rotated by renaming while h2export was stopped: the rest
+        // of the file it was reading comes first, then the new log.
+        offset_ = resume_->offset;
+    } else if (!file_.is_open()) {
+        return;
+    } else if (!opened_once_ && resume_ && resume_->id == file_.id()) {
         offset_ = resume_->offset <= size ? resume_->offset : 0;
     } else if (!opened_once_ && start_ == StartAt::kTail && size > kTailBytes) {
         offset_ = size - kTailBytes;

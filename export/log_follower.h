@@ -60,6 +60,7 @@ public:
 
 private:
     void open_first(LineSink& sink);
+    bool open_renamed(const LogPosition& resume);
     void read_new(LineSink& sink);
     void check_path(LineSink& sink);
     void move_to(LineSink& sink);

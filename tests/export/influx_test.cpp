@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <sstream>
 
 namespace h2export_test {
@@ -36,8 +37,9 @@ void export_until(const std::vector<std::string>& args, const std::string& outpu
         return lines_of(h2test::read_text_file(output)).size() >= points;
     })) << h2export.read_stderr(milliseconds(100));
     h2export.signal(SIGTERM);
-    int status;
+    int status = -1;
     EXPECT_TRUE(h2export.wait_exit(status, milliseconds(5000)));
+    EXPECT_EQ(status, 0) << "an orderly stop";
 }
 
 std::int64_t unix_ns_of(const std::string& row) {
@@ -52,7 +54,7 @@ TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {
     const std::string output = dir.file("points.lp");
     const std::vector<std::string> args{"--follow", "a=" + log, "--influx", output};
     std::vector<std::string> rows;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 7; ++i) {
         rows.push_back(h2mon_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i)));
     }
     append_file(log, rows[0] + rows[1] + rows[2]);
@@ -63,8 +65,16 @@ TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {
     append_file(output, lines_of(h2test::read_text_file(output)).back() + "\n");
     append_file(log, rows[3] + rows[4]);
     export_until(args, output, 5);
+
+    // Rotated by renaming while h2export was stopped, and h2mon wrote on into
+    // the renamed file before it was restarted on a new one.
+    std::filesystem::rename(log, log + ".1");
+    append_file(log + ".1", rows[5]);
+    append_file(log, rows[6]);
+    export_until(args, output, 7);
+
     const std::vector<std::string> points = lines_of(h2test::read_text_file(output));
-    ASSERT_EQ(points.size(), 5u);
+    ASSERT_EQ(points.size(), rows.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         EXPECT_EQ(points[i].substr(points[i].rfind(' ') + 1), std::to_string(unix_ns_of(rows[i])))
             << i;
