@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -24,16 +25,16 @@ constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 0, 0};
 constexpr std::size_t kErrorTextSize = 256;
 const char kNoSystemText[] = "Hosed";
 
-// Splits "path:mode" at its first colon when an "=" follows it somewhere: the
-// path ends at the colon and the mode string is returned. Otherwise the path is
+// Splits "name:mode" at its first colon when an "=" follows it somewhere: the
+// name ends at the colon and the mode string is returned. Otherwise the name is
 // left whole, colon included, and there is no mode string (null).
-char* split_mode_string(char* path) {
-    char* colon = std::strchr(path, ':');
-    if (colon == nullptr || std::strchr(colon + 1, '=') == nullptr) {
+const char* split_mode_string(std::string& name) {
+    const std::size_t colon = name.find(':');
+    if (colon == std::string::npos || name.find('=', colon + 1) == std::string::npos) {
         return nullptr;
     }
-    *colon = '\0';
-    return colon + 1;
+    name[colon] = '\0';
+    return name.c_str() + colon + 1;
 }
 
 void trim_trailing_space(char* text) {
@@ -153,11 +154,14 @@ DWORD COMPORT::open(const char* name, DWORD baud, bool dtrControl, bool dtrRaise
     }
     bDTRCtrl = dtrControl;
 
+    // The mode string is split off first: it does not count against the size of
+    // the device path, and a path too long is refused, never cut.
+    std::string port_name = name;
+    const char* mode = split_mode_string(port_name);
     char path[MAX_PATH] = {};
-    if (!port_device_path(name, path, sizeof path)) {
+    if (!port_device_path(port_name.c_str(), path, sizeof path)) {
         return lasterror();
     }
-    const char* mode = split_mode_string(path);
     std::snprintf(szPath, sizeof szPath, "%s", path);
 
     const auto create = [&path] {

@@ -152,15 +152,16 @@ std::string expected_path(const std::string& device_path, std::string* mode) {
 void check_open(COMPORT& port, const std::string& name, DWORD result, DWORD baud,
                 bool dtr_control) {
     const std::string device_path = (name[0] == '/' ? "" : "/dev/") + name;
-    if (device_path.size() >= MAX_PATH) {
-        // A path that does not fit is refused, never cut to another device's name.
+    std::string mode;
+    const std::string path = expected_path(device_path, &mode);
+    if (path.size() >= MAX_PATH) {
+        // A path that does not fit is refused, never cut to another device's name;
+        // the mode string does not count.
         expect(result == (0x20000000u | ENAMETOOLONG) && seen.creates == 0 && !port.isopen(),
                "an overlong name was not refused before opening");
         return;
     }
     expect(result == 0 && port.isopen() && seen.creates == 1, "a port that opens was not open");
-    std::string mode;
-    const std::string path = expected_path(device_path, &mode);
     expect(seen.path == path, "CreateFileA was given another path");
     expect(path == port.szPath, "szPath is not the device path");
     const bool has_mode = path.size() != device_path.size();

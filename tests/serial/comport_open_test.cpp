@@ -152,30 +152,54 @@ TEST_F(ComportOpenTest, ColonWithoutSettingsStaysInTheDevicePath) {
     }
 }
 
+// The longest device path and the error for a longer one.
 #ifdef _WIN32
-TEST_F(ComportOpenTest, DevicePathIsCutAtSixtyThreeCharacters) {
-    const std::string name = "COM3:baud=9600 parity=N data=8 stop=1 xon=off odsr=off octs=off";
-    ASSERT_EQ(port.open(name.c_str(), 9600, true, true, 8), 0u);
-    const std::string cut = device(name).substr(0, 63);
-    EXPECT_EQ(cut.size(), 63u);
-    EXPECT_EQ(fake.calls_to("BuildCommDCBA"),
-              Calls{"BuildCommDCBA(" + cut.substr(cut.find(':') + 1) + ")"});
-}
+constexpr std::size_t kLongestDevicePath = 63;
+const DWORD kPathTooLong = ERROR_FILENAME_EXCED_RANGE;
 #else
-TEST_F(ComportOpenTest, LongDevicePathsAreUsedWholeOrRefused) {
+constexpr std::size_t kLongestDevicePath = MAX_PATH - 1;
+const DWORD kPathTooLong = win32_error_from_errno(ENAMETOOLONG);
+#endif
+
+TEST_F(ComportOpenTest, DevicePathIsUsedWholeOrRefusedAndTheModeStringDoesNotCount) {
+    const std::string longest(kLongestDevicePath - device("").size(), 'x');
+    const std::string mode = "baud=19200 parity=N data=8 stop=1 xon=off odsr=off octs=off";
+    struct Case {
+        std::string name;
+        std::string path; // given to CreateFileA; empty when refused
+        std::string mode; // given to BuildCommDCBA
+    };
+    const Case cases[] = {
+        {"COM3:" + mode, device("COM3"), mode},
+        {longest + ":" + mode + std::string(200, ' '), device(longest),
+         mode + std::string(200, ' ')},
+        {longest + "y", "", ""},
+        {longest + "y:" + mode, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform fresh;
+        COMPORT p;
+        const DWORD error = p.open(c.name.c_str(), 9600, true, true, 8);
+        if (c.path.empty()) {
+            EXPECT_EQ(error, kPathTooLong);
+            EXPECT_EQ(p.dwLastError, kPathTooLong);
+            EXPECT_FALSE(p.isopen());
+            EXPECT_EQ(fresh.calls, Calls{});
+            continue;
+        }
+        ASSERT_EQ(error, 0u);
+        EXPECT_EQ(fresh.calls_to("CreateFileA"), Calls{create_call(c.path)});
+        EXPECT_EQ(fresh.calls_to("BuildCommDCBA"), Calls{"BuildCommDCBA(" + c.mode + ")"});
+    }
+}
+
+#ifndef _WIN32
+TEST_F(ComportOpenTest, FullDevicePathsAreUsedWhole) {
     const std::string by_id =
         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" + std::string(100, 'x');
     ASSERT_EQ(port.open(by_id.c_str(), 9600, true, true, 8), 0u);
     EXPECT_EQ(fake.calls_to("CreateFileA"), Calls{create_call(by_id)});
-    port.close();
-    fake.calls.clear();
-
-    const std::string too_long = "/dev/" + std::string(MAX_PATH, 'x');
-    const DWORD error = port.open(too_long.c_str(), 9600, true, true, 8);
-    EXPECT_EQ(error, win32_error_from_errno(ENAMETOOLONG)); // "File name too long"
-    EXPECT_EQ(port.dwLastError, error);
-    EXPECT_FALSE(port.isopen());
-    EXPECT_TRUE(fake.calls_to("CreateFileA").empty());
 }
 
 TEST_F(ComportOpenTest, PlainNamesAreLookedUpUnderDev) {
