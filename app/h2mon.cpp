@@ -1,6 +1,7 @@
 // h2mon: records the housekeeping telemetry of a hydrogen maser over a serial
 // line, one record per telemetry frame, until a key is pressed.
 #include "app/csv_output.h"
+#include "app/failure_message.h"
 #include "app/loop.h"
 #include "app/settings.h"
 #include "app/usage_text.h"
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (port.open(settings.port, static_cast<DWORD>(settings.baud), true, true, 8) != 0) {
-        std::printf("Error connecting to %s: %s", settings.port, port.errortext(0, false));
+        print_port_failure("Error connecting to", settings.port, port);
         return 1;
     }
     std::atexit(close_port);
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
     if (settings.out[0] != '\0') {
         loop.output.log = open_shared_log(settings.out); // a log that cannot be opened is no error
     }
-    loop.output.console_mode = store.given("tty");
     console_session_begin();
+    loop.output.console_mode = store.given("tty");
+    loop.output.escape_sequences = escape_sequences_shown();
     return acquisition_loop(port, loop);
 }

@@ -37,7 +37,11 @@ void print_hex_value(const std::uint8_t* frame, const CHANNEL& channel,
         std::fprintf(output.out, "%s", digits);
         return;
     }
-    std::fprintf(output.out, "%s%s%s", kBoldBlack, digits, kColourReset);
+    if (output.escape_sequences) {
+        std::fprintf(output.out, "%s%s%s", kBoldBlack, digits, kColourReset);
+    } else {
+        std::fprintf(output.out, "%s", digits);
+    }
     const int bytes = channel.last - channel.first + 1;
     pad_on_console(kValueWidth - 2 * bytes, output);
 }

@@ -1,5 +1,6 @@
 #include "app/loop.h"
 
+#include "app/failure_message.h"
 #include "platform/console_session.h"
 #include "telemetry/channels.h"
 
@@ -32,8 +33,8 @@ void poll_maser(COMPORT& port) {
 }
 
 // A failed read or write has closed the port; the recorded error says why.
-int line_failure(COMPORT& port, const char* direction, const char* port_setting) {
-    std::printf("%s error on port %s: %s", direction, port_setting, port.errortext(0, false));
+int line_failure(COMPORT& port, const char* lead, const char* port_setting) {
+    print_port_failure(lead, port_setting, port);
     return 1;
 }
 
@@ -73,34 +74,34 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
 
 int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
     if (!drained(port, kResyncDrainMs)) {
-        return line_failure(port, "Read", settings.port_setting);
+        return line_failure(port, "Read error on port", settings.port_setting);
     }
     BYTE frame[kFrameLength];
     bool first_frame_pending = true;
     bool line_quiet = false; // found quiet by a frame's check, with no pause since
     for (;;) {
-        if (key_pressed()) {
+        if (stop_requested() || key_pressed()) {
             return 0;
         }
         std::memset(frame, 0, sizeof frame);
         // Bytes already received belong to no answer of this poll: left in place
         // they would be read as the start of its frame.
         if (!line_quiet && !drained(port, 0)) {
-            return line_failure(port, "Read", settings.port_setting);
+            return line_failure(port, "Read error on port", settings.port_setting);
         }
         poll_maser(port);
         if (!port.isopen()) {
-            return line_failure(port, "Write", settings.port_setting);
+            return line_failure(port, "Write error on port", settings.port_setting);
         }
         const Answer answer = read_answer(port, frame);
         if (answer == Answer::LineFailed) {
-            return line_failure(port, "Read", settings.port_setting);
+            return line_failure(port, "Read error on port", settings.port_setting);
         }
         line_quiet = answer == Answer::Frame;
         if (answer == Answer::NotAFrame) {
             // Let the rest of the broken answer pass, then poll again at once.
             if (!drained(port, kResyncDrainMs)) {
-                return line_failure(port, "Read", settings.port_setting);
+                return line_failure(port, "Read error on port", settings.port_setting);
             }
             continue;
         }

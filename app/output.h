@@ -20,9 +20,10 @@ typedef int (*CONSOLE_PUTCH)(int character);
 
 // Where a record goes and what it is stamped with.
 struct RecordOutput {
-    std::FILE* out = stdout;   // standard output
-    std::FILE* log = nullptr;  // the CSV log file, or none
-    bool console_mode = false; // colours and alignment padding for a console
+    std::FILE* out = stdout;      // standard output
+    std::FILE* log = nullptr;     // the CSV log file, or none
+    bool console_mode = false;    // colours and alignment padding for a console
+    bool escape_sequences = true; // console mode's bold; off where they would show as text
     MjdClock clock = current_mjd;
     CONSOLE_PUTCH putch = _putch; // receives the JSON-like form's alignment padding
 };

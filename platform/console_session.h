@@ -1,18 +1,26 @@
 // The program's console session: how a run is stopped in an orderly way.
 //
-// On Windows a key press on the console is the only orderly stop, and nothing
-// needs preparing. On Linux a key press works the same way (standard input is put
-// in single-keystroke mode when it is a terminal), and SIGINT, SIGTERM and SIGHUP
-// count as a key press, so that a supervisor or Ctrl-C ends the run through the
-// same path: the port is restored and every record already written is kept.
+// A key press on the console stops the run at the top of the next cycle. Beside
+// it, what the system sends a program to end it stops the run at once, out of
+// the interval sleep, through the same orderly path: the port is restored and
+// every record already written is kept. On Linux these are SIGINT, SIGTERM and
+// SIGHUP (standard input is put in single-keystroke mode when it is a terminal).
+// On Windows they are Ctrl-C, Ctrl-Break, closing the console window, and the end
+// of the session (logging off, shutting down).
 #pragma once
 
 #include "platform/win32.h"
 
-// Prepares the console for the run: on Linux, installs the stop-signal handlers and
-// puts a terminal on standard input into single-keystroke mode without echo,
-// restored on every way out of the program.
+// Prepares the console for the run and installs the stop handlers. What it
+// changes in the console is put back on every way out of the program.
 void console_session_begin();
 
-// Sleeps for the given milliseconds; on Linux a stop signal ends the sleep at once.
+// True once a stop signal or event has asked the run to end.
+bool stop_requested();
+
+// Sleeps for the given milliseconds; a stop request ends the sleep at once.
 void interval_sleep(DWORD milliseconds);
+
+// False where standard output is a console that would show escape sequences as
+// text (the legacy Windows console): console mode then leaves out its bold.
+bool escape_sequences_shown();

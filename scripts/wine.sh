@@ -39,6 +39,15 @@ make_prefix() {
     touch "$WINEPREFIX/.h2-ready"
 }
 
+# Wine's display driver is the null one: a program's hidden windows work (h2mon
+# learns of the end of the session through one), and nothing is ever shown.
+# Set once per prefix, also in one made before this setting existed.
+use_null_display() {
+    [ -e "$WINEPREFIX/.h2-null-display" ] && return 0
+    detached wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+    touch "$WINEPREFIX/.h2-null-display"
+}
+
 start() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     # Tests may run in parallel: one of them makes the prefix, the others wait.
@@ -46,6 +55,7 @@ start() {
         flock 9
         make_prefix
         start_server
+        use_null_display
     ) 9>"$WINEPREFIX.lock"
 }
 

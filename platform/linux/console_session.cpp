@@ -1,5 +1,5 @@
 // The console on Linux: single keystrokes from standard input, and the stop
-// signals that count as one.
+// signals.
 //
 // Standard input that is a terminal is switched to non-canonical mode without echo
 // while h2mon runs, so one keystroke is a key press. Standard input that is not a
@@ -20,7 +20,7 @@
 
 namespace {
 
-volatile sig_atomic_t stop_requested = 0;
+volatile sig_atomic_t stop_signalled = 0;
 int wake_pipe[2] = {-1, -1};
 
 bool terminal_mode_saved = false;
@@ -38,7 +38,7 @@ void restore_terminal_mode() {
 
 void on_stop_signal(int) {
     const int saved_errno = errno;
-    stop_requested = 1;
+    stop_signalled = 1;
     if (wake_pipe[1] >= 0) {
         const char wake = 1;
         (void)!write(wake_pipe[1], &wake, 1);
@@ -167,7 +167,7 @@ void interval_sleep(DWORD milliseconds) {
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long long elapsed =
             (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (stop_requested || elapsed >= static_cast<long long>(milliseconds)) {
+        if (stop_signalled || elapsed >= static_cast<long long>(milliseconds)) {
             return;
         }
         const long long left = static_cast<long long>(milliseconds) - elapsed;
@@ -177,8 +177,16 @@ void interval_sleep(DWORD milliseconds) {
     }
 }
 
+bool stop_requested() {
+    return stop_signalled != 0;
+}
+
+bool escape_sequences_shown() {
+    return true;
+}
+
 int _kbhit() {
-    if (stop_requested || pending_key >= 0) {
+    if (pending_key >= 0) {
         return 1;
     }
     return isatty(STDIN_FILENO) ? terminal_key_waiting() : input_byte_waiting();
@@ -190,7 +198,7 @@ int _getch() {
         pending_key = -1;
         return key;
     }
-    if (stop_requested || !stdin_is_foreground_terminal()) {
+    if (!stdin_is_foreground_terminal()) {
         return 0;
     }
     unsigned char byte = 0;

@@ -104,6 +104,19 @@ std::string without(std::string text, char removed) {
     return text;
 }
 
+// `text` without its bold and colour sequences (ESC "[" digits "m").
+std::string without_escape_sequences(const std::string& text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b') {
+            i = text.find('m', i);
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
 // The frame behind every golden file. Positions are buffer index + 2.
 struct GoldenFrame {
     std::uint8_t bytes[kFrameLength] = {};
@@ -181,16 +194,31 @@ TEST_F(RecordTest, JsonBlockWithoutConsoleModeHasNoEscapesOrPadding) {
     EXPECT_EQ(clock_calls, 1);
 }
 
-// In json_tty.txt each ~ is a space written to the console device.
+// In json_tty.txt each ~ is a space written to the console device. Where the
+// console would show escape sequences as text, the bold is left out and the
+// padding stays.
 TEST_F(RecordTest, JsonBlockInConsoleModePadsOnTheConsoleInPlace) {
-    output.console_mode = true;
-    output.log = log.stream();
-    print_record(OutputForm::kJson, frame.bytes, kFrameLength, output);
-    const std::string expected_screen = golden("json_tty.txt");
-    const std::string stdout_text = out.flushed_text();
-    EXPECT_EQ(stdout_text, without(expected_screen, '~'));
-    EXPECT_EQ(screen_of(stdout_text), expected_screen);
-    EXPECT_EQ(log.flushed_text(), "");
+    for (const bool escapes : {true, false}) {
+        SCOPED_TRACE(escapes ? "with escape sequences" : "without escape sequences");
+        Capture case_out("stdout");
+        Capture case_log("log");
+        console_stdout = &case_out;
+        console_writes.clear();
+        clock_calls = 0;
+        output.out = case_out.stream();
+        output.log = case_log.stream();
+        output.console_mode = true;
+        output.escape_sequences = escapes;
+        print_record(OutputForm::kJson, frame.bytes, kFrameLength, output);
+        std::string expected_screen = golden("json_tty.txt");
+        if (!escapes) {
+            expected_screen = without_escape_sequences(expected_screen);
+        }
+        const std::string stdout_text = case_out.flushed_text();
+        EXPECT_EQ(stdout_text, without(expected_screen, '~'));
+        EXPECT_EQ(screen_of(stdout_text), expected_screen);
+        EXPECT_EQ(case_log.flushed_text(), "");
+    }
 }
 
 TEST_F(RecordTest, HexDumpShowsEveryReceivedByteAndNoTimestamp) {

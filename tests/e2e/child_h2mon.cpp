@@ -3,6 +3,7 @@
 #include "tests/support/process_stats.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -88,6 +89,20 @@ const std::string& ChildH2mon::error_output() {
 bool ChildH2mon::press_key(char key) {
     const int fd = terminal_master_ >= 0 ? terminal_master_ : process_.stdin_fd();
     return fd >= 0 && ::write(fd, &key, 1) == 1;
+}
+
+bool ChildH2mon::send(StopEvent event) {
+    switch (event) {
+    case StopEvent::Interrupt:
+        return process_.signal(SIGINT);
+    case StopEvent::Terminate:
+        return process_.signal(SIGTERM);
+    case StopEvent::HangUp:
+        return process_.signal(SIGHUP);
+    case StopEvent::EndSession:
+        break;
+    }
+    return false;
 }
 
 bool ChildH2mon::wait_exit(int& code, milliseconds timeout) {

@@ -27,7 +27,9 @@ public:
                          milliseconds timeout) override;
     const std::string& error_output() override;
     bool press_key(char key) override;
-    bool signal(int number) override { return process_.signal(number); }
+    // The stop signals; no Windows event.
+    bool send(StopEvent event) override;
+    bool signal(int number) { return process_.signal(number); }
     bool wait_exit(int& code, milliseconds timeout) override;
     bool running() override { return process_.running(); }
     double cpu_seconds() override;

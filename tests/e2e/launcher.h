@@ -27,9 +27,16 @@ enum class Input {
     Terminal, // a pseudo-terminal that is h2mon's controlling terminal and standard input
 };
 
+// What the system sends a program to end it in an orderly way.
+enum class StopEvent {
+    Interrupt,  // SIGINT; on Windows Ctrl-C (which Wine delivers as SIGINT)
+    Terminate,  // SIGTERM
+    HangUp,     // SIGHUP
+    EndSession, // Windows: the user's session ends (logging off)
+};
+
 // What a launcher may or may not be able to do.
 enum class Capability {
-    Signals,           // stop h2mon with SIGINT, SIGTERM or SIGHUP
     NullInput,         // Input::Null
     TerminalInput,     // Input::Terminal
     CpuTime,           // cpu_seconds() of the running program
@@ -37,6 +44,7 @@ enum class Capability {
     ReadFailsOnHangUp, // a read from a line whose far end has gone away fails
     WholeLineRestored, // every terminal setting of the line comes back as found, not
                        // only those a DCB carries (speed, character format, flow control)
+    WindowsConsole,    // h2mon runs in a Windows console (console_input_mode)
 };
 
 // Failures whose text comes from the system and differs between systems.
@@ -62,7 +70,8 @@ public:
     // Presses a key on h2mon's console: a byte on the stdin pipe, a keystroke on
     // its terminal.
     virtual bool press_key(char key) = 0;
-    virtual bool signal(int number) = 0;
+    // Sends h2mon a stop event the launcher can send (Launcher::can_send).
+    virtual bool send(StopEvent event) = 0;
 
     // Waits for the exit, then collects the rest of the output. `code` is the exit
     // code, or -(signal number) when a signal ended the program.
@@ -77,6 +86,13 @@ public:
     virtual int terminal_master() const = 0;
     // Input::Terminal: the terminal's settings just before h2mon started.
     virtual const termios& terminal_settings_at_start() const = 0;
+
+    // Windows: the mode of h2mon's console input buffer (GetConsoleMode). False
+    // where there is none.
+    virtual bool console_input_mode(unsigned& mode) {
+        (void)mode;
+        return false;
+    }
 };
 
 class Launcher {
@@ -93,6 +109,7 @@ public:
     virtual std::string system_text(SystemError error) = 0;
 
     virtual bool can(Capability capability) const = 0;
+    virtual bool can_send(StopEvent event) const = 0;
 
     // The text of a file h2mon wrote (the log file), with "\n" line ends.
     virtual std::string text_file(const std::string& path) = 0;

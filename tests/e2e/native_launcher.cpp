@@ -18,7 +18,10 @@ public:
                                                 : "Input/output error\n";
     }
 
-    bool can(Capability) const override { return true; }
+    bool can(Capability capability) const override {
+        return capability != Capability::WindowsConsole;
+    }
+    bool can_send(StopEvent event) const override { return event != StopEvent::EndSession; }
 
     std::string text_file(const std::string& path) override { return h2test::read_text_file(path); }
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -43,6 +44,11 @@ const std::string& h2mon_exe() {
 
 const std::string& press_key_exe() {
     static const std::string path = windows_program("PRESS_KEY_EXE", MINGW_PRESS_KEY_EXE);
+    return path;
+}
+
+const std::string& console_event_exe() {
+    static const std::string path = windows_program("CONSOLE_EVENT_EXE", MINGW_CONSOLE_EVENT_EXE);
     return path;
 }
 
@@ -137,14 +143,36 @@ public:
         return console_;
     }
 
-    // press_key.exe finds the program by name: the prefix is the tests' own,
-    // and they run one h2mon.exe at a time.
+    // press_key.exe and console_event.exe find the program by name: the prefix
+    // is the tests' own, and they run one h2mon.exe at a time.
     bool press_key(char key) override {
         return wine_sh("run " + quoted(press_key_exe()) + " h2mon.exe " +
                        quoted(std::string(1, key)));
     }
 
-    bool signal(int number) override { return child_.signal(number); }
+    // Wine turns SIGINT into the console's Ctrl-C event, as for a Ctrl-C typed
+    // on its terminal.
+    bool send(StopEvent event) override {
+        switch (event) {
+        case StopEvent::Interrupt:
+            return child_.send(event);
+        case StopEvent::EndSession:
+            return wine_sh("run " + quoted(console_event_exe()) + " h2mon.exe end-session");
+        default:
+            return false;
+        }
+    }
+
+    bool console_input_mode(unsigned& mode) override {
+        const std::string command = std::string("'") + WINE_SH + "' run " +
+                                    quoted(console_event_exe()) + " h2mon.exe input-mode";
+        std::FILE* pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            return false;
+        }
+        const bool read = std::fscanf(pipe, "%x", &mode) == 1;
+        return ::pclose(pipe) == 0 && read;
+    }
 
     bool wait_exit(int& code, milliseconds timeout) override {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -197,18 +225,23 @@ public:
 
     std::string missing_port() override { return "COM250"; }
 
-    // Windows' texts end with "\r\n", which text-mode output makes "\r\r\n";
-    // the wording is Wine's.
+    // The wording is Wine's.
     std::string system_text(SystemError error) override {
-        return error == SystemError::NoSuchPort ? "File not found.\r\n" : "Not ready.\r\n";
+        return error == SystemError::NoSuchPort ? "File not found.\n" : "Not ready.\n";
     }
 
-    // Wine cannot send h2mon.exe a stop signal that runs its exit handlers, its
-    // key test sees no terminal keys, its console writes to the terminal, a read
-    // from a hung-up line returns no bytes instead of failing, and its serial
-    // driver sets terminal flags of its own (IGNBRK, NOFLSH) beside a DCB's.
+    // Under Wine h2mon.exe's key test sees no terminal keys, its console writes
+    // to the terminal, a read from a hung-up line returns no bytes instead of
+    // failing, and its serial driver sets terminal flags of its own (IGNBRK,
+    // NOFLSH) beside a DCB's.
     bool can(Capability capability) const override {
-        return capability == Capability::NullInput || capability == Capability::CpuTime;
+        return capability == Capability::NullInput || capability == Capability::CpuTime ||
+               capability == Capability::WindowsConsole;
+    }
+
+    // Wine raises no Ctrl-Break and no closing of the console window.
+    bool can_send(StopEvent event) const override {
+        return event == StopEvent::Interrupt || event == StopEvent::EndSession;
     }
 
     std::string text_file(const std::string& path) override {

@@ -9,8 +9,7 @@
 // Exit code 0 when both records were written; otherwise 1 (bad arguments, no
 // or several matching processes) or 2 (no console to attach to, or the write
 // failed), with the reason on standard error.
-#include <windows.h>
-#include <tlhelp32.h>
+#include "tests/wine/target_process.h"
 
 #include <cctype>
 #include <cstdio>
@@ -18,43 +17,6 @@
 #include <cstring>
 
 namespace {
-
-bool parse_process_id(const char* text, DWORD* id) {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end == text || *end != '\0' || value == 0) {
-        return false;
-    }
-    *id = static_cast<DWORD>(value);
-    return true;
-}
-
-// The id of the only running process whose image file is `name`; 0 when none or
-// several match (reported on standard error).
-DWORD find_process(const char* name) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        std::fprintf(stderr, "press_key: cannot list processes (error %lu)\n", GetLastError());
-        return 0;
-    }
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    DWORD found = 0;
-    int matches = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry)) {
-        if (_stricmp(entry.szExeFile, name) == 0) {
-            found = entry.th32ProcessID;
-            ++matches;
-        }
-    }
-    CloseHandle(snapshot);
-    if (matches != 1) {
-        std::fprintf(stderr, "press_key: %d processes named %s\n", matches, name);
-        return 0;
-    }
-    return found;
-}
 
 KEY_EVENT_RECORD key_event(char character, bool down) {
     KEY_EVENT_RECORD key{};
@@ -69,10 +31,7 @@ KEY_EVENT_RECORD key_event(char character, bool down) {
 // Writes a key-down and a key-up record of `character` to the input buffer of
 // the console that process `id` is attached to.
 int press(DWORD id, char character) {
-    FreeConsole(); // a process is attached to at most one console
-    if (!AttachConsole(id)) {
-        std::fprintf(stderr, "press_key: no console of process %lu (error %lu)\n", id,
-                     GetLastError());
+    if (!attach_to_console_of(id)) {
         return 2;
     }
     HANDLE input =
@@ -107,10 +66,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: press_key <process id | image name> [character]\n");
         return 1;
     }
-    DWORD id = 0;
-    if (!parse_process_id(argv[1], &id)) {
-        id = find_process(argv[1]);
-    }
+    const DWORD id = target_process(argv[1]);
     if (id == 0) {
         return 1;
     }

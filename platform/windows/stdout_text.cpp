@@ -1,0 +1,12 @@
+#include "platform/stdout_text.h"
+
+#include "platform/windows/code_page.h"
+#include "platform/windows/console_modes.h"
+
+std::string stdout_text(const char* text) {
+    DWORD mode = 0;
+    if (!console_mode(ConsoleSide::Output, &mode)) {
+        return text;
+    }
+    return recoded(text, CP_ACP, GetConsoleOutputCP());
+}

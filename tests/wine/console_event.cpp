@@ -1,0 +1,118 @@
+// console_event: does to another process what Windows does to a console
+// program when a person or the system ends it, or reads its console's mode.
+//
+//     console_event <process id | image name> ctrl-c | ctrl-break | end-session | input-mode
+//
+// ctrl-c and ctrl-break raise that event on the target's console, as the keys
+// would; end-session tells the target's top-level windows that the session ends
+// (logging off), as Windows does before it ends the programs of a session, and
+// leaves without waiting for the target to end;
+// input-mode prints the mode of the target's console input buffer in hexadecimal.
+// Exit code 0 when done; 1 for bad arguments or no such process; 2 when it could
+// not be done, with the reason on standard error.
+#include "tests/wine/target_process.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// This process shares the target's console: it must not end on its event.
+BOOL WINAPI ignore_event(DWORD) {
+    return TRUE;
+}
+
+int raise_event(DWORD id, DWORD event) {
+    if (!attach_to_console_of(id)) {
+        return 2;
+    }
+    SetConsoleCtrlHandler(ignore_event, TRUE);
+    if (!GenerateConsoleCtrlEvent(event, 0)) {
+        std::fprintf(stderr, "console_event: event not raised (error %lu)\n", GetLastError());
+        return 2;
+    }
+    return 0;
+}
+
+int print_input_mode(DWORD id) {
+    if (!attach_to_console_of(id)) {
+        return 2;
+    }
+    HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD mode = 0;
+    const BOOL ok = input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+    if (input != INVALID_HANDLE_VALUE) {
+        CloseHandle(input);
+    }
+    if (!ok) {
+        std::fprintf(stderr, "console_event: no console input mode (error %lu)\n", GetLastError());
+        return 2;
+    }
+    std::printf("%lx\n", mode);
+    return 0;
+}
+
+struct WindowSearch {
+    DWORD id;
+    int told;
+};
+
+BOOL CALLBACK end_session_of(HWND window, LPARAM search_address) {
+    auto* search = reinterpret_cast<WindowSearch*>(search_address);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->id) {
+        return TRUE;
+    }
+    DWORD_PTR answer = 0;
+    constexpr UINT kTimeoutMs = 10000;
+    SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, kTimeoutMs,
+                        &answer);
+    // Windows waits for the answer and then ends the program; this helper
+    // leaves at once, so that a test can go on while the program stops.
+    if (SendNotifyMessageA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF)) {
+        ++search->told;
+    }
+    return TRUE;
+}
+
+int end_session(DWORD id) {
+    WindowSearch search{id, 0};
+    EnumWindows(end_session_of, reinterpret_cast<LPARAM>(&search));
+    if (search.told == 0) {
+        std::fprintf(stderr, "console_event: process %lu has no top-level window\n", id);
+        return 2;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: console_event <process id | image name> "
+                             "ctrl-c | ctrl-break | end-session | input-mode\n");
+        return 1;
+    }
+    const DWORD id = target_process(argv[1]);
+    if (id == 0) {
+        return 1;
+    }
+    const char* what = argv[2];
+    if (std::strcmp(what, "ctrl-c") == 0) {
+        return raise_event(id, CTRL_C_EVENT);
+    }
+    if (std::strcmp(what, "ctrl-break") == 0) {
+        return raise_event(id, CTRL_BREAK_EVENT);
+    }
+    if (std::strcmp(what, "end-session") == 0) {
+        return end_session(id);
+    }
+    if (std::strcmp(what, "input-mode") == 0) {
+        return print_input_mode(id);
+    }
+    std::fprintf(stderr, "console_event: unknown action %s\n", what);
+    return 1;
+}

@@ -1,0 +1,61 @@
+#include "tests/wine/target_process.h"
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool parse_process_id(const char* text, DWORD* id) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (end == text || *end != '\0' || value == 0) {
+        return false;
+    }
+    *id = static_cast<DWORD>(value);
+    return true;
+}
+
+// The id of the only running process whose image file is `name`; 0 when none or
+// several match (reported on standard error).
+DWORD find_process(const char* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "cannot list processes (error %lu)\n", GetLastError());
+        return 0;
+    }
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    int matches = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, name) == 0) {
+            found = entry.th32ProcessID;
+            ++matches;
+        }
+    }
+    CloseHandle(snapshot);
+    if (matches != 1) {
+        std::fprintf(stderr, "%d processes named %s\n", matches, name);
+        return 0;
+    }
+    return found;
+}
+
+} // namespace
+
+DWORD target_process(const char* text) {
+    DWORD id = 0;
+    return parse_process_id(text, &id) ? id : find_process(text);
+}
+
+bool attach_to_console_of(DWORD id) {
+    FreeConsole(); // a process is attached to at most one console
+    if (!AttachConsole(id)) {
+        std::fprintf(stderr, "no console of process %lu (error %lu)\n", id, GetLastError());
+        return false;
+    }
+    return true;
+}
