@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::atexit(close_port);
+    // From here on a stop event ends the run in order, the port put back.
+    console_session_begin();
 
     LoopSettings loop{settings.port, OutputForm::kCsv, settings.interval_ms, RecordOutput{}};
     if (!output_form_from_name(settings.fmt, &loop.form)) {
@@ -53,7 +55,6 @@ int main(int argc, char** argv) {
     if (settings.out[0] != '\0') {
         loop.output.log = open_shared_log(settings.out); // a log that cannot be opened is no error
     }
-    console_session_begin();
     loop.output.console_mode = store.given("tty");
     loop.output.escape_sequences = escape_sequences_shown();
     return acquisition_loop(port, loop);
