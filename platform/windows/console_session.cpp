@@ -64,18 +64,23 @@ LRESULT CALLBACK on_session_message(HWND window, UINT message, WPARAM wparam, LP
     }
 }
 
-DWORD WINAPI session_window_thread(LPVOID) {
+// A top-level window (not a message-only one), since only those are told of the
+// end of the session; never shown.
+bool create_session_window() {
     WNDCLASSA window_class{};
     window_class.lpfnWndProc = on_session_message;
     window_class.hInstance = GetModuleHandleA(nullptr);
     window_class.lpszClassName = kSessionWindowClass;
-    if (RegisterClassA(&window_class) == 0) {
-        return 1;
-    }
-    // A top-level window (not a message-only one), since only those are told of
-    // the end of the session; never shown.
-    if (CreateWindowExA(0, kSessionWindowClass, "h2mon", 0, 0, 0, 0, 0, nullptr, nullptr,
-                        window_class.hInstance, nullptr) == nullptr) {
+    return RegisterClassA(&window_class) != 0 &&
+           CreateWindowExA(0, kSessionWindowClass, "h2mon", 0, 0, 0, 0, 0, nullptr, nullptr,
+                           window_class.hInstance, nullptr) != nullptr;
+}
+
+// `ready` is set once the window exists or cannot be made.
+DWORD WINAPI session_window_thread(LPVOID ready) {
+    const bool created = create_session_window();
+    SetEvent(static_cast<HANDLE>(ready));
+    if (!created) {
         return 1;
     }
     MSG message;
@@ -88,9 +93,22 @@ DWORD WINAPI session_window_thread(LPVOID) {
 void install_stop_handlers() {
     stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(on_console_event, TRUE);
-    const HANDLE thread = CreateThread(nullptr, 0, session_window_thread, nullptr, 0, nullptr);
+    // The program may end right after this: it must not end the window's thread
+    // while that is inside the window system, which can leave it locked for the
+    // rest of the exit. Waiting for it is bounded, so start-up never hangs.
+    constexpr DWORD kWindowReadyMs = 5000;
+    const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE thread = ready != nullptr
+                              ? CreateThread(nullptr, 0, session_window_thread, ready, 0, nullptr)
+                              : nullptr;
     if (thread != nullptr) {
+        // After a time-out the thread may still set the event: it stays open.
+        if (WaitForSingleObject(ready, kWindowReadyMs) == WAIT_OBJECT_0) {
+            CloseHandle(ready);
+        }
         CloseHandle(thread);
+    } else if (ready != nullptr) {
+        CloseHandle(ready);
     }
 }
 
