@@ -13,7 +13,7 @@ struct SavedMode {
 SavedMode saved_modes[2];
 
 SavedMode& saved_mode(ConsoleSide side) {
-    return saved_modes[side == ConsoleSide::Input ? 0 : 1];
+    return saved_modes[side == ConsoleSide::kInput ? 0 : 1];
 }
 
 // The console's input buffer stays reachable by name when standard input is
@@ -26,7 +26,7 @@ HANDLE console_input() {
 }
 
 HANDLE handle_of(ConsoleSide side) {
-    return side == ConsoleSide::Input ? console_input() : GetStdHandle(STD_OUTPUT_HANDLE);
+    return side == ConsoleSide::kInput ? console_input() : GetStdHandle(STD_OUTPUT_HANDLE);
 }
 
 } // namespace
@@ -52,7 +52,7 @@ bool change_console_mode(ConsoleSide side, DWORD set, DWORD clear) {
 }
 
 void restore_console_modes() {
-    for (ConsoleSide side : {ConsoleSide::Input, ConsoleSide::Output}) {
+    for (ConsoleSide side : {ConsoleSide::kInput, ConsoleSide::kOutput}) {
         SavedMode& found = saved_mode(side);
         if (found.saved) {
             SetConsoleMode(handle_of(side), found.mode);

@@ -6,8 +6,8 @@
 #include "platform/win32.h"
 
 enum class ConsoleSide {
-    Input,  // the console's input buffer, whatever standard input is
-    Output, // standard output, when it is a console
+    kInput,  // the console's input buffer, whatever standard input is
+    kOutput, // standard output, when it is a console
 };
 
 // The mode of that side of the console; false when there is none.

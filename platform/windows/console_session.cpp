@@ -119,8 +119,8 @@ void install_stop_handlers() {
 void quick_edit_off() {
     constexpr DWORD kQuickEdit = ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
     DWORD mode = 0;
-    if (console_mode(ConsoleSide::Input, &mode) && (mode & kQuickEdit) == kQuickEdit) {
-        change_console_mode(ConsoleSide::Input, 0, ENABLE_QUICK_EDIT_MODE);
+    if (console_mode(ConsoleSide::kInput, &mode) && (mode & kQuickEdit) == kQuickEdit) {
+        change_console_mode(ConsoleSide::kInput, 0, ENABLE_QUICK_EDIT_MODE);
     }
 }
 
@@ -128,10 +128,10 @@ void quick_edit_off() {
 // them; one too old to be asked gets none. Redirected output is left alone.
 void ask_for_escape_sequences() {
     DWORD mode = 0;
-    if (console_mode(ConsoleSide::Output, &mode) &&
+    if (console_mode(ConsoleSide::kOutput, &mode) &&
         (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0) {
         escapes_shown =
-            change_console_mode(ConsoleSide::Output, ENABLE_VIRTUAL_TERMINAL_PROCESSING, 0);
+            change_console_mode(ConsoleSide::kOutput, ENABLE_VIRTUAL_TERMINAL_PROCESSING, 0);
     }
 }
 

@@ -5,7 +5,7 @@
 
 std::string stdout_text(const char* text) {
     DWORD mode = 0;
-    if (!console_mode(ConsoleSide::Output, &mode)) {
+    if (!console_mode(ConsoleSide::kOutput, &mode)) {
         return text;
     }
     return recoded(text, CP_ACP, GetConsoleOutputCP());

@@ -76,13 +76,13 @@ TEST_F(OwnConsole, ChangedModesComeBackAsFoundAtExit) {
     output_found &= ~kVirtualTerminal;
     ASSERT_TRUE(SetConsoleMode(console_output_, output_found));
 
-    ASSERT_TRUE(change_console_mode(ConsoleSide::Input, 0, ENABLE_QUICK_EDIT_MODE));
-    ASSERT_TRUE(change_console_mode(ConsoleSide::Output, kVirtualTerminal, 0));
-    ASSERT_TRUE(change_console_mode(ConsoleSide::Input, 0, ENABLE_INSERT_MODE)); // a second change
+    ASSERT_TRUE(change_console_mode(ConsoleSide::kInput, 0, ENABLE_QUICK_EDIT_MODE));
+    ASSERT_TRUE(change_console_mode(ConsoleSide::kOutput, kVirtualTerminal, 0));
+    ASSERT_TRUE(change_console_mode(ConsoleSide::kInput, 0, ENABLE_INSERT_MODE)); // a second change
     DWORD mode = 0;
-    ASSERT_TRUE(console_mode(ConsoleSide::Input, &mode));
+    ASSERT_TRUE(console_mode(ConsoleSide::kInput, &mode));
     EXPECT_EQ(mode, input_found & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE | ENABLE_INSERT_MODE));
-    ASSERT_TRUE(console_mode(ConsoleSide::Output, &mode));
+    ASSERT_TRUE(console_mode(ConsoleSide::kOutput, &mode));
     EXPECT_EQ(mode, output_found | kVirtualTerminal);
 
     restore_console_modes();
