@@ -35,14 +35,14 @@ TEST(ConsoleSession, ByteOnPipedInputIsOneKeyAndEndOfInputIsNone) {
     ASSERT_EQ(write(fds[1], "q", 1), 1);
     close(fds[1]);
     EXPECT_EQ(run_in_child(
-                  [] {
+                  []() -> int {
                       console_session_begin();
                       int failed = _kbhit() != 1;
                       failed += _getch() != 'q';
                       for (int i = 0; i < 3; ++i) {
                           failed += _kbhit() != 0;
                       }
-                      return failed;
+                      std::exit(failed); // exit: the terminal mode goes back
                   },
                   kChildTimeoutMs, fds[0]),
               0);
@@ -56,14 +56,14 @@ TEST(ConsoleSession, EmptyInputNeverCountsAsAKeyAndNeverBlocks) {
     ASSERT_EQ(pipe(open_pipe), 0); // nothing written, writer kept open: no data yet
     for (int fd : {null_fd, open_pipe[0]}) {
         EXPECT_EQ(run_in_child(
-                      [] {
+                      []() -> int {
                           console_session_begin();
                           const auto start = Clock::now();
                           int failed = 0;
                           for (int i = 0; i < 1000; ++i) {
                               failed += _kbhit() != 0;
                           }
-                          return failed + (ms_since(start) > 2000);
+                          std::exit(failed + (ms_since(start) > 2000));
                       },
                       kChildTimeoutMs, fd),
                   0);
@@ -77,7 +77,7 @@ TEST(ConsoleSession, StopSignalsRequestAStopAndEndTheIntervalSleep) {
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(stop);
         EXPECT_EQ(run_in_child(
-                      [stop] {
+                      [stop]() -> int {
                           console_session_begin();
                           std::thread([stop] {
                               std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -88,7 +88,7 @@ TEST(ConsoleSession, StopSignalsRequestAStopAndEndTheIntervalSleep) {
                           int failed = ms_since(start) > 10000;
                           failed += !stop_requested();
                           interval_sleep(60000); // a stopped run sleeps no more
-                          return failed + (ms_since(start) > 10000);
+                          std::exit(failed + (ms_since(start) > 10000));
                       },
                       kChildTimeoutMs),
                   0);

@@ -56,13 +56,13 @@ void ForkedChild::kill() {
 }
 
 int run_in_child(const std::function<int()>& body, int timeout_ms, int stdin_fd) {
-    std::fflush(nullptr); // the child's exit must not print the test's pending output again
+    std::fflush(nullptr); // a child that exits must not print the test's pending output again
     const pid_t child = ::fork();
     if (child == 0) {
         if (stdin_fd >= 0) {
             ::dup2(stdin_fd, STDIN_FILENO);
         }
-        std::exit(body());
+        ::_exit(body());
     }
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     int status = 0;

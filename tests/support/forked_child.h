@@ -33,6 +33,7 @@ private:
 // when -1) and returns the child's exit status: body's result, or -1 when a
 // signal ended the child or it has not finished within `timeout_ms` (it is then
 // killed), so that a hang in the code under test fails the test instead of
-// stalling the run. The child ends through exit, so its exit handlers run (a
-// terminal on standard input gets its mode back).
+// stalling the run. The child ends with _exit, so none of the test's exit
+// handlers run in it; a body whose code under test registered one (a terminal
+// mode to restore) ends itself with std::exit.
 int run_in_child(const std::function<int()>& body, int timeout_ms, int stdin_fd = -1);
