@@ -1,13 +1,14 @@
-// console_event: does to another process what Windows does to a console
-// program when a person or the system ends it, or reads its console's mode.
+// console_event: does to another process what Windows does when the session
+// of a console program ends, or reads its console's mode.
 //
-//     console_event <process id | image name> ctrl-c | ctrl-break | end-session | input-mode
+//     console_event <process id | image name> end-session | input-mode
 //
-// ctrl-c and ctrl-break raise that event on the target's console, as the keys
-// would; end-session tells the target's top-level windows that the session ends
+// end-session tells the target's top-level windows that the session ends
 // (logging off), as Windows does before it ends the programs of a session, and
-// leaves without waiting for the target to end;
-// input-mode prints the mode of the target's console input buffer in hexadecimal.
+// leaves without waiting for the target to end; input-mode prints the mode of
+// the target's console input buffer in hexadecimal. (Ctrl-C is no business of
+// this helper: Wine raises the console's Ctrl-C event for a SIGINT, and raises
+// none for another process's GenerateConsoleCtrlEvent.)
 // Exit code 0 when done; 1 for bad arguments or no such process; 2 when it could
 // not be done, with the reason on standard error.
 #include "tests/wine/target_process.h"
@@ -16,23 +17,6 @@
 #include <cstring>
 
 namespace {
-
-// This process shares the target's console: it must not end on its event.
-BOOL WINAPI ignore_event(DWORD) {
-    return TRUE;
-}
-
-int raise_event(DWORD id, DWORD event) {
-    if (!attach_to_console_of(id)) {
-        return 2;
-    }
-    SetConsoleCtrlHandler(ignore_event, TRUE);
-    if (!GenerateConsoleCtrlEvent(event, 0)) {
-        std::fprintf(stderr, "console_event: event not raised (error %lu)\n", GetLastError());
-        return 2;
-    }
-    return 0;
-}
 
 int print_input_mode(DWORD id) {
     if (!attach_to_console_of(id)) {
@@ -92,8 +76,8 @@ int end_session(DWORD id) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: console_event <process id | image name> "
-                             "ctrl-c | ctrl-break | end-session | input-mode\n");
+        std::fprintf(stderr,
+                     "usage: console_event <process id | image name> end-session | input-mode\n");
         return 1;
     }
     const DWORD id = target_process(argv[1]);
@@ -101,12 +85,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const char* what = argv[2];
-    if (std::strcmp(what, "ctrl-c") == 0) {
-        return raise_event(id, CTRL_C_EVENT);
-    }
-    if (std::strcmp(what, "ctrl-break") == 0) {
-        return raise_event(id, CTRL_BREAK_EVENT);
-    }
     if (std::strcmp(what, "end-session") == 0) {
         return end_session(id);
     }
