@@ -10,6 +10,7 @@ packages=(
     valgrind python3
     prometheus prometheus-node-exporter prometheus-alertmanager
     libcli11-dev zlib1g-dev libz-mingw-w64-dev influxdb influxdb-client
+    libxml2-utils chromium libpng-dev
 )
 
 missing=()
