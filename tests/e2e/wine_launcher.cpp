@@ -58,14 +58,6 @@ bool wine_sh(const std::string& args) {
     return std::system(command.c_str()) == 0;
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
 // `raw` with each "\r\n" made "\n".
 std::string from_text_mode(const std::string& raw) {
     std::string text;
@@ -146,8 +138,8 @@ public:
     // press_key.exe and console_event.exe find the program by name: the prefix
     // is the tests' own, and they run one h2mon.exe at a time.
     bool press_key(char key) override {
-        return wine_sh("run " + quoted(press_key_exe()) + " h2mon.exe " +
-                       quoted(std::string(1, key)));
+        return wine_sh("run " + h2test::shell_quoted(press_key_exe()) + " h2mon.exe " +
+                       h2test::shell_quoted(std::string(1, key)));
     }
 
     // Wine turns SIGINT into the console's Ctrl-C event, as for a Ctrl-C typed
@@ -157,7 +149,8 @@ public:
         case StopEvent::Interrupt:
             return child_.send(event);
         case StopEvent::EndSession:
-            return wine_sh("run " + quoted(console_event_exe()) + " h2mon.exe end-session");
+            return wine_sh("run " + h2test::shell_quoted(console_event_exe()) +
+                           " h2mon.exe end-session");
         default:
             return false;
         }
@@ -165,7 +158,8 @@ public:
 
     bool console_input_mode(unsigned& mode) override {
         const std::string command = std::string("'") + WINE_SH + "' run " +
-                                    quoted(console_event_exe()) + " h2mon.exe input-mode";
+                                    h2test::shell_quoted(console_event_exe()) +
+                                    " h2mon.exe input-mode";
         std::FILE* pipe = ::popen(command.c_str(), "r");
         if (pipe == nullptr) {
             return false;
@@ -218,7 +212,7 @@ public:
         const int slot = next_port_;
         next_port_ = (next_port_ + 1) % kPortCount;
         devices_[slot] = device_path;
-        EXPECT_TRUE(wine_sh("map-port " + port(slot) + " " + quoted(device_path)))
+        EXPECT_TRUE(wine_sh("map-port " + port(slot) + " " + h2test::shell_quoted(device_path)))
             << port(slot) << " not mapped to " << device_path;
         return port(slot);
     }

@@ -383,4 +383,12 @@ bool write_text_file(const std::string& path, const std::string& text) {
     return static_cast<bool>(out);
 }
 
+std::string shell_quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
 } // namespace h2test

@@ -127,6 +127,9 @@ private:
 };
 
 std::string read_text_file(const std::string& path);
+
+// `text` quoted for the shell, as one word.
+std::string shell_quoted(const std::string& text);
 bool write_text_file(const std::string& path, const std::string& text);
 
 } // namespace h2test
