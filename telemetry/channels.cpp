@@ -87,6 +87,18 @@ ChannelKind channel_kind(const CHANNEL& channel) {
     return std::strncmp(channel.name, "Rsvd", 4) == 0 ? ChannelKind::kReserved : ChannelKind::kCode;
 }
 
+std::string_view channel_unit(const CHANNEL& channel) {
+    if (channel_kind(channel) != ChannelKind::kMeasurement) {
+        return {};
+    }
+    std::string_view name = channel.name;
+    name.remove_prefix(name.rfind('_') + 1);
+    while (!name.empty() && name.back() >= '0' && name.back() <= '9') {
+        name.remove_suffix(1);
+    }
+    return name;
+}
+
 namespace {
 
 bool same_ignoring_case(std::string_view a, const char* b) {

@@ -45,5 +45,10 @@ enum class ChannelKind { kMeasurement, kCode, kReserved };
 
 ChannelKind channel_kind(const CHANNEL& channel);
 
+// The unit of a measurement, from the end of its name after the underscore,
+// without a trailing number ("Ion_uA": "uA", "p27_V1": "V"); empty for codes
+// and reserved fields, which are no physical quantity.
+std::string_view channel_unit(const CHANNEL& channel);
+
 // The table row whose name matches `name` without regard to ASCII case, or -1.
 int channel_row_named(std::string_view name);

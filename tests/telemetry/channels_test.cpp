@@ -113,4 +113,17 @@ TEST(ChannelLookup, NamesWithoutRegardToCaseAndKinds) {
     }
 }
 
+TEST(ChannelUnit, FromTheNameOfMeasurementsOnly) {
+    const struct {
+        const char* name;
+        const char* unit;
+    } cases[] = {
+        {"Batt_V", "V"}, {"p27_V1", "V"},   {"f20p4M_V", "V"}, {"Ion_kV", "kV"}, {"Ion_uA", "uA"},
+        {"Pure_A", "A"}, {"H2_atm", "atm"}, {"2H_V", ""},      {"FFCorrH", ""},  {"Rsvd2", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(channel_unit(kChannels[channel_row_named(c.name)]), c.unit) << c.name;
+    }
+}
+
 } // namespace
