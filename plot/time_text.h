@@ -1,0 +1,39 @@
+// Times as h2plot handles them: a count of microdays since MJD 0, the
+// resolution at which h2mon stamps its records (six decimals of a Modified
+// Julian Date), so that times are whole numbers and every computation on them
+// is exact and the same on every build.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+using MicroDay = std::int64_t;
+
+constexpr MicroDay kMicroDaysPerDay = 1000000;
+
+// The MJD `mjd` rounded to the nearest microday.
+MicroDay micro_days(double mjd);
+
+// A time given on the command line: a Modified Julian Date ("61384.5"), an
+// ISO 8601 UTC date ("2026-12-10", that day's midnight) or date-time
+// ("2026-12-10T13:45", "2026-12-10T13:45:30.5Z"; a space may stand for the
+// "T"). Empty on anything else.
+std::optional<MicroDay> parse_time(std::string_view text);
+
+// A date in the proleptic Gregorian calendar, and the time of day.
+struct UtcTime {
+    int year, month, day;
+    int hour, minute, second;
+};
+
+// The UTC date and time of `t`, to the nearest second.
+UtcTime utc_time(MicroDay t);
+
+// The day number (MJD) of a calendar date.
+std::int64_t mjd_of_date(int year, int month, int day);
+
+// "2026-12-10", and with `clock` digits of the time of day after a space:
+// 2 gives "2026-12-10 13", 4 "2026-12-10 13:45", 6 "2026-12-10 13:45:30".
+std::string utc_text(MicroDay t, int clock_digits);
