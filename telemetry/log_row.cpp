@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -35,6 +38,37 @@ bool hex_digits_only(std::string_view text) {
 
 std::size_t span_digits(const CHANNEL& channel) {
     return static_cast<std::size_t>(2 * (channel.last - channel.first + 1));
+}
+
+// Records where the commas of `line` are, up to `most` of them; returns how
+// many it found, `most` + 1 when there are more. A row is mostly short fields:
+// one pass that looks at 16 bytes at a time beats a search per field.
+int find_commas(std::string_view line, std::size_t* at, int most) {
+    int found = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(',');
+    for (; i + 16 <= line.size(); i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, comma)));
+        while (mask != 0) {
+            if (found == most) {
+                return most + 1;
+            }
+            at[found++] = i + static_cast<std::size_t>(__builtin_ctz(mask));
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i < line.size(); ++i) {
+        if (line[i] == ',') {
+            if (found == most) {
+                return most + 1;
+            }
+            at[found++] = i;
+        }
+    }
+    return found;
 }
 
 } // namespace
@@ -120,22 +154,17 @@ LogLine LogRow::parse(std::string_view line) {
     if (line.substr(0, kHeaderStart.size()) == kHeaderStart) {
         return LogLine::kHeader;
     }
-    std::size_t start = 0;
     // Row 0 is the one hidden row, so the MJD takes its place: piece k of the
     // line is the field of row k, and row kLastChannel's field ends the line.
-    for (int row = 0; row < kLastChannel; ++row) {
-        const std::size_t comma = line.find(',', start);
-        if (comma == std::string_view::npos) {
-            return LogLine::kMalformed;
-        }
-        const std::string_view text = line.substr(start, comma - start);
-        fields_[row] = text;
-        start = comma + 1;
-    }
-    fields_[kLastChannel] = line.substr(start);
-    if (fields_[kLastChannel].find(',') != std::string_view::npos) {
+    std::size_t commas[kLastChannel];
+    if (find_commas(line, commas, kLastChannel) != kLastChannel) {
         return LogLine::kMalformed;
     }
+    fields_[0] = line.substr(0, commas[0]);
+    for (int row = 1; row < kLastChannel; ++row) {
+        fields_[row] = line.substr(commas[row - 1] + 1, commas[row] - commas[row - 1] - 1);
+    }
+    fields_[kLastChannel] = line.substr(commas[kLastChannel - 1] + 1);
     return parse_decimal(fields_[0], &mjd_) ? LogLine::kRow : LogLine::kMalformed;
 }
 

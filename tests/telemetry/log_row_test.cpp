@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -86,6 +87,31 @@ std::string zero_row() {
     const std::string csv = h2mon_csv(frame);
     const std::size_t start = csv.find('\n') + 1;
     return csv.substr(start, csv.size() - start - 1);
+}
+
+// Fields of every width, so that the commas fall at every place of the blocks
+// the splitting looks at, and lines cut after every field.
+TEST(LogRow, FieldsWhereverTheCommasFall) {
+    for (int shift = 0; shift < 17; ++shift) {
+        std::vector<std::string> fields = {"61384.5"};
+        for (int row = 1; row < kChannelCount; ++row) {
+            fields.push_back(std::string(static_cast<std::size_t>((row * 7 + shift) % 23), 'x'));
+        }
+        std::string line = fields[0];
+        for (int row = 1; row < kChannelCount; ++row) {
+            line += "," + fields[static_cast<std::size_t>(row)];
+        }
+        LogRow row;
+        ASSERT_EQ(row.parse(line), LogLine::kRow) << line;
+        for (int r = 1; r < kChannelCount; ++r) {
+            ASSERT_EQ(row.field(r), fields[static_cast<std::size_t>(r)]) << "shift " << shift;
+        }
+        for (std::size_t cut = line.find(','); cut != std::string::npos;
+             cut = line.find(',', cut + 1)) {
+            ASSERT_EQ(row.parse(std::string_view(line).substr(0, cut)), LogLine::kMalformed);
+            ASSERT_EQ(row.parse(line + line.substr(cut)), LogLine::kMalformed);
+        }
+    }
 }
 
 TEST(LogRow, ShapesOfLine) {
