@@ -4,7 +4,7 @@
 
 namespace {
 
-// Division rounding toward minus infinity.
+// Division rounding toward minus infinity (as index_of's shift does).
 std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     const std::int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
@@ -16,19 +16,7 @@ FineBins::FineBins(int channels, int capacity)
     : channels_(channels), capacity_(std::max(capacity, 2)),
       cells_(static_cast<std::size_t>(capacity_) * channels) {}
 
-std::int64_t FineBins::index_of(MicroDay t) const {
-    return floor_div(t - origin_, bin_width());
-}
-
-void FineBins::add(MicroDay t, int channel, double value) {
-    bin(t)[channel].add(value);
-}
-
-void FineBins::mark_gap_after(MicroDay t, int channel) {
-    bin(t)[channel].gap_after = true;
-}
-
-Summary* FineBins::bin(MicroDay t) {
+Summary* FineBins::at(MicroDay t) {
     if (empty_) {
         empty_ = false;
         origin_ = t;
@@ -53,8 +41,9 @@ void FineBins::make_room(std::int64_t index) {
         high = floor_div(high, 2);
         ++shift;
     }
-    // Room on both sides, so that data creeping either way moves the bins seldom.
-    const std::int64_t first = low - (capacity_ - (high - low + 1)) / 2;
+    // All the room on the side the data grows to, so that data that keeps
+    // coming later (or earlier) moves the bins only when they merge.
+    const std::int64_t first = index >= lowest_ ? low : high - capacity_ + 1;
     std::vector<Summary> cells(cells_.size());
     for (std::int64_t old = lowest_; old <= highest_; ++old) {
         const std::int64_t moved = floor_div(old, std::int64_t{1} << shift);

@@ -16,12 +16,9 @@ public:
     // `capacity` bins for each of `channels` channels.
     FineBins(int channels, int capacity);
 
-    // Adds channel `channel`'s value recorded at `t`.
-    void add(MicroDay t, int channel, double value);
-
-    // Notes that channel `channel` has a gap after its value recorded at `t`,
-    // which was added before.
-    void mark_gap_after(MicroDay t, int channel);
+    // The summaries of every channel for the bin of time `t`, one per
+    // channel, valid until the next call.
+    Summary* at(MicroDay t);
 
     // The summaries of `columns` columns that divide [lo, hi] evenly, for one
     // channel. Column c covers the times t with (t - lo) * columns / (hi - lo)
@@ -33,9 +30,7 @@ public:
     MicroDay bin_width() const { return MicroDay{1} << shift_; }
 
 private:
-    std::int64_t index_of(MicroDay t) const;
-    // The bin of `t`'s summaries, made room for first.
-    Summary* bin(MicroDay t);
+    std::int64_t index_of(MicroDay t) const { return (t - origin_) >> shift_; }
     // Moves the held bins so that [first, first + capacity) holds them and `index`.
     void make_room(std::int64_t index);
 

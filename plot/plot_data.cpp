@@ -21,10 +21,10 @@ PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::opt
 }
 
 bool PlotData::add(const LogRow& row) {
-    if (!plausible(micro_days(row.mjd()))) {
+    const MicroDay t = micro_days(row.mjd());
+    if (!plausible(t)) {
         return false;
     }
-    const MicroDay t = micro_days(row.mjd());
     if ((from_ && t < *from_) || (to_ && t > *to_)) {
         return true;
     }
@@ -35,33 +35,40 @@ bool PlotData::add(const LogRow& row) {
         latest_ = t;
     }
     first_ = std::min(*first_, t);
+    // The gaps first: their marks go into earlier bins, and the bin of `t`
+    // is fetched once for every channel.
+    double values[kChannelCount];
+    bool valid[kChannelCount];
     bool usable = true;
     for (std::size_t i = 0; i < channels_.size(); ++i) {
-        double value;
-        if (row.value(channels_[i].row, &value)) {
-            add_value(channels_[i], static_cast<int>(i), t, value);
-        } else {
-            usable = false;
+        valid[i] = row.value(channels_[i].row, &values[i]);
+        usable = usable && valid[i];
+        if (valid[i]) {
+            note_silence(channels_[i], static_cast<int>(i), t);
+        }
+    }
+    Summary* bin = bins_.at(t);
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        if (valid[i]) {
+            Channel& channel = channels_[i];
+            channel.last = std::max(channel.last.value_or(t), t);
+            channel.overall.add(values[i]);
+            bin[i].add(values[i]);
         }
     }
     return usable;
 }
 
-void PlotData::add_value(Channel& channel, int index, MicroDay t, double value) {
+void PlotData::note_silence(Channel& channel, int index, MicroDay t) {
     if (channel.last && t > *channel.last) {
         const MicroDay silence = t - *channel.last;
         if (interval_.is_gap(silence)) {
             ++channel.gaps.count;
             channel.gaps.total += silence;
             channel.gaps.longest = std::max(channel.gaps.longest, silence);
-            bins_.mark_gap_after(*channel.last, index);
+            bins_.at(*channel.last)[index].gap_after = true;
         }
     }
-    if (!channel.last || t > *channel.last) {
-        channel.last = t;
-    }
-    channel.overall.add(value);
-    bins_.add(t, index, value);
 }
 
 PlotModel PlotData::model(int columns) const {

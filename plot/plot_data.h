@@ -59,7 +59,8 @@ private:
         std::optional<MicroDay> last; // latest time of a value
     };
 
-    void add_value(Channel& channel, int index, MicroDay t, double value);
+    // Counts the gap before `t`, if there is one, and marks it in the bins.
+    void note_silence(Channel& channel, int index, MicroDay t);
 
     std::optional<MicroDay> from_;
     std::optional<MicroDay> to_;
