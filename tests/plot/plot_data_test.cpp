@@ -153,8 +153,9 @@ TEST(PlotData, MergingBinsKeepsEveryRecordAndTheSpike) {
 TEST(PlotData, AFieldThatIsNoNumberLeavesTheOtherChannels) {
     PlotData data({kIon, channel_row_named("CCoarse")}, std::nullopt, std::nullopt, 16);
     const LogLines lines;
-    LogRow row;
-    ASSERT_EQ(row.parse(lines.row(kDay, {{"Ion_uA", "x.y"}, {"CCoarse", "0802"}})), LogLine::kRow);
+    const std::string line = lines.row(kDay, {{"Ion_uA", "x.y"}, {"CCoarse", "0802"}});
+    LogRow row; // its fields refer into the line
+    ASSERT_EQ(row.parse(line), LogLine::kRow);
     EXPECT_FALSE(data.add(row));
     const PlotModel model = data.model(1);
     EXPECT_EQ(model.channels[0].overall.count, 0u);
