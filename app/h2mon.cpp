@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
     if (!store.parse(argc, argv, kUsageText, 0, 0, false)) {
         return 1;
     }
+    if (const char* name = setting_out_of_range(store)) {
+        std::printf("Error: %s out of range (%s)\n", name, store.find(name)->value());
+        return 1;
+    }
     // A negative interval would reach the sleep as an endless wait.
     if (settings.interval_ms < 0) {
         std::printf("Error: reading interval must not be negative (%d)\n", settings.interval_ms);

@@ -4,6 +4,7 @@
 #include "platform/console_session.h"
 #include "telemetry/channels.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -12,6 +13,14 @@ constexpr std::int32_t kAnswerTimeoutMs = 1000;   // first byte of the answer
 constexpr std::int32_t kInterbyteTimeoutMs = 100; // silence that ends the answer
 constexpr std::int32_t kResyncDrainMs = 200;      // after an answer that is no frame, and at start
 constexpr std::int32_t kNoTerminator = -1;
+// How long the line must stay quiet after an answer's last byte for the answer to
+// be a frame. Real adapters hand bytes over late: an FTDI chip holds a partial
+// USB packet up to its 16 ms latency timer, a 16550 UART holds received bytes up
+// to four character times (33 ms at 1200 baud). A byte that follows the frame
+// must still be seen here, or a frame shifted by noise would pass as a record.
+constexpr std::int32_t kFrameQuietMs = 50;
+// The discard before a poll gives up on a line that does not go quiet by then.
+constexpr std::int32_t kDiscardLimitMs = 250;
 
 bool key_pressed() {
     if (_kbhit() == 0) {
@@ -19,6 +28,11 @@ bool key_pressed() {
     }
     _getch(); // consume the key so it does not reach whatever runs next
     return true;
+}
+
+// A stop signal or event, or a key press.
+bool stop_asked() {
+    return stop_requested() || key_pressed();
 }
 
 // The five-byte poll, RTS raised around its first byte.
@@ -47,6 +61,37 @@ bool drained(COMPORT& port, std::int32_t milliseconds) {
 
 enum class Answer { Frame, NotAFrame, LineFailed };
 
+// What the line does while it is watched.
+enum class Line { Quiet, Busy, Failed };
+
+// Whether a byte arrives within `milliseconds` (the byte is taken from the line).
+// Ends at the first byte, so it is bounded however busy the line is.
+Line line_within(COMPORT& port, std::int32_t milliseconds) {
+    std::int32_t count = 1;
+    if (port.read(nullptr, &count, milliseconds, 0, kNoTerminator) != 0) {
+        return Line::Failed;
+    }
+    return count == 1 ? Line::Busy : Line::Quiet;
+}
+
+// Discards the bytes that lie in the line before a poll: they belong to no answer
+// of it, and left in place they would be read as the start of its frame. A line
+// still busy after kDiscardLimitMs (noise, a device that streams) is given up
+// on and reported Busy.
+Line discard_stale_bytes(COMPORT& port) {
+    const Line first = line_within(port, 0);
+    if (first != Line::Busy) {
+        return first;
+    }
+    // A negative total time-out bounds the whole read; an inter-byte time-out of
+    // 0 ends it at the first empty fetch (the port's 10 ms read time-out).
+    std::int32_t count = INT32_MAX;
+    if (port.read(nullptr, &count, -kDiscardLimitMs, 0, kNoTerminator) != 0) {
+        return Line::Failed;
+    }
+    return line_within(port, 0);
+}
+
 // Reads the maser's answer to a poll into `frame`. An answer is a frame only when
 // it is exactly one frame long: fewer bytes are a broken answer, and bytes that
 // follow the last one at once mean the answer was longer than a frame. Then
@@ -61,13 +106,34 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     if (received != kFrameLength) {
         return Answer::NotAFrame;
     }
-    // Reads what follows until the line has been quiet for the port's read
-    // time-out: about 10 ms, several byte times at the maser's rates.
-    const std::int32_t following = port.drain(0);
+    switch (line_within(port, kFrameQuietMs)) {
+    case Line::Quiet:
+        return Answer::Frame;
+    case Line::Busy:
+        return Answer::NotAFrame;
+    case Line::Failed:
+        break;
+    }
+    return Answer::LineFailed;
+}
+
+// One exchange: the stale bytes discarded (unless the line was found quiet just
+// before), the poll, the answer.
+Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failure_lead) {
+    *failure_lead = "Read error on port";
+    if (!line_quiet) {
+        const Line line = discard_stale_bytes(port);
+        if (line != Line::Quiet) {
+            // A line that does not go quiet gets no poll: no answer could be told apart.
+            return line == Line::Busy ? Answer::NotAFrame : Answer::LineFailed;
+        }
+    }
+    poll_maser(port);
     if (!port.isopen()) {
+        *failure_lead = "Write error on port";
         return Answer::LineFailed;
     }
-    return following == 0 ? Answer::Frame : Answer::NotAFrame;
+    return read_answer(port, frame);
 }
 
 } // namespace
@@ -80,25 +146,23 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
     bool first_frame_pending = true;
     bool line_quiet = false; // found quiet by a frame's check, with no pause since
     for (;;) {
-        if (stop_requested() || key_pressed()) {
+        if (stop_asked()) {
             return 0;
         }
         std::memset(frame, 0, sizeof frame);
-        // Bytes already received belong to no answer of this poll: left in place
-        // they would be read as the start of its frame.
-        if (!line_quiet && !drained(port, 0)) {
-            return line_failure(port, "Read error on port", settings.port_setting);
-        }
-        poll_maser(port);
-        if (!port.isopen()) {
-            return line_failure(port, "Write error on port", settings.port_setting);
-        }
-        const Answer answer = read_answer(port, frame);
+        const char* failure_lead = nullptr;
+        const Answer answer = exchange(port, line_quiet, frame, &failure_lead);
         if (answer == Answer::LineFailed) {
-            return line_failure(port, "Read error on port", settings.port_setting);
+            // A stop asked for while the line failed (a write held off until it
+            // timed out) is still an orderly stop.
+            return stop_asked() ? 0 : line_failure(port, failure_lead, settings.port_setting);
         }
         line_quiet = answer == Answer::Frame;
         if (answer == Answer::NotAFrame) {
+            // A stop asked for during the exchange is taken before the pause.
+            if (stop_asked()) {
+                return 0;
+            }
             // Let the rest of the broken answer pass, then poll again at once.
             if (!drained(port, kResyncDrainMs)) {
                 return line_failure(port, "Read error on port", settings.port_setting);

@@ -17,3 +17,7 @@ struct Settings {
 // Registers port (required), baud, interval_ms, tty, fmt and out in that order,
 // each bound to its field, with no default text and user word 0. Returns true.
 bool register_settings(KVSTORE<KVAL>& store, Settings& settings);
+
+// The name of the first number option whose text does not fit its 32-bit type
+// (its variable then holds 0, not what was meant), or null when all fit.
+const char* setting_out_of_range(const KVSTORE<KVAL>& store);

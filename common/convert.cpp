@@ -2,6 +2,8 @@
 #include "common/kvmem.h"
 #include "common/text.h"
 
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -65,4 +67,26 @@ double parsedouble(const char* text) {
     const double result = evaluate(squeezed);
     kv_free(squeezed);
     return result;
+}
+
+bool parseint(const char* text, int* value) {
+    *value = 0;
+    while (std::isspace(static_cast<unsigned char>(*text))) {
+        ++text;
+    }
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') {
+        ++text;
+    }
+    // Accumulated as a magnitude, so that INT_MIN fits too.
+    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    long long magnitude = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+        magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude > limit) {
+            return false;
+        }
+    }
+    *value = static_cast<int>(negative ? -magnitude : magnitude);
+    return true;
 }

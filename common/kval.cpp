@@ -75,8 +75,7 @@ void KVAL::getvalue(void* destination) const {
         std::strcpy(static_cast<char*>(destination), text);
         break;
     case KVT_INT:
-        *static_cast<int*>(destination) = 0;
-        (void)std::sscanf(text, "%d", static_cast<int*>(destination));
+        (void)parseint(text, static_cast<int*>(destination)); // out of range: 0
         break;
     case KVT_HEX:
         *static_cast<unsigned*>(destination) = 0;

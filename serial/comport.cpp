@@ -18,9 +18,12 @@ const PlatformCalls& os() {
 constexpr DWORD kAccessRetryDelayMs = 1000;
 constexpr DWORD kLineSettleMs = 60;
 // With these time-outs a ReadFile returns at once with the bytes already waiting,
-// or, when none are, as soon as one arrives or after 10 ms with none. Writes have
-// no time-out.
-constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 0, 0};
+// or, when none are, as soon as one arrives or after 10 ms with none. A WriteFile
+// that the line holds off (flow control, an XOFF, a stuck adapter) ends after
+// 10 ms a byte (a byte takes 8.3 ms at 1200 baud) and 500 ms more, with fewer
+// bytes written than asked: a stop key, checked on the same thread, is never
+// kept waiting for long.
+constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 10, 500};
 
 constexpr std::size_t kErrorTextSize = 256;
 const char kNoSystemText[] = "Hosed";
@@ -191,15 +194,16 @@ DWORD COMPORT::open(const char* name, DWORD baud, bool dtrControl, bool dtrRaise
     }
     dcbSaved.fDtrControl = bDTRCtrl ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
 
+    // A mode string changes only what it names, so it is applied to the settings
+    // a plain open makes: whatever it leaves out (flow control above all: an
+    // XON/XOFF left on from the port's own settings would swallow the frame's
+    // 0x11 and 0x13 bytes) is the maser's line.
+    set_line(baud, byteSize);
     if (mode != nullptr) {
-        // The mode string changes only what it names, so it is applied to the
-        // port's own settings: a record of zeros would, among other things, give
-        // XON and XOFF the same character, which the system refuses.
-        dcb = dcbSaved;
-        os().BuildCommDCBA(mode, &dcb);
+        if (!os().BuildCommDCBA(mode, &dcb)) {
+            return fail_and_close(); // a mode string that does not parse
+        }
         dcb.fDtrControl = dcbSaved.fDtrControl;
-    } else {
-        set_line(baud, byteSize);
     }
     if (!os().SetCommState(hCOM, &dcb)) {
         return fail_and_close();

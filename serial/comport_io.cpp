@@ -185,6 +185,12 @@ DWORD COMPORT::write(const void* bytes, DWORD length, DWORD* written) {
     if (!ok) {
         return fail_and_close();
     }
+    if (sent < length) {
+        // The write time-out passed with bytes not taken: the line held them off.
+        dwLastError = ERROR_TIMEOUT;
+        close();
+        return dwLastError;
+    }
     return 0;
 }
 

@@ -234,7 +234,7 @@ several may be given and apply together:
   --silent[=N]         answer nothing (to every poll, or every Nth)
   --corrupt BYTES[@N]  change BYTES bytes of the frame at random places
   --stray BYTES[@N]    send BYTES random bytes right after the answer
-  --noise BYTES[@N]    send BYTES random bytes 50 ms after the answer, where
+  --noise BYTES[@N]    send BYTES random bytes 100 ms after the answer, where
                        they lie in the line until the next poll is read
   --chaos PROB         give each answer, with probability PROB (0 to 1), one
                        more fault of a random kind with random values

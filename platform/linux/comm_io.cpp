@@ -181,10 +181,7 @@ Push push(int fd, const unsigned char* bytes, DWORD length, DWORD& written) {
     return Push::Done;
 }
 
-// Waits until the bytes handed to the system have left the line, as a synchronous
-// Windows serial write does. Callers rely on it: RTS raised around a poll's first
-// byte must not drop while that byte is still in the UART.
-bool wait_until_sent(int fd) {
+bool drain_output(int fd) {
     while (ioctl(fd, TCSBRK, 1) != 0) { // tcdrain; <termios.h> clashes with termios2
         if (errno != EINTR) {
             set_last_error_from_errno(errno);
@@ -192,6 +189,35 @@ bool wait_until_sent(int fd) {
         }
     }
     return true;
+}
+
+// Waits until the bytes handed to the system have left the line, as a synchronous
+// Windows serial write does. Callers rely on it: RTS raised around a poll's first
+// byte must not drop while that byte is still in the UART. With a deadline, bytes
+// that the line holds off (an XOFF, CTS low) past it are taken back, as a Windows
+// write time-out leaves them unsent, and `written` no longer counts them.
+bool wait_until_sent(int fd, Nanoseconds deadline, DWORD& written) {
+    if (deadline == kNoDeadline) {
+        return drain_output(fd);
+    }
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
+            set_last_error_from_errno(errno);
+            return false;
+        }
+        if (queued <= 0) {
+            // What is left is in the UART, which sends it within a few character times.
+            return drain_output(fd);
+        }
+        if (now() >= deadline) {
+            ioctl(fd, TCFLSH, TCOFLUSH);
+            written -= static_cast<DWORD>(queued) < written ? static_cast<DWORD>(queued) : written;
+            return true;
+        }
+        const timespec pause{0, kPerMillisecond};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 } // namespace
@@ -247,7 +273,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
     for (;;) {
         const Push pushed = push(port->fd(), bytes, bytesToWrite, written);
         if (pushed == Push::Done) {
-            return finish(bytesWritten, written, wait_until_sent(port->fd()) ? TRUE : FALSE);
+            const bool sent = wait_until_sent(port->fd(), deadline, written);
+            return finish(bytesWritten, written, sent ? TRUE : FALSE);
         }
         if (pushed == Push::Failed) {
             return finish(bytesWritten, written, FALSE);

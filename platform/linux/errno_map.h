@@ -6,6 +6,7 @@
 //   ENOMEM            -> ERROR_NOT_ENOUGH_MEMORY (8)
 //   EINVAL            -> ERROR_INVALID_PARAMETER (87)
 //   EEXIST            -> ERROR_ALREADY_EXISTS (183)
+//   ETIMEDOUT         -> ERROR_TIMEOUT (1460)
 //   any other errno   -> LINUX_ERRNO_FLAG | errno
 //
 // LINUX_ERRNO_FLAG is bit 29, which Windows reserves for application-defined

@@ -123,8 +123,9 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
         std::string records;
         int interval_ms = 0;
     };
-    // Noise that comes after a frame has been checked and before the next poll.
-    const Answer noise_after_check{frame(2), 5, noise, 20};
+    // Noise that comes after a frame has been checked (quiet for 50 ms after its
+    // last byte) and before the next poll.
+    const Answer noise_after_check{frame(2), 5, noise, 70};
     const Case cases[] = {
         {"whole frames, the first one discarded",
          {{frame(1)}, {frame(2)}, {frame(3)}},
@@ -134,6 +135,9 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
          hex_line(frame(3))},
         {"bytes right after the frame: the answer was longer than a frame",
          {{frame(1)}, {frame(2) + noise}, {frame(3)}},
+         hex_line(frame(3))},
+        {"bytes handed over late by an adapter (30 ms after the frame) still count",
+         {{frame(1)}, {frame(2), 5, noise, 35}, {frame(3)}},
          hex_line(frame(3))},
         {"bytes between the poll and the answer would shift the frame",
          {{frame(1)}, {noise + frame(2)}, {frame(3)}},

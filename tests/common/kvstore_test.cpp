@@ -204,6 +204,10 @@ TEST(KvStore, ValueTextsConvertByType) {
         {KVT_INT, "42", 42},
         {KVT_INT, "-7 apples", -7},
         {KVT_INT, "x1", 0},
+        {KVT_INT, " +2147483647", 2147483647.0},
+        {KVT_INT, "-2147483648", -2147483648.0},
+        {KVT_INT, "2147483648", 0}, // out of range
+        {KVT_INT, "-99999999999", 0},
         {KVT_HEX, "0x1F", 31},
         {KVT_HEX, "0xffffffff", 4294967295.0},
         {KVT_HEX, "1F", 0}, // must start with 0x

@@ -43,6 +43,34 @@ TEST_F(ExchangeTest, EveryPollIsTheFiveBytesAndTheFirstFrameIsDiscardedWithoutAW
     EXPECT_GE(ms_between(exchanges[1].answered, exchanges[2].first_byte), 2000);
 }
 
+// Linux ports start with XON/XOFF on; a mode string that does not name flow
+// control must not leave it on, or the line would take the frame's XON and XOFF
+// bytes for itself.
+TEST_F(ExchangeTest, AModeStringOpenLeavesNoFlowControlOnFromThePort) {
+    line_.change_settings(distinctive_line_settings(line_.settings()));
+    const termios before = line_.settings();
+    std::vector<Bytes> frames = frames_;
+    for (Bytes& frame : frames) {
+        for (std::size_t i = 0; i < frame.size(); i += 7) {
+            frame[i] = i % 2 == 0 ? 0x11 : 0x13;
+        }
+    }
+    line_.play([&frames](int poll) { return Reply::answer(frames[(poll - 1) % 3]); });
+    auto h2mon =
+        start({"/port=" + launcher().port_name(line_.path()) + ":baud=9600 parity=N data=8 stop=1",
+               "/fmt:hex", "/interval_ms:0"});
+    ASSERT_NE(h2mon, nullptr);
+    ASSERT_TRUE(wait_for_lines(*h2mon, 2));
+    stop_with_key(*h2mon);
+
+    const std::vector<std::string> records = lines_of(h2mon->output());
+    ASSERT_GE(records.size(), 2u);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i], hex(frames[(i + 1) % 3])) << "record " << i;
+    }
+    expect_same_line_settings(line_.settings(), before);
+}
+
 TEST_F(ExchangeTest, AShortAnswerIsDrainedAndPolledAgainAtOnceWithoutARecord) {
     line_.play([this](int poll) {
         Bytes answer = frames_[(poll - 1) % 3];

@@ -49,8 +49,10 @@ enum class Capability {
 
 // Failures whose text comes from the system and differs between systems.
 enum class SystemError {
-    NoSuchPort, // opening a port that does not exist
-    LineGone,   // reading from or writing to a line that has been hung up
+    NoSuchPort,    // opening a port that does not exist
+    LineGone,      // reading from or writing to a line that has been hung up
+    WriteTimedOut, // a write the line held off until its time-out
+    BadModeString, // a mode string that does not parse
 };
 
 // One running (or finished) h2mon.

@@ -126,6 +126,27 @@ void MaserLine::hold_output() {
     check(tcflow(line_.slave_fd(), TCOOFF) == 0, "tcflow");
 }
 
+void MaserLine::stream_noise(std::chrono::microseconds every) {
+    noise_ = std::thread([this, every] {
+        const unsigned char byte = 0x55;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (stopping_ || line_.master_fd() < 0) {
+                    return;
+                }
+                // Once h2mon has gone, its line fills up: a byte is sent only
+                // when it can be taken, so that the test never blocks.
+                pollfd entry{line_.master_fd(), POLLOUT, 0};
+                if (::poll(&entry, 1, 0) == 1 && (entry.revents & POLLOUT) != 0) {
+                    (void)!::write(line_.master_fd(), &byte, 1);
+                }
+            }
+            std::this_thread::sleep_for(every);
+        }
+    });
+}
+
 void MaserLine::hang_up() {
     stop();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -139,6 +160,9 @@ void MaserLine::stop() {
     }
     if (thread_.joinable()) {
         thread_.join();
+    }
+    if (noise_.joinable()) {
+        noise_.join();
     }
 }
 

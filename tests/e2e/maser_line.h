@@ -66,6 +66,9 @@ public:
 
     // Stops the line's output (as flow control would): h2mon's writes then block.
     void hold_output();
+    // Sends a byte every `every` from now on, whatever h2mon does, as a line that
+    // picks up noise or an instrument that streams.
+    void stream_noise(std::chrono::microseconds every);
     // The far end goes away: the line is hung up.
     void hang_up();
 
@@ -81,6 +84,7 @@ private:
     PseudoTerminal line_;
     std::function<Reply(int)> script_;
     std::thread thread_;
+    std::thread noise_;
     bool stopping_ = false; // guarded by mutex_
 
     mutable std::mutex mutex_;

@@ -14,8 +14,17 @@ public:
     std::string missing_port() override { return "/dev/h2mon-test-no-such-port"; }
 
     std::string system_text(SystemError error) override {
-        return error == SystemError::NoSuchPort ? "No such file or directory\n"
-                                                : "Input/output error\n";
+        switch (error) {
+        case SystemError::NoSuchPort:
+            return "No such file or directory\n";
+        case SystemError::LineGone:
+            return "Input/output error\n";
+        case SystemError::WriteTimedOut:
+            return "Connection timed out\n";
+        case SystemError::BadModeString:
+            return "Invalid argument\n";
+        }
+        return "";
     }
 
     bool can(Capability capability) const override {

@@ -42,8 +42,9 @@ enum class PortUse { Untouched, OpenedAndRestored };
 
 // Arguments and expected output may hold placeholders: {port} a good port (the
 // whole argument), {port-name} its name, {missing} a port that does not exist,
-// {no-such-port} the system's text for it, {usage} the usage text without its
-// last line end.
+// {no-such-port} the system's text for it, {bad-mode-string} the system's text
+// for a mode string that does not parse, {usage} the usage text without its last
+// line end.
 struct StartupCase {
     const char* what;
     std::vector<std::string> args;
@@ -91,6 +92,21 @@ const StartupCase kCases[] = {
      "Error connecting to {missing}: {no-such-port}",
      1,
      PortUse::Untouched},
+    {"a number that does not fit its option, refused before the port is opened",
+     {"{port}", "/interval_ms:99999999999"},
+     "Error: interval_ms out of range (99999999999)\n",
+     1,
+     PortUse::Untouched},
+    {"a rate that does not fit",
+     {"/baud=4294967296", "{port}"},
+     "Error: baud out of range (4294967296)\n",
+     1,
+     PortUse::Untouched},
+    {"a mode string that does not parse",
+     {"/port={port-name}:baud=9600 parity=X"},
+     "Error connecting to {port-name}:baud=9600 parity=X: {bad-mode-string}",
+     1,
+     PortUse::OpenedAndRestored},
     {"negative interval, refused before the port is opened",
      {"{port}", "/interval_ms:-5"},
      "Error: reading interval must not be negative (-5)\n",
@@ -111,6 +127,7 @@ protected:
         replace_all(text, "{port-name}", launcher().port_name(line_.path()));
         replace_all(text, "{missing}", launcher().missing_port());
         replace_all(text, "{no-such-port}", launcher().system_text(SystemError::NoSuchPort));
+        replace_all(text, "{bad-mode-string}", launcher().system_text(SystemError::BadModeString));
         return text;
     }
 

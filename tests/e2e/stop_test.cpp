@@ -8,6 +8,7 @@
 #include <vector>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace e2e {
@@ -194,6 +195,67 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
             ASSERT_EQ(tcgetattr(h2mon->terminal_master(), &terminal), 0);
             expect_same_terminal_settings(terminal, h2mon->terminal_settings_at_start());
         }
+    }
+}
+
+// Whatever the line does, a key or a stop signal ends the run within a bound:
+// every wait on the line is bounded.
+TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
+    enum class Doing { Streaming, Silent, HoldingOffOutput };
+    struct Case {
+        const char* what;
+        Doing doing;
+        bool key; // else an interrupt (Ctrl-C)
+    };
+    const Case cases[] = {
+        {"streaming, a key", Doing::Streaming, true},
+        {"streaming, an interrupt", Doing::Streaming, false},
+        {"silent, a key", Doing::Silent, true},
+        {"silent, an interrupt", Doing::Silent, false},
+        {"holding off output, a key", Doing::HoldingOffOutput, true},
+        {"holding off output, an interrupt", Doing::HoldingOffOutput, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.key && !launcher().can_send(StopEvent::Interrupt)) {
+            continue;
+        }
+        MaserLine line;
+        line.change_settings(line_settings_);
+        std::string expected_output;
+        if (c.doing == Doing::Streaming) {
+            line.stream_noise(std::chrono::microseconds(500));
+        }
+        line.play([&](int poll) {
+            if (c.doing != Doing::HoldingOffOutput) {
+                return Reply::silence();
+            }
+            // After the second answer the next poll is held off.
+            Reply reply = frame_for(poll);
+            if (poll == 2) {
+                reply.before_answer = [&line] { line.hold_output(); };
+            }
+            return reply;
+        });
+        auto h2mon = start({port_arg(line.path()), "/fmt:hex", "/interval_ms:0"});
+        ASSERT_NE(h2mon, nullptr);
+        if (c.doing == Doing::HoldingOffOutput) {
+            expected_output = hex(frames_[1]) + "\n";
+            ASSERT_TRUE(wait_for_lines(*h2mon, 1));
+            std::this_thread::sleep_for(100ms); // the next poll waits to be sent
+        } else if (c.doing == Doing::Silent) {
+            ASSERT_TRUE(line.wait_for_polls(1, kPrompt));
+            std::this_thread::sleep_for(100ms); // h2mon waits for the answer
+        } else {
+            std::this_thread::sleep_for(1000ms);
+        }
+        ASSERT_TRUE(h2mon->running());
+        const auto sent = Clock::now();
+        ASSERT_TRUE(c.key ? h2mon->press_key('q') : h2mon->send(StopEvent::Interrupt));
+        expect_exit(*h2mon, 0);
+        EXPECT_LE(ms_since(sent), 1500);
+        EXPECT_EQ(h2mon->output(), expected_output);
+        expect_same_line_settings(line.settings(), line_settings_);
     }
 }
 

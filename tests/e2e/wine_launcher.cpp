@@ -221,7 +221,17 @@ public:
 
     // The wording is Wine's.
     std::string system_text(SystemError error) override {
-        return error == SystemError::NoSuchPort ? "File not found.\n" : "Not ready.\n";
+        switch (error) {
+        case SystemError::NoSuchPort:
+            return "File not found.\n";
+        case SystemError::LineGone:
+            return "Not ready.\n";
+        case SystemError::WriteTimedOut:
+            return "Timeout.\n";
+        case SystemError::BadModeString:
+            return "Invalid parameter.\n";
+        }
+        return "";
     }
 
     // Under Wine h2mon.exe's key test sees no terminal keys, its console writes

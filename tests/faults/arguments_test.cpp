@@ -16,6 +16,7 @@ const std::string kLongText(100000, 'x');
 const std::string kLongNumber(100000, '9');
 // Option names and values longer than this are cut before they are used.
 const std::string kCutText(1022, 'x');
+const std::string kCutNumber(1022, '9');
 
 // Arguments and outputs may hold placeholders: {port} a good port (the whole
 // argument), {port-name} its name, {dir} a directory of the test, {usage} the
@@ -47,12 +48,12 @@ const ArgumentCase kCases[] = {
      0},
     {"a 100000-digit interval, past what 32 bits hold",
      {"{port}", "/interval_ms:" + kLongNumber},
-     "Error: reading interval must not be negative (-1)\n",
+     "Error: interval_ms out of range (" + kCutNumber + ")\n",
      1},
-    {"a 100000-digit baud rate, which a pseudo-terminal takes",
+    {"a 100000-digit baud rate",
      {"{port}", "/interval_ms:0", "/baud:" + kLongNumber},
-     "",
-     0},
+     "Error: baud out of range (" + kCutNumber + ")\n",
+     1},
     {"a 100000-character option name",
      {"{port}", "/" + kLongText + ":1"},
      diagnostic("Unrecognized argument (\"" + kCutText + "\")"),

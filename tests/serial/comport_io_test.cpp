@@ -155,14 +155,34 @@ TEST_P(ComportIoTest, DrainAfterAFailedReadCountsWhatItConsumed) {
     EXPECT_FALSE(port.isopen());
 }
 
-TEST_P(ComportIoTest, FailedWriteClosesThePortAndReportsWhatWasSent) {
-    fake.fail_next("WriteFile", {ERROR_GEN_FAILURE});
-    fake.written_on_failure = 2;
-    DWORD written = 99;
-    EXPECT_EQ(port.write("abcd", 4, &written), static_cast<DWORD>(ERROR_GEN_FAILURE));
-    EXPECT_EQ(written, 2u);
-    EXPECT_EQ(port.dwLastError, static_cast<DWORD>(ERROR_GEN_FAILURE));
-    EXPECT_FALSE(port.isopen());
+TEST_P(ComportIoTest, AFailedOrCutShortWriteClosesThePortAndReportsWhatWasSent) {
+    struct Case {
+        const char* what;
+        DWORD failure; // WriteFile fails with this error (0: it succeeds)
+        DWORD takes;   // the most bytes the line takes
+        DWORD error;   // what write returns
+        DWORD written;
+    };
+    const Case cases[] = {
+        {"WriteFile fails", ERROR_GEN_FAILURE, 2, ERROR_GEN_FAILURE, 2},
+        {"the write time-out passes with bytes held off", 0, 1, ERROR_TIMEOUT, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePlatform line;
+        COMPORT p;
+        ASSERT_EQ(p.open("COM1", 9600, true, true, 8), 0u);
+        if (c.failure != 0) {
+            line.fail_next("WriteFile", {c.failure});
+        }
+        line.written_on_failure = c.takes;
+        line.write_takes = c.takes;
+        DWORD written = 99;
+        EXPECT_EQ(p.write("abcd", 4, &written), c.error);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(p.dwLastError, c.error);
+        EXPECT_FALSE(p.isopen());
+    }
 }
 
 TEST_P(ComportIoTest, EveryByteOperationReturnsAtOnceOnAClosedPort) {

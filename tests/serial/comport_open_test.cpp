@@ -33,7 +33,7 @@ std::string create_call(const std::string& path) {
 }
 
 const std::string kDcbSize = std::to_string(sizeof(DCB));
-const std::string kTimeouts = "SetCommTimeouts(0xffffffff, 0xffffffff, 10, 0, 0)";
+const std::string kTimeouts = "SetCommTimeouts(0xffffffff, 0xffffffff, 10, 10, 500)";
 
 // What the maser's line needs: the speed and data bits asked for, no parity, one
 // stop bit; binary, with no byte replaced or dropped and no abort on an error;
@@ -122,7 +122,7 @@ TEST_F(ComportOpenTest, DtrControlDecidesTheDtrLine) {
     }
 }
 
-TEST_F(ComportOpenTest, ModeStringReplacesBaudAndByteSizeOnThePortsOwnSettings) {
+TEST_F(ComportOpenTest, ModeStringChangesOnlyWhatItNamesFromThePlainOpenSettings) {
     ASSERT_EQ(port.open("COM3:baud=4800 parity=N data=6 stop=1", 115200, true, false, 7), 0u);
 
     EXPECT_EQ(fake.calls_to("CreateFileA"), Calls{create_call(device("COM3"))});
@@ -131,14 +131,22 @@ TEST_F(ComportOpenTest, ModeStringReplacesBaudAndByteSizeOnThePortsOwnSettings) 
     EXPECT_STREQ(port.szPath, device("COM3").c_str());
 
     // Only what the mode string names changes (this fake knows baud and data), on
-    // top of the port's own settings, so that even a first open hands the system
-    // a complete record (distinct XON and XOFF characters, a valid length).
-    DCB expected = saved_settings(true);
-    expected.BaudRate = 4800;
-    expected.ByteSize = 6;
-    expected.fBinary = 1;
+    // top of what a plain open sets: the port's own flow control stays off, and
+    // even a first open hands the system a complete record.
     ASSERT_EQ(fake.states_set.size(), 1u);
-    EXPECT_EQ(dcb_text(fake.states_set[0]), dcb_text(expected));
+    const DCB& line = fake.states_set[0];
+    expect_maser_line(line, 4800, 6);
+    EXPECT_EQ(dcb_text(without_line_fields(line)),
+              dcb_text(without_line_fields(fake.port_settings)));
+}
+
+TEST_F(ComportOpenTest, AModeStringThatDoesNotParseFailsTheOpen) {
+    fake.fail_next("BuildCommDCBA", {ERROR_INVALID_PARAMETER});
+    EXPECT_EQ(port.open("COM3:baud=9600 parity=X", 9600, true, true, 8),
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(port.isopen());
+    EXPECT_EQ(fake.calls_to("CloseHandle"), Calls{"CloseHandle(port)"});
+    EXPECT_TRUE(fake.calls_to("SetCommTimeouts").empty());
 }
 
 TEST_F(ComportOpenTest, ColonWithoutSettingsStaysInTheDevicePath) {

@@ -99,8 +99,9 @@ BOOL WINAPI fake_WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD do
         *done = fake->written_on_failure;
         return with_error(e, FALSE);
     }
-    fake->written.append(static_cast<const char*>(buffer), size);
-    *done = size;
+    const DWORD taken = std::min(size, fake->write_takes);
+    fake->written.append(static_cast<const char*>(buffer), taken);
+    *done = taken;
     return TRUE;
 }
 
@@ -125,6 +126,9 @@ BOOL WINAPI fake_SetCommState(HANDLE, LPDCB dcb) {
 // Understands the two settings the tests give: "baud=N" and "data=N".
 BOOL WINAPI fake_BuildCommDCBA(LPCSTR mode, LPDCB dcb) {
     fake->calls.push_back("BuildCommDCBA(" + std::string(mode) + ")");
+    if (DWORD e = fake->planned_error("BuildCommDCBA")) {
+        return with_error(e, FALSE);
+    }
     if (const char* baud = std::strstr(mode, "baud=")) {
         dcb->BaudRate = static_cast<DWORD>(std::strtoul(baud + 5, nullptr, 10));
     }

@@ -43,6 +43,9 @@ public:
     void fail_always(const std::string& call, DWORD error);
     // The count a failing WriteFile reports as written.
     DWORD written_on_failure = 0;
+    // The most bytes a WriteFile takes: the line holds the rest off until the
+    // write time-out, and the call succeeds with fewer bytes written.
+    DWORD write_takes = MAXDWORD;
 
     // --- The port ---
     // What GetCommState reports as the port's own settings; at first a port as
