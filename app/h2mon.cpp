@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::atexit(close_port);
-    // From here on a stop event ends the run in order, the port put back.
+    // From here on a stop event, or a closed standard output, ends the run in
+    // order, the port put back.
     console_session_begin();
 
     LoopSettings loop{settings.port, OutputForm::kCsv, settings.interval_ms, RecordOutput{}};

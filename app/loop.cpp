@@ -173,7 +173,9 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
             first_frame_pending = false;
             continue;
         }
-        print_record(settings.form, frame, kFrameLength, settings.output);
+        if (!print_record(settings.form, frame, kFrameLength, settings.output)) {
+            return 0; // standard output's reader has gone: stopped like a stop signal
+        }
         interval_sleep(static_cast<DWORD>(settings.interval_ms));
         // Polling back to back, only the printing has passed since the check.
         // Should a byte come in that moment, the next answer runs long and is

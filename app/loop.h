@@ -12,6 +12,7 @@ struct LoopSettings {
     RecordOutput output;
 };
 
-// Runs the loop on an open port. Returns the exit code: 0 after a key press, 1
-// after a read or write error on the line (its message printed).
+// Runs the loop on an open port. Returns the exit code: 0 after a key press (or
+// a stop signal), or once standard output's reader has gone away; 1 after a read
+// or write error on the line (its message printed).
 int acquisition_loop(COMPORT& port, const LoopSettings& settings);

@@ -3,6 +3,7 @@
 #include "app/csv_output.h"
 #include "app/json_output.h"
 
+#include <cerrno>
 #include <cstring>
 
 bool output_form_from_name(const char* name, OutputForm* form) {
@@ -19,7 +20,7 @@ bool output_form_from_name(const char* name, OutputForm* form) {
     return false;
 }
 
-void print_record(OutputForm form, const std::uint8_t* frame, int received,
+bool print_record(OutputForm form, const std::uint8_t* frame, int received,
                   const RecordOutput& output) {
     switch (form) {
     case OutputForm::kCsv:
@@ -35,9 +36,11 @@ void print_record(OutputForm form, const std::uint8_t* frame, int received,
     // A record held back in a stream buffer would be lost if the program were
     // stopped other than by a key press, and would reach a pipe or log reader late.
     std::fflush(output.out);
+    const bool reader_gone = std::ferror(output.out) != 0 && errno == EPIPE;
     if (output.log != nullptr) {
         std::fflush(output.log);
     }
+    return !reader_gone;
 }
 
 void print_hex_dump(const std::uint8_t* frame, int received, std::FILE* out) {

@@ -30,8 +30,9 @@ struct RecordOutput {
 
 // Prints one record of the given form for a frame of `received` bytes, then
 // flushes standard output and the log file so that every record is out as soon as
-// it is complete.
-void print_record(OutputForm form, const std::uint8_t* frame, int received,
+// it is complete. False when standard output's reader has gone away (a closed
+// pipe): nothing printed from then on can be seen.
+bool print_record(OutputForm form, const std::uint8_t* frame, int received,
                   const RecordOutput& output);
 
 // Every received byte in buffer order as two upper-case hexadecimal digits, then a

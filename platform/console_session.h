@@ -12,7 +12,9 @@
 #include "platform/win32.h"
 
 // Prepares the console for the run and installs the stop handlers. What it
-// changes in the console is put back on every way out of the program.
+// changes in the console is put back on every way out of the program. On Linux
+// a closed standard output no longer ends the program by a signal (SIGPIPE):
+// the write fails instead, and the program sees it.
 void console_session_begin();
 
 // True once a stop signal or event has asked the run to end.

@@ -156,6 +156,7 @@ void console_session_begin() {
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
         install_handler(stop, on_stop_signal, 0);
     }
+    std::signal(SIGPIPE, SIG_IGN);
     enter_key_terminal_mode();
 }
 

@@ -105,6 +105,10 @@ bool ChildH2mon::send(StopEvent event) {
     return false;
 }
 
+void ChildH2mon::close_output() {
+    process_.close_stdout();
+}
+
 bool ChildH2mon::wait_exit(int& code, milliseconds timeout) {
     return process_.wait_exit(code, timeout);
 }

@@ -30,6 +30,7 @@ public:
     // The stop signals; no Windows event.
     bool send(StopEvent event) override;
     bool signal(int number) { return process_.signal(number); }
+    void close_output() override;
     bool wait_exit(int& code, milliseconds timeout) override;
     bool running() override { return process_.running(); }
     double cpu_seconds() override;

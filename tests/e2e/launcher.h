@@ -45,6 +45,7 @@ enum class Capability {
     WholeLineRestored, // every terminal setting of the line comes back as found, not
                        // only those a DCB carries (speed, character format, flow control)
     WindowsConsole,    // h2mon runs in a Windows console (console_input_mode)
+    OutputReaderGone,  // close_output() reaches h2mon as a closed pipe
 };
 
 // Failures whose text comes from the system and differs between systems.
@@ -74,6 +75,10 @@ public:
     virtual bool press_key(char key) = 0;
     // Sends h2mon a stop event the launcher can send (Launcher::can_send).
     virtual bool send(StopEvent event) = 0;
+    // The reader of standard output goes away, as `h2mon ... | head` does when
+    // head has had enough: the test's end of the pipe is closed. Output that
+    // comes after this is lost.
+    virtual void close_output() = 0;
 
     // Waits for the exit, then collects the rest of the output. `code` is the exit
     // code, or -(signal number) when a signal ended the program.

@@ -259,6 +259,27 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
     }
 }
 
+// `h2mon ... | head -c 10`: once the reader has gone, nothing more can be shown.
+TEST_F(StopTest, AClosedStandardOutputEndsTheRunLikeAStopSignal) {
+    E2E_REQUIRE(OutputReaderGone);
+    line_.play([this](int poll) { return frame_for(poll); });
+    const std::string log = dir_.file("closed.csv");
+    auto h2mon = start({port_arg(line_.path()), "/out:" + log, "/interval_ms:100"});
+    ASSERT_NE(h2mon, nullptr);
+    ASSERT_TRUE(wait_for_lines(*h2mon, 2));
+    h2mon->close_output();
+    expect_exit(*h2mon, 0);
+
+    // Every record of the log is whole; the last was the one that found the reader gone.
+    const std::vector<std::string> logged = lines_of(launcher().text_file(log));
+    const std::vector<std::string> csv = lines_of(golden("csv.txt"));
+    ASSERT_GE(logged.size(), 1u);
+    for (std::size_t i = 0; i < logged.size(); ++i) {
+        EXPECT_EQ(mask_mjds(logged[i]).text, csv[1 + i % 3]) << "record " << i;
+    }
+    expect_same_line_settings(line_.settings(), line_settings_);
+}
+
 TEST_F(StopTest, StandardInputAtItsEndIsNoKey) {
     E2E_REQUIRE(NullInput);
     line_.play([this](int poll) { return frame_for(poll); });

@@ -236,8 +236,9 @@ public:
 
     // Under Wine h2mon.exe's key test sees no terminal keys, its console writes
     // to the terminal, a read from a hung-up line returns no bytes instead of
-    // failing, and its serial driver sets terminal flags of its own (IGNBRK,
-    // NOFLSH) beside a DCB's.
+    // failing, the Wine server may hold standard output's pipe open after the
+    // test closes it, and its serial driver sets terminal flags of its own
+    // (IGNBRK, NOFLSH) beside a DCB's.
     bool can(Capability capability) const override {
         return capability == Capability::NullInput || capability == Capability::CpuTime ||
                capability == Capability::WindowsConsole;

@@ -208,6 +208,10 @@ void ChildProcess::close_stdin() {
     close_fd(stdin_);
 }
 
+void ChildProcess::close_stdout() {
+    close_fd(stdout_);
+}
+
 bool ChildProcess::pump(milliseconds wait) {
     if (stdout_ < 0 && stderr_ < 0) {
         return false;

@@ -48,6 +48,9 @@ public:
     // ChildInput::Pipe: the test's end of the child's standard input.
     int stdin_fd() const { return stdin_; }
     void close_stdin();
+    // The reader of standard output goes away: the test's end of the pipe is
+    // closed, and the child's next write to it fails (EPIPE, or SIGPIPE).
+    void close_stdout();
 
     // Takes in what standard output and error hold, waiting at most `wait` for
     // something; false once both have ended.
