@@ -4,12 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/install-deps.sh
-cmake --preset dev >/dev/null
-cmake --build --preset dev --target h2mon h2sim
+# Only a compiler and CMake: a build of its own, without the tests and benchmarks.
+scripts/install-deps.sh build
+cmake --preset dev -B build/demo -DH2MON_TESTS=OFF -DH2MON_BENCH=OFF >/dev/null
+cmake --build build/demo --target h2mon h2sim
 
 sim_out=$(mktemp)
-build/dev/tools/h2sim >"$sim_out" &
+build/demo/tools/h2sim >"$sim_out" &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null; rm -f "$sim_out"' EXIT
 for _ in $(seq 50); do
@@ -19,4 +20,4 @@ done
 port=$(head -n1 "$sim_out")
 
 echo "Simulated maser on $port. Press any key to stop."
-build/dev/app/h2mon /port:"$port" /fmt:JSON /tty /interval_ms:1000
+build/demo/app/h2mon /port:"$port" /fmt:JSON /tty /interval_ms:1000

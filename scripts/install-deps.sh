@@ -1,17 +1,35 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what building and testing h2mon needs.
 # Does nothing when everything is present already.
+#
+#   scripts/install-deps.sh          everything: the tests of every build too
+#   scripts/install-deps.sh build    only what building h2mon and h2sim needs
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ clang libclang-rt-14-dev
+# Building h2mon and its maser simulator for Linux.
+build_packages=(
+    cmake ninja-build g++
+)
+# Everything else the tests need: the sanitizer build, GoogleTest, benchmarks,
+# the Windows build and Wine, valgrind, the format check, Prometheus.
+test_packages=(
+    clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix wine wine64
-    valgrind python3
+    valgrind python3 clang-format
     prometheus prometheus-node-exporter prometheus-alertmanager
     libcli11-dev zlib1g-dev libz-mingw-w64-dev influxdb influxdb-client
     libxml2-utils chromium libpng-dev
 )
+
+case "${1:-all}" in
+build) packages=("${build_packages[@]}") ;;
+all) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+*)
+    echo "usage: $0 [build|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

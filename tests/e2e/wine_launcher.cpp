@@ -168,6 +168,8 @@ public:
         return ::pclose(pipe) == 0 && read;
     }
 
+    void close_output() override { child_.close_output(); }
+
     bool wait_exit(int& code, milliseconds timeout) override {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         bool ended = false;
