@@ -2,11 +2,10 @@
 // Julian Date printed with six decimals: steps of a millionth of a day, 86.4 ms.
 #pragma once
 
+#include "telemetry/log_row.h"
+
 #include <cstdint>
 #include <string_view>
-
-// MJD of the Unix epoch, 1970-01-01 00:00 UTC.
-constexpr std::int64_t kUnixEpochMjd = 40587;
 
 // Nanoseconds since the Unix epoch of the MJD printed as `text` ("61384.290591"),
 // computed from its digits without rounding through a double: the six decimals

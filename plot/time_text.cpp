@@ -31,8 +31,6 @@ void civil_from_days(std::int64_t z, int* year, int* month, int* day) {
     *year = static_cast<int>(yoe + era * 400 + (*month <= 2));
 }
 
-constexpr std::int64_t kMjdOfUnixEpoch = 40587;
-
 bool leap_year(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
@@ -119,7 +117,7 @@ MicroDay micro_days(double mjd) {
 }
 
 std::int64_t mjd_of_date(int year, int month, int day) {
-    return days_from_civil(year, month, day) + kMjdOfUnixEpoch;
+    return days_from_civil(year, month, day) + kUnixEpochMjd;
 }
 
 std::optional<MicroDay> parse_time(std::string_view text) {
@@ -146,7 +144,7 @@ UtcTime utc_time(MicroDay t) {
         --days;
     }
     UtcTime utc{};
-    civil_from_days(days - kMjdOfUnixEpoch, &utc.year, &utc.month, &utc.day);
+    civil_from_days(days - kUnixEpochMjd, &utc.year, &utc.month, &utc.day);
     utc.hour = static_cast<int>(rest / 3600);
     utc.minute = static_cast<int>(rest / 60 % 60);
     utc.second = static_cast<int>(rest % 60);
