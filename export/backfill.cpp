@@ -97,19 +97,19 @@ private:
     bool ok_ = true;
 };
 
-bool backfill_log(const FollowSpec& spec, std::FILE* out) {
-    gzFile log = gzopen(spec.path.c_str(), "rb");
+bool backfill_log(const FollowTarget& target, std::FILE* out) {
+    gzFile log = gzopen(target.path.c_str(), "rb");
     if (log == nullptr) {
-        std::fprintf(stderr, "h2export: %s: %s: %s\n", spec.name.c_str(), spec.path.c_str(),
+        std::fprintf(stderr, "h2export: %s: %s: %s\n", target.name.c_str(), target.path.c_str(),
                      errno != 0 ? std::strerror(errno) : "cannot open");
         return false;
     }
     gzbuffer(log, 256 * 1024);
-    BackfillWriter writer(spec.name, out);
+    BackfillWriter writer(target.name, out);
     LineAssembler assembler;
     LineReports reports;
     LogRecord record;
-    const auto bad = [&](LineKind kind) { reports.bad_line(spec.name, spec.path, kind); };
+    const auto bad = [&](LineKind kind) { reports.bad_line(target.name, target.path, kind); };
     static char block[256 * 1024];
     int got;
     while ((got = gzread(log, block, sizeof block)) > 0) {
@@ -129,7 +129,7 @@ bool backfill_log(const FollowSpec& spec, std::FILE* out) {
     const char* reason = got < 0 ? gzerror(log, &code) : nullptr;
     gzclose(log);
     if (reason != nullptr) {
-        std::fprintf(stderr, "h2export: %s: %s: %s\n", spec.name.c_str(), spec.path.c_str(),
+        std::fprintf(stderr, "h2export: %s: %s: %s\n", target.name.c_str(), target.path.c_str(),
                      code == Z_ERRNO ? std::strerror(errno) : reason);
         return false;
     }
@@ -148,8 +148,8 @@ int run_backfill(const ExportOptions& options, std::FILE* out) {
     if (std::fwrite(head.data(), 1, head.size(), out) != head.size()) {
         return 1;
     }
-    for (const FollowSpec& spec : options.follows) {
-        if (!backfill_log(spec, out)) {
+    for (const FollowTarget& target : options.follows) {
+        if (!backfill_log(target, out)) {
             return 1;
         }
     }

@@ -24,17 +24,18 @@ std::int64_t wall_clock_ns() {
 // One maser: its log, what is known of it, where its records go.
 class MaserFeed : public LineSink {
 public:
-    MaserFeed(const FollowSpec& spec, const ExportOptions& options, InfluxOutput* influx)
-        : spec_(spec), status_(spec.name, stale_after(options)), influx_(influx),
-          follower_(spec.name, spec.path, influx != nullptr ? StartAt::kBeginning : StartAt::kTail,
-                    influx != nullptr ? influx->resume_position(spec.name) : std::nullopt) {}
+    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx)
+        : target_(target), status_(target.name, stale_after(options)), influx_(influx),
+          follower_(target.name, target.path,
+                    influx != nullptr ? StartAt::kBeginning : StartAt::kTail,
+                    influx != nullptr ? influx->resume_position(target.name) : std::nullopt) {}
 
     void line(std::string_view text) override {
         const LineKind kind = read_log_line(text, record_);
         if (kind == LineKind::kRecord) {
             status_.record(record_, SteadyClock::now(), wall_clock_ns());
             if (influx_ != nullptr) {
-                influx_->add(spec_.name, record_);
+                influx_->add(target_.name, record_);
             }
             changed_ = true;
         } else if (kind != LineKind::kHeader) {
@@ -44,7 +45,7 @@ public:
     void overlong() override { bad(LineKind::kOverlong); }
     void consumed(const LogPosition& position) override {
         if (influx_ != nullptr) {
-            influx_->consumed(spec_.name, position);
+            influx_->consumed(target_.name, position);
         }
     }
 
@@ -60,7 +61,7 @@ public:
 
     const MaserStatus& status() const { return status_; }
     const LogFollower& follower() const { return follower_; }
-    const std::string& path() const { return spec_.path; }
+    const std::string& path() const { return target_.path; }
 
 private:
     static std::optional<std::chrono::nanoseconds> stale_after(const ExportOptions& options) {
@@ -73,11 +74,11 @@ private:
 
     void bad(LineKind kind) {
         status_.malformed_line();
-        reports_.bad_line(spec_.name, spec_.path, kind);
+        reports_.bad_line(target_.name, target_.path, kind);
         changed_ = true;
     }
 
-    FollowSpec spec_;
+    FollowTarget target_;
     MaserStatus status_;
     InfluxOutput* influx_;
     LogFollower follower_;
@@ -103,8 +104,8 @@ public:
                 return 1;
             }
         }
-        for (const FollowSpec& spec : options_.follows) {
-            masers_.push_back(std::make_unique<MaserFeed>(spec, options_, influx_.get()));
+        for (const FollowTarget& target : options_.follows) {
+            masers_.push_back(std::make_unique<MaserFeed>(target, options_, influx_.get()));
         }
         bool first = true;
         bool rewatch = true;

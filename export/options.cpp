@@ -42,7 +42,7 @@ std::string check_follow(const std::string& text) {
 // Rules that concern several options at once; throws CLI::ValidationError.
 void check_combination(const ExportOptions& options) {
     std::set<std::string> names;
-    for (const FollowSpec& follow : options.follows) {
+    for (const FollowTarget& follow : options.follows) {
         if (!names.insert(follow.name).second) {
             throw CLI::ValidationError("--follow", "the name '" + follow.name + "' is given twice");
         }

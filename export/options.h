@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-struct FollowSpec {
+struct FollowTarget {
     std::string name; // the maser label and the name of its textfile
     std::string path; // its h2mon log
 };
 
 struct ExportOptions {
-    std::vector<FollowSpec> follows;
+    std::vector<FollowTarget> follows;
     std::string textfile_dir; // empty: no textfiles
     std::string influx;       // empty: no line protocol; "-": standard output
     std::string state;        // where the line protocol's positions are kept
