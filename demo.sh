@@ -4,9 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Only a compiler and CMake: a build of its own, without the tests and benchmarks.
+# Only a compiler and CMake: a build of its own, without the tests, the
+# benchmarks and the companion programs, which need libraries of their own.
 scripts/install-deps.sh build
-cmake --preset dev -B build/demo -DH2MON_TESTS=OFF -DH2MON_BENCH=OFF >/dev/null
+cmake --preset dev -B build/demo -DH2MON_TESTS=OFF -DH2MON_BENCH=OFF -DH2MON_COMPANIONS=OFF >/dev/null
 cmake --build build/demo --target h2mon h2sim
 
 sim_out=$(mktemp)
