@@ -128,12 +128,6 @@ void check_line(const DCB& given, DWORD baud, bool dtr_control) {
                "without a mode string the line is not the maser's");
         return;
     }
-    if (!seen.built) {
-        // A mode string that does not parse changes nothing.
-        expect(same_dcb(given, own_settings(dtr_control)),
-               "a rejected mode string changed the line settings");
-        return;
-    }
     expect(given.ByteSize >= 5 && given.ByteSize <= 8, "data bits out of range");
     expect(given.Parity <= SPACEPARITY, "parity out of range");
     expect(given.StopBits <= TWOSTOPBITS, "stop bits out of range");
@@ -161,12 +155,22 @@ void check_open(COMPORT& port, const std::string& name, DWORD result, DWORD baud
                "an overlong name was not refused before opening");
         return;
     }
-    expect(result == 0 && port.isopen() && seen.creates == 1, "a port that opens was not open");
+    expect(seen.creates == 1, "the device was not opened exactly once");
     expect(seen.path == path, "CreateFileA was given another path");
-    expect(path == port.szPath, "szPath is not the device path");
     const bool has_mode = path.size() != device_path.size();
     expect(seen.builds == (has_mode ? 1 : 0), "the mode string was not parsed exactly once");
     expect(!has_mode || seen.mode == mode, "BuildCommDCBA was given another mode string");
+    if (has_mode && !seen.built) {
+        // A mode string that does not parse fails the open, with an error to
+        // show, and the port gets its own settings back.
+        expect(result != 0 && !port.isopen() && !seen.open_handle,
+               "a rejected mode string did not fail the open");
+        expect(same_dcb(seen.last_state, own_settings(dtr_control)),
+               "a rejected mode string left the port's settings changed");
+        return;
+    }
+    expect(result == 0 && port.isopen(), "a port that opens was not open");
+    expect(path == port.szPath, "szPath is not the device path");
     expect(seen.states == 1, "the line was not set exactly once");
     check_line(seen.state, baud, dtr_control);
 }
