@@ -11,7 +11,7 @@ cmake --preset dev -B build/demo -DH2MON_TESTS=OFF -DH2MON_BENCH=OFF -DH2MON_COM
 cmake --build build/demo --target h2mon h2sim
 
 sim_out=$(mktemp)
-build/demo/tools/h2sim >"$sim_out" &
+build/demo/h2sim/h2sim >"$sim_out" &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null; rm -f "$sim_out"' EXIT
 for _ in $(seq 50); do
@@ -21,4 +21,4 @@ done
 port=$(head -n1 "$sim_out")
 
 echo "Simulated maser on $port. Press any key to stop."
-build/demo/app/h2mon /port:"$port" /fmt:JSON /tty /interval_ms:1000
+build/demo/h2mon/h2mon /port:"$port" /fmt:JSON /tty /interval_ms:1000

@@ -12,7 +12,7 @@
 // Usage: h2export_measure [--records N] [--backfill-days N]
 //   --records N        rows timed one at a time (default 500)
 //   --backfill-days N  days of 10 s records for the backfill (default 365)
-#include "tests/export/log_fixture.h"
+#include "tests/h2export/log_fixture.h"
 #include "tests/support/process.h"
 #include "tests/support/process_stats.h"
 

@@ -13,7 +13,7 @@
 //   --runs N      runs of each timing, the median reported (default 3)
 //   --no-gnuplot  leave gnuplot out (it takes minutes)
 //   --keep DIR    write the log and pictures to DIR and keep them
-#include "tests/plot/log_lines.h"
+#include "tests/h2plot/log_lines.h"
 #include "tests/support/process.h"
 
 #include <algorithm>

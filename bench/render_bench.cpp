@@ -3,7 +3,7 @@
 // null device so that only the program's own work is measured; and the decoding
 // alone, every shown channel's value or hexadecimal digits without any printing.
 #include "telemetry/channels.h"
-#include "app/output.h"
+#include "h2mon/output.h"
 
 #include <benchmark/benchmark.h>
 

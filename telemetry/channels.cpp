@@ -1,6 +1,6 @@
 #include "telemetry/channels.h"
 
-#include "common/check.h"
+#include "h2mon/common/check.h"
 
 #include <cstdio>
 #include <cstring>

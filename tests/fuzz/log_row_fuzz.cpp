@@ -4,7 +4,7 @@
 // must be exactly the pieces of its line, and its values must be finite.
 //
 // Input: byte 0 sets the size of the pieces (1 to 256 bytes); the rest is the log.
-#include "export/log_record.h"
+#include "h2export/log_record.h"
 #include "telemetry/line_assembler.h"
 
 #include <cmath>

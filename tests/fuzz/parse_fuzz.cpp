@@ -6,9 +6,9 @@
 // options: a one-of pair and a read-only option); byte 1, when not 0, makes that
 // allocation of the store fail; the rest are the arguments, each ended by a NUL
 // (the last one may go without).
-#include "app/usage_text.h"
-#include "common/stdtpl.h"
-#include "tests/common/program_options.h"
+#include "h2mon/usage_text.h"
+#include "h2mon/common/stdtpl.h"
+#include "tests/h2mon/common/program_options.h"
 
 #include <cstdint>
 #include <cstdio>

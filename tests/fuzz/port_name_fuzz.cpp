@@ -9,9 +9,9 @@
 // Input: bytes 0-3 the baud rate (little-endian), byte 4 the DTR flags (bit 0:
 // DTR control, bit 1: DTR raised) and bit 2: open the port a second time with the
 // same name; the rest is the name, up to its first NUL.
-#include "platform/calls.h"
-#include "platform/linux/errno_map.h"
-#include "serial/comport.h"
+#include "h2mon/win32/calls.h"
+#include "h2mon/win32/posix/errno_map.h"
+#include "h2mon/serial/comport.h"
 #include "tests/support/dcb.h"
 
 #include <cerrno>

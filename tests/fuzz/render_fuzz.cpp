@@ -7,7 +7,7 @@
 // mode and bit 3 a log file; the rest is the frame, cut or filled with zeros to
 // its length.
 #include "telemetry/channels.h"
-#include "app/output.h"
+#include "h2mon/output.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // and the named DCBs tests start from.
 #pragma once
 
-#include "platform/win32.h"
+#include "h2mon/win32/win32.h"
 
 #include <sstream>
 #include <string>

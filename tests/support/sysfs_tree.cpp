@@ -1,6 +1,6 @@
 #include "tests/support/sysfs_tree.h"
 
-#include "platform/win32.h"
+#include "h2mon/win32/win32.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,6 +1,6 @@
 #include "telemetry/log_row.h"
 
-#include "app/csv_output.h"
+#include "h2mon/csv_output.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The Windows console helpers against the system's own console and code pages.
-#include "platform/stdout_text.h"
-#include "platform/windows/code_page.h"
-#include "platform/windows/console_modes.h"
+#include "h2mon/win32/stdout_text.h"
+#include "h2mon/win32/windows/code_page.h"
+#include "h2mon/win32/windows/console_modes.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 // every field that differs from the starting DCB:
 //
 //     busy	"96,n,8,1,x"	ok 0	BaudRate=9600 ... fInX=1
-#include "platform/win32.h"
+#include "h2mon/win32/win32.h"
 #include "tests/support/dcb.h"
 
 #include <cctype>

@@ -1,0 +1,157 @@
+#include "h2export/backfill.h"
+
+#include "h2export/line_reports.h"
+#include "telemetry/line_assembler.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <zlib.h>
+
+namespace {
+
+// Samples of every family follow all the families' metadata, a record at a
+// time, so that any length of log goes through in one pass and constant memory;
+// promtool's importer takes the families' samples interleaved so.
+void append_metadata(std::string& out) {
+    for (const MetricFamily& family : kMetricFamilies) {
+        out += "# TYPE ";
+        out += family.name;
+        out += " gauge\n# HELP ";
+        out += family.name;
+        out += ' ';
+        out += family.help;
+        out += '\n';
+    }
+}
+
+// " 1700000000.086\n": seconds with the milliseconds Prometheus keeps.
+void append_timestamp(std::string& out, std::int64_t unix_ns) {
+    const std::int64_t ms = (unix_ns + 500000) / 1000000;
+    char text[32];
+    const int length =
+        std::snprintf(text, sizeof text, " %lld.%03d\n", static_cast<long long>(ms / 1000),
+                      static_cast<int>(ms % 1000));
+    out.append(text, static_cast<std::size_t>(length));
+}
+
+class BackfillWriter {
+public:
+    BackfillWriter(const std::string& maser, std::FILE* out)
+        : out_(out), buffer_(new char[kBufferBytes]) {
+        for (int m = 0; m < kChannelMetricCount; ++m) {
+            std::string& prefix = prefixes_[m];
+            prefix = kMetricFamilies[kChannelMetrics[m].family].name;
+            append_labels(prefix, maser, kChannelMetrics[m]);
+            prefix += ' ';
+            as_printed_[m] = !channel_metric_is_code(m) &&
+                             kChannelMetrics[m].decimal_exponent == 0 &&
+                             kChannelMetrics[m].factor == 1;
+        }
+    }
+
+    void add(const LogRecord& record) {
+        std::string timestamp;
+        append_timestamp(timestamp, record.unix_ns);
+        std::string value;
+        for (int m = 0; m < kChannelMetricCount; ++m) {
+            put(prefixes_[m]);
+            if (as_printed_[m]) {
+                // The field as h2mon printed it reads back as the same number.
+                put(record.row.field(channel_metric_row(m)));
+            } else {
+                value.clear();
+                append_sample_value(value, record.values[m], channel_metric_is_code(m));
+                put(value);
+            }
+            put(timestamp);
+        }
+    }
+
+    bool flush() {
+        ok_ = ok_ && std::fwrite(buffer_.get(), 1, used_, out_) == used_;
+        used_ = 0;
+        return ok_;
+    }
+
+private:
+    static constexpr std::size_t kBufferBytes = 1 << 20;
+
+    void put(std::string_view text) {
+        if (used_ + text.size() > kBufferBytes) {
+            flush();
+            if (text.size() > kBufferBytes) {
+                ok_ = ok_ && std::fwrite(text.data(), 1, text.size(), out_) == text.size();
+                return;
+            }
+        }
+        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+
+    std::FILE* out_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::string prefixes_[kChannelMetricCount];
+    bool as_printed_[kChannelMetricCount];
+    bool ok_ = true;
+};
+
+bool backfill_log(const FollowTarget& target, std::FILE* out) {
+    gzFile log = gzopen(target.path.c_str(), "rb");
+    if (log == nullptr) {
+        std::fprintf(stderr, "h2export: %s: %s: %s\n", target.name.c_str(), target.path.c_str(),
+                     errno != 0 ? std::strerror(errno) : "cannot open");
+        return false;
+    }
+    gzbuffer(log, 256 * 1024);
+    BackfillWriter writer(target.name, out);
+    LineAssembler assembler;
+    LineReports reports;
+    LogRecord record;
+    const auto bad = [&](LineKind kind) { reports.bad_line(target.name, target.path, kind); };
+    static char block[256 * 1024];
+    int got;
+    while ((got = gzread(log, block, sizeof block)) > 0) {
+        assembler.feed(
+            std::string_view(block, static_cast<std::size_t>(got)),
+            [&](std::string_view line) {
+                const LineKind kind = read_log_line(line, record);
+                if (kind == LineKind::kRecord) {
+                    writer.add(record);
+                } else if (kind != LineKind::kHeader) {
+                    bad(kind);
+                }
+            },
+            [&] { bad(LineKind::kOverlong); });
+    }
+    int code = Z_OK;
+    const char* reason = got < 0 ? gzerror(log, &code) : nullptr;
+    gzclose(log);
+    if (reason != nullptr) {
+        std::fprintf(stderr, "h2export: %s: %s: %s\n", target.name.c_str(), target.path.c_str(),
+                     code == Z_ERRNO ? std::strerror(errno) : reason);
+        return false;
+    }
+    if (!writer.flush()) {
+        std::fprintf(stderr, "h2export: writing the output: %s\n", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int run_backfill(const ExportOptions& options, std::FILE* out) {
+    std::string head;
+    append_metadata(head);
+    if (std::fwrite(head.data(), 1, head.size(), out) != head.size()) {
+        return 1;
+    }
+    for (const FollowTarget& target : options.follows) {
+        if (!backfill_log(target, out)) {
+            return 1;
+        }
+    }
+    return std::fputs("# EOF\n", out) >= 0 && std::fflush(out) == 0 ? 0 : 1;
+}

@@ -1,0 +1,189 @@
+#include "h2export/influx.h"
+
+#include "h2export/atomic_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+void append_influx_point(std::string& out, const std::string& maser, const LogRecord& record) {
+    out += "maser,maser=";
+    out += maser;
+    char separator = ' ';
+    for (int row = 1; row < kChannelCount; ++row) {
+        const CHANNEL& channel = kChannels[row];
+        const ChannelKind kind = channel_kind(channel);
+        if (kind == ChannelKind::kReserved) {
+            continue;
+        }
+        out += separator;
+        separator = ',';
+        out += channel.name;
+        out += '=';
+        double code;
+        if (kind == ChannelKind::kMeasurement) {
+            out += record.row.field(row);
+        } else if (record.row.value(row, &code)) {
+            append_sample_value(out, code, true);
+            out += 'i';
+        } else {
+            out += '"';
+            out += record.row.field(row);
+            out += '"';
+        }
+    }
+    out += ' ';
+    out += std::to_string(record.unix_ns);
+    out += '\n';
+}
+
+std::string format_influx_state(const InfluxState& state) {
+    std::ostringstream text;
+    text << "h2export-influx-state 1\n";
+    text << "output_size " << state.output_size << "\n";
+    for (const auto& [maser, position] : state.positions) {
+        text << "position " << maser << " " << position.id.device << " " << position.id.number
+             << " " << position.offset << "\n";
+    }
+    return text.str();
+}
+
+bool parse_influx_state(const std::string& text, InfluxState& state) {
+    std::istringstream in(text);
+    std::string word;
+    int version = 0;
+    if (!(in >> word >> version) || word != "h2export-influx-state" || version != 1) {
+        return false;
+    }
+    if (!(in >> word >> state.output_size) || word != "output_size") {
+        return false;
+    }
+    state.positions.clear();
+    while (in >> word) {
+        std::string maser;
+        LogPosition position;
+        if (word != "position" ||
+            !(in >> maser >> position.id.device >> position.id.number >> position.offset) ||
+            position.offset < 0) {
+            return false;
+        }
+        state.positions[maser] = position;
+    }
+    return in.eof();
+}
+
+namespace {
+
+bool read_file(const std::string& path, std::string& text, bool& exists) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    exists = file != nullptr;
+    if (file == nullptr) {
+        return errno == ENOENT;
+    }
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+} // namespace
+
+InfluxOutput::~InfluxOutput() {
+    if (file_ != nullptr && file_ != stdout) {
+        std::fclose(file_);
+    }
+}
+
+bool InfluxOutput::open(std::string& error) {
+    std::string text;
+    bool exists = false;
+    if (!read_file(state_path_, text, exists)) {
+        error = state_path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    if (exists && !parse_influx_state(text, saved_)) {
+        error = state_path_ + ": not a state file of h2export (remove it to start over)";
+        return false;
+    }
+    if (path_ == "-") {
+        file_ = stdout;
+        saved_.output_size = -1;
+    } else {
+        std::error_code failure;
+        const auto size = std::filesystem::file_size(path_, failure);
+        // Points written after the last saved positions come again: drop them.
+        if (!failure && exists && saved_.output_size >= 0 &&
+            static_cast<std::int64_t>(size) > saved_.output_size) {
+            std::filesystem::resize_file(path_, static_cast<std::uintmax_t>(saved_.output_size),
+                                         failure);
+            if (failure) {
+                error = path_ + ": " + failure.message();
+                return false;
+            }
+        }
+        file_ = std::fopen(path_.c_str(), "ab");
+        if (file_ == nullptr) {
+            error = path_ + ": " + std::strerror(errno);
+            return false;
+        }
+        std::fseek(file_, 0, SEEK_END);
+        saved_.output_size = std::ftell(file_);
+    }
+    pending_ = saved_;
+    // Saved before the first point goes out, so that a stop before the first
+    // batch's positions are saved cuts that batch off too.
+    return exists || replace_file(state_path_, format_influx_state(saved_), true, error);
+}
+
+std::optional<LogPosition> InfluxOutput::resume_position(const std::string& maser) const {
+    const auto found = saved_.positions.find(maser);
+    if (found == saved_.positions.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void InfluxOutput::add(const std::string& maser, const LogRecord& record) {
+    append_influx_point(batch_, maser, record);
+}
+
+void InfluxOutput::consumed(const std::string& maser, const LogPosition& position) {
+    LogPosition& kept = pending_.positions[maser];
+    if (kept.id != position.id || kept.offset != position.offset) {
+        kept = position;
+        dirty_ = true;
+    }
+    if (batch_.size() >= kBatchBytes) {
+        std::string error;
+        if (!commit(error)) {
+            std::fprintf(stderr, "h2export: %s\n", error.c_str());
+        }
+    }
+}
+
+bool InfluxOutput::commit(std::string& error) {
+    if (!dirty_ && batch_.empty()) {
+        return true;
+    }
+    const bool to_file = file_ != stdout;
+    if (std::fwrite(batch_.data(), 1, batch_.size(), file_) != batch_.size() ||
+        std::fflush(file_) != 0 || (to_file && !sync_to_disk(file_))) {
+        error = (to_file ? path_ : std::string("standard output")) + ": " + std::strerror(errno);
+        return false;
+    }
+    if (to_file) {
+        pending_.output_size += static_cast<std::int64_t>(batch_.size());
+    }
+    batch_.clear();
+    if (!replace_file(state_path_, format_influx_state(pending_), true, error)) {
+        return false;
+    }
+    saved_ = pending_;
+    dirty_ = false;
+    return true;
+}

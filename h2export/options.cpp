@@ -1,0 +1,119 @@
+#include "h2export/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <set>
+
+namespace {
+
+constexpr const char* kDescription =
+    "Follows h2mon's CSV logs and hands the masers' telemetry to monitoring: files for "
+    "node_exporter's textfile collector, InfluxDB line protocol, or (with --backfill) whole "
+    "logs as OpenMetrics for promtool.";
+
+// A maser name is a label value and a file name: letters, digits, '_', '-', '.'.
+bool valid_name(const std::string& name) {
+    if (name.empty() || name[0] == '.') {
+        return false;
+    }
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string check_follow(const std::string& text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals + 1 == text.size()) {
+        return "expected NAME=PATH, got '" + text + "'";
+    }
+    if (!valid_name(text.substr(0, equals))) {
+        return "the name in '" + text +
+               "' must be letters, digits, '_', '-' or '.' (not starting with '.')";
+    }
+    return "";
+}
+
+// Rules that concern several options at once; throws CLI::ValidationError.
+void check_combination(const ExportOptions& options) {
+    std::set<std::string> names;
+    for (const FollowTarget& follow : options.follows) {
+        if (!names.insert(follow.name).second) {
+            throw CLI::ValidationError("--follow", "the name '" + follow.name + "' is given twice");
+        }
+    }
+    if (options.backfill) {
+        if (!options.textfile_dir.empty() || !options.influx.empty()) {
+            throw CLI::ValidationError("--backfill",
+                                       "writes OpenMetrics to standard output; it takes no "
+                                       "--textfile or --influx");
+        }
+        return;
+    }
+    if (options.textfile_dir.empty() && options.influx.empty()) {
+        throw CLI::ValidationError("--textfile", "give --textfile DIR, --influx FILE|- or both "
+                                                 "(or --backfill)");
+    }
+    if (options.influx == "-" && options.state.empty()) {
+        throw CLI::ValidationError("--state", "--influx - needs --state FILE to resume from");
+    }
+}
+
+} // namespace
+
+int parse_options(int argc, const char* const* argv, ExportOptions& options, std::ostream& out,
+                  std::ostream& err) {
+    CLI::App app(kDescription, "h2export");
+    app.set_version_flag("--version", H2EXPORT_VERSION);
+    std::vector<std::string> follows;
+    app.add_option("--follow", follows, "A maser and its log (repeatable): NAME=PATH")
+        ->required()
+        ->type_name("NAME=PATH")
+        ->check(CLI::Validator(check_follow, "NAME=PATH"));
+    app.add_option("--textfile", options.textfile_dir,
+                   "Keep NAME.prom for each maser in this directory (node_exporter's "
+                   "textfile collector)")
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory);
+    app.add_option("--influx", options.influx,
+                   "Append InfluxDB line protocol, one point per record, to FILE or - "
+                   "(standard output)")
+        ->type_name("FILE|-");
+    app.add_option("--state", options.state,
+                   "Where the line protocol's read positions are kept (default FILE.state)")
+        ->type_name("FILE");
+    app.add_option("--stale-after", options.stale_after_seconds,
+                   "Seconds without records after which maser_up is 0 (default: 3 times the "
+                   "log's interval, at least 30)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.001, 1e7));
+    app.add_flag("--backfill", options.backfill,
+                 "Write the whole logs as OpenMetrics with timestamps to standard output, then "
+                 "end");
+    try {
+        app.parse(argc, argv);
+        for (const std::string& follow : follows) {
+            const std::size_t equals = follow.find('=');
+            options.follows.push_back({follow.substr(0, equals), follow.substr(equals + 1)});
+        }
+        if (options.state.empty() && !options.influx.empty() && options.influx != "-") {
+            options.state = options.influx + ".state";
+        }
+        check_combination(options);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        out << H2EXPORT_VERSION << "\n";
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        err << "h2export: " << error.what() << "\nRun with --help for more information.\n";
+        return kUsageExit;
+    }
+    return -1;
+}

@@ -1,0 +1,92 @@
+#include "h2export/textfile.h"
+
+#include "h2export/atomic_file.h"
+
+#include <cstdio>
+
+namespace {
+
+void append_family_head(std::string& out, const char* name, const char* help, const char* type) {
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
+}
+
+void append_maser_sample(std::string& out, const char* name, const std::string& maser,
+                         const std::string& value) {
+    out += name;
+    out += "{maser=\"";
+    out += maser;
+    out += "\"} ";
+    out += value;
+    out += '\n';
+}
+
+std::string number_text(double value, bool whole) {
+    std::string text;
+    append_sample_value(text, value, whole);
+    return text;
+}
+
+void append_channel_families(std::string& out, const MaserStatus& maser) {
+    for (int f = 0; f < kMetricFamilyCount; ++f) {
+        const MetricFamily& family = kMetricFamilies[f];
+        append_family_head(out, family.name, family.help, "gauge");
+        for (int m = 0; m < kChannelMetricCount; ++m) {
+            if (kChannelMetrics[m].family != f) {
+                continue;
+            }
+            out += family.name;
+            append_labels(out, maser.name(), kChannelMetrics[m]);
+            out += ' ';
+            append_sample_value(out, maser.values()[m], channel_metric_is_code(m));
+            out += '\n';
+        }
+    }
+}
+
+} // namespace
+
+std::string render_textfile(const MaserStatus& maser, SteadyClock::time_point now) {
+    std::string out;
+    out.reserve(6000);
+    append_family_head(out, "h2export_build_info",
+                       "The h2export that writes this file; the value is always 1.", "gauge");
+    out +=
+        "h2export_build_info{maser=\"" + maser.name() + "\",version=\"" H2EXPORT_VERSION "\"} 1\n";
+
+    const bool up = maser.up(now);
+    append_family_head(out, "maser_up",
+                       "1 while records arrive from the maser's log, 0 once none came for the "
+                       "stale time.",
+                       "gauge");
+    append_maser_sample(out, "maser_up", maser.name(), up ? "1" : "0");
+
+    if (maser.has_record()) {
+        append_family_head(out, "maser_last_record_timestamp_seconds",
+                           "Time of the latest record in the maser's log, from its MJD.", "gauge");
+        append_maser_sample(out, "maser_last_record_timestamp_seconds", maser.name(),
+                            number_text(static_cast<double>(maser.last_unix_ns()) / 1e9, false));
+    }
+
+    append_family_head(out, "maser_log_malformed_lines_total",
+                       "Lines of the maser's log that were skipped as malformed.", "counter");
+    append_maser_sample(out, "maser_log_malformed_lines_total", maser.name(),
+                        number_text(static_cast<double>(maser.malformed()), true));
+
+    if (up) {
+        append_channel_families(out, maser);
+    }
+    return out;
+}
+
+bool write_textfile(const std::string& dir, const std::string& maser, const std::string& text,
+                    std::string& error) {
+    return replace_file(dir + "/" + maser + ".prom", text, false, error);
+}

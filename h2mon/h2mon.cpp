@@ -1,0 +1,66 @@
+// h2mon: records the housekeeping telemetry of a hydrogen maser over a serial
+// line, one record per telemetry frame, until a key is pressed.
+#include "h2mon/csv_output.h"
+#include "h2mon/failure_message.h"
+#include "h2mon/loop.h"
+#include "h2mon/settings.h"
+#include "h2mon/usage_text.h"
+#include "h2mon/win32/log_file.h"
+#include "h2mon/win32/console_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+// The program-wide objects, constructed in this order before main runs and
+// destroyed in the reverse order at exit: the settings store, its six options
+// bound to the settings, then the port.
+KVSTORE<KVAL> store;
+Settings settings;
+[[maybe_unused]] const bool options_registered = register_settings(store, settings);
+COMPORT port;
+
+namespace {
+
+void close_port() {
+    port.close();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!store.parse(argc, argv, kUsageText, 0, 0, false)) {
+        return 1;
+    }
+    if (const char* name = setting_out_of_range(store)) {
+        std::printf("Error: %s out of range (%s)\n", name, store.find(name)->value());
+        return 1;
+    }
+    // A negative interval would reach the sleep as an endless wait.
+    if (settings.interval_ms < 0) {
+        std::printf("Error: reading interval must not be negative (%d)\n", settings.interval_ms);
+        return 1;
+    }
+    if (port.open(settings.port, static_cast<DWORD>(settings.baud), true, true, 8) != 0) {
+        print_port_failure("Error connecting to", settings.port, port);
+        return 1;
+    }
+    std::atexit(close_port);
+    // From here on a stop event, or a closed standard output, ends the run in
+    // order, the port put back.
+    console_session_begin();
+
+    LoopSettings loop{settings.port, OutputForm::kCsv, settings.interval_ms, RecordOutput{}};
+    if (!output_form_from_name(settings.fmt, &loop.form)) {
+        std::printf("Error: unsupported format (%s)\n", settings.fmt);
+        return 1;
+    }
+    if (loop.form == OutputForm::kCsv) {
+        print_csv_header(stdout);
+    }
+    if (settings.out[0] != '\0') {
+        loop.output.log = open_shared_log(settings.out); // a log that cannot be opened is no error
+    }
+    loop.output.console_mode = store.given("tty");
+    loop.output.escape_sequences = escape_sequences_shown();
+    return acquisition_loop(port, loop);
+}

@@ -1,0 +1,185 @@
+#include "h2mon/loop.h"
+
+#include "h2mon/failure_message.h"
+#include "h2mon/win32/console_session.h"
+#include "telemetry/channels.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr std::int32_t kAnswerTimeoutMs = 1000;   // first byte of the answer
+constexpr std::int32_t kInterbyteTimeoutMs = 100; // silence that ends the answer
+constexpr std::int32_t kResyncDrainMs = 200;      // after an answer that is no frame, and at start
+constexpr std::int32_t kNoTerminator = -1;
+// How long the line must stay quiet after an answer's last byte for the answer to
+// be a frame. Real adapters hand bytes over late: an FTDI chip holds a partial
+// USB packet up to its 16 ms latency timer, a 16550 UART holds received bytes up
+// to four character times (33 ms at 1200 baud). A byte that follows the frame
+// must still be seen here, or a frame shifted by noise would pass as a record.
+constexpr std::int32_t kFrameQuietMs = 50;
+// The discard before a poll gives up on a line that does not go quiet by then.
+constexpr std::int32_t kDiscardLimitMs = 250;
+
+bool key_pressed() {
+    if (_kbhit() == 0) {
+        return false;
+    }
+    _getch(); // consume the key so it does not reach whatever runs next
+    return true;
+}
+
+// A stop signal or event, or a key press.
+bool stop_asked() {
+    return stop_requested() || key_pressed();
+}
+
+// The five-byte poll, RTS raised around its first byte.
+void poll_maser(COMPORT& port) {
+    port.setrts(true);
+    port.putc(0x01);
+    port.setrts(false);
+    port.putc(0x41);
+    port.putc(0x00);
+    port.putc(0x00);
+    port.putc(0x00);
+}
+
+// A failed read or write has closed the port; the recorded error says why.
+int line_failure(COMPORT& port, const char* lead, const char* port_setting) {
+    print_port_failure(lead, port_setting, port);
+    return 1;
+}
+
+// Reads and discards what the line delivers for `milliseconds`. A read failure
+// inside the drain closes the port: reported as a read error.
+bool drained(COMPORT& port, std::int32_t milliseconds) {
+    port.drain(milliseconds);
+    return port.isopen();
+}
+
+enum class Answer { Frame, NotAFrame, LineFailed };
+
+// What the line does while it is watched.
+enum class Line { Quiet, Busy, Failed };
+
+// Whether a byte arrives within `milliseconds` (the byte is taken from the line).
+// Ends at the first byte, so it is bounded however busy the line is.
+Line line_within(COMPORT& port, std::int32_t milliseconds) {
+    std::int32_t count = 1;
+    if (port.read(nullptr, &count, milliseconds, 0, kNoTerminator) != 0) {
+        return Line::Failed;
+    }
+    return count == 1 ? Line::Busy : Line::Quiet;
+}
+
+// Discards the bytes that lie in the line before a poll: they belong to no answer
+// of it, and left in place they would be read as the start of its frame. A line
+// still busy after kDiscardLimitMs (noise, a device that streams) is given up
+// on and reported Busy.
+Line discard_stale_bytes(COMPORT& port) {
+    const Line first = line_within(port, 0);
+    if (first != Line::Busy) {
+        return first;
+    }
+    // A negative total time-out bounds the whole read; an inter-byte time-out of
+    // 0 ends it at the first empty fetch (the port's 10 ms read time-out).
+    std::int32_t count = INT32_MAX;
+    if (port.read(nullptr, &count, -kDiscardLimitMs, 0, kNoTerminator) != 0) {
+        return Line::Failed;
+    }
+    return line_within(port, 0);
+}
+
+// Reads the maser's answer to a poll into `frame`. An answer is a frame only when
+// it is exactly one frame long: fewer bytes are a broken answer, and bytes that
+// follow the last one at once mean the answer was longer than a frame. Then
+// nothing tells where the frame began: bytes that reached the line between the
+// poll and the answer (noise, or the tail of an earlier, slow answer) would push
+// every channel out of place, so such an answer is not shown.
+Answer read_answer(COMPORT& port, BYTE* frame) {
+    std::int32_t received = kFrameLength;
+    if (port.read(frame, &received, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
+        return Answer::LineFailed;
+    }
+    if (received != kFrameLength) {
+        return Answer::NotAFrame;
+    }
+    switch (line_within(port, kFrameQuietMs)) {
+    case Line::Quiet:
+        return Answer::Frame;
+    case Line::Busy:
+        return Answer::NotAFrame;
+    case Line::Failed:
+        break;
+    }
+    return Answer::LineFailed;
+}
+
+// One exchange: the stale bytes discarded (unless the line was found quiet just
+// before), the poll, the answer.
+Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failure_lead) {
+    *failure_lead = "Read error on port";
+    if (!line_quiet) {
+        const Line line = discard_stale_bytes(port);
+        if (line != Line::Quiet) {
+            // A line that does not go quiet gets no poll: no answer could be told apart.
+            return line == Line::Busy ? Answer::NotAFrame : Answer::LineFailed;
+        }
+    }
+    poll_maser(port);
+    if (!port.isopen()) {
+        *failure_lead = "Write error on port";
+        return Answer::LineFailed;
+    }
+    return read_answer(port, frame);
+}
+
+} // namespace
+
+int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
+    if (!drained(port, kResyncDrainMs)) {
+        return line_failure(port, "Read error on port", settings.port_setting);
+    }
+    BYTE frame[kFrameLength];
+    bool first_frame_pending = true;
+    bool line_quiet = false; // found quiet by a frame's check, with no pause since
+    for (;;) {
+        if (stop_asked()) {
+            return 0;
+        }
+        std::memset(frame, 0, sizeof frame);
+        const char* failure_lead = nullptr;
+        const Answer answer = exchange(port, line_quiet, frame, &failure_lead);
+        if (answer == Answer::LineFailed) {
+            // A stop asked for while the line failed (a write held off until it
+            // timed out) is still an orderly stop.
+            return stop_asked() ? 0 : line_failure(port, failure_lead, settings.port_setting);
+        }
+        line_quiet = answer == Answer::Frame;
+        if (answer == Answer::NotAFrame) {
+            // A stop asked for during the exchange is taken before the pause.
+            if (stop_asked()) {
+                return 0;
+            }
+            // Let the rest of the broken answer pass, then poll again at once.
+            if (!drained(port, kResyncDrainMs)) {
+                return line_failure(port, "Read error on port", settings.port_setting);
+            }
+            continue;
+        }
+        if (first_frame_pending) {
+            first_frame_pending = false;
+            continue;
+        }
+        if (!print_record(settings.form, frame, kFrameLength, settings.output)) {
+            return 0; // standard output's reader has gone: stopped like a stop signal
+        }
+        interval_sleep(static_cast<DWORD>(settings.interval_ms));
+        // Polling back to back, only the printing has passed since the check.
+        // Should a byte come in that moment, the next answer runs long and is
+        // not shown, never shifted.
+        line_quiet = settings.interval_ms == 0;
+    }
+}

@@ -1,0 +1,51 @@
+#include "h2mon/output.h"
+
+#include "h2mon/csv_output.h"
+#include "h2mon/json_output.h"
+
+#include <cerrno>
+#include <cstring>
+
+bool output_form_from_name(const char* name, OutputForm* form) {
+    static const struct {
+        const char* name;
+        OutputForm form;
+    } forms[] = {{"hex", OutputForm::kHex}, {"json", OutputForm::kJson}, {"csv", OutputForm::kCsv}};
+    for (const auto& candidate : forms) {
+        if (_stricmp(name, candidate.name) == 0) {
+            *form = candidate.form;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool print_record(OutputForm form, const std::uint8_t* frame, int received,
+                  const RecordOutput& output) {
+    switch (form) {
+    case OutputForm::kCsv:
+        print_csv_record(frame, output);
+        break;
+    case OutputForm::kJson:
+        print_json_block(frame, output);
+        break;
+    case OutputForm::kHex:
+        print_hex_dump(frame, received, output.out);
+        break;
+    }
+    // A record held back in a stream buffer would be lost if the program were
+    // stopped other than by a key press, and would reach a pipe or log reader late.
+    std::fflush(output.out);
+    const bool reader_gone = std::ferror(output.out) != 0 && errno == EPIPE;
+    if (output.log != nullptr) {
+        std::fflush(output.log);
+    }
+    return !reader_gone;
+}
+
+void print_hex_dump(const std::uint8_t* frame, int received, std::FILE* out) {
+    for (int i = 0; i < received; ++i) {
+        std::fprintf(out, "%02X", frame[i]);
+    }
+    std::fprintf(out, "\n");
+}

@@ -1,0 +1,32 @@
+// Where the axes of a plot get their ticks: round values a reader takes in at
+// a glance, for a value axis and for a time axis in UTC.
+#pragma once
+
+#include "h2plot/time_text.h"
+
+#include <string>
+#include <vector>
+
+// A value range with a small margin around the data, so that no extreme
+// sits on the frame; a constant gets a range around it.
+struct ValueRange {
+    double lo;
+    double hi;
+};
+ValueRange padded_range(double min, double max);
+
+struct ValueTicks {
+    std::vector<double> values;
+    int decimals; // to tell neighbouring ticks apart
+};
+// Multiples of 1, 2 or 5 times a power of ten, about `wanted` of them.
+ValueTicks value_ticks(ValueRange range, int wanted);
+
+struct TimeTick {
+    MicroDay t;
+    std::string utc; // the date, and the time of day when ticks are less than a day apart
+    std::string mjd;
+};
+// At most `most` ticks on whole seconds, minutes, hours, days or months of UTC
+// within [lo, hi], as many as fit.
+std::vector<TimeTick> time_ticks(MicroDay lo, MicroDay hi, int most);

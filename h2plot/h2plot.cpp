@@ -1,0 +1,102 @@
+// h2plot: plots the telemetry in h2mon's CSV logs.
+#include "h2plot/html_report.h"
+#include "h2plot/log_input.h"
+#include "h2plot/number_text.h"
+#include "h2plot/plot_data.h"
+#include "h2plot/plot_options.h"
+#include "h2plot/svg_plot.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+constexpr int kExitFailure = 1;
+// Fine bins per pixel column: enough that a bin straddling two columns moves
+// a record by at most a fraction of a pixel.
+constexpr int kBinsPerColumn = 8;
+
+std::string heading(const PlotModel& model, const InputCounts& counts) {
+    return utc_text(model.lo, 4) + " to " + utc_text(model.hi, 4) + " UTC (MJD " +
+           number_text(static_cast<double>(model.lo) / kMicroDaysPerDay, 3) + " to " +
+           number_text(static_cast<double>(model.hi) / kMicroDaysPerDay, 3) + "), " +
+           std::to_string(counts.rows) + " records read";
+}
+
+// Writes the whole text; the same bytes on every system.
+bool write_output(const std::string& path, const std::string& text) {
+    if (path == "-") {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+               std::fflush(stdout) == 0;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+void report_input(const InputCounts& counts) {
+    for (const std::string& damage : counts.damaged) {
+        std::cerr << "h2plot: " << damage << "; the rows before it are plotted\n";
+    }
+    if (counts.malformed > 0) {
+        std::cerr << "h2plot: " << counts.malformed << " malformed line"
+                  << (counts.malformed == 1 ? "" : "s")
+                  << " skipped (the first: " << counts.first_malformed << ")\n";
+    }
+}
+
+int run(const PlotOptions& options) {
+    LogInput input(options.logs);
+    std::string error;
+    if (!input.order(error)) {
+        std::cerr << "h2plot: " << error << "\n";
+        return kExitFailure;
+    }
+    const int columns = plot_columns(options.width);
+    PlotData data(options.rows, options.from, options.to, columns * kBinsPerColumn);
+    if (!input.read([&data](const LogRow& row) { return data.add(row); }, error)) {
+        std::cerr << "h2plot: " << error << "\n";
+        return kExitFailure;
+    }
+    report_input(input.counts());
+    if (data.empty()) {
+        std::cerr << "h2plot: no records"
+                  << (options.from || options.to ? " in the time range" : "")
+                  << "; nothing plotted\n";
+        return kExitFailure;
+    }
+    const PlotModel model = data.model(columns);
+    const std::string title = heading(model, input.counts());
+    const std::string text = options.form == OutputForm::kHtml
+                                 ? render_html(model, options.width, title)
+                                 : render_svg(model, options.width, title, true);
+    if (!write_output(options.output, text)) {
+        std::cerr << "h2plot: cannot write " << options.output << ": " << std::strerror(errno)
+                  << "\n";
+        return kExitFailure;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    PlotOptions options;
+    if (const std::optional<int> exit_code =
+            parse_plot_options(argc, argv, options, std::cout, std::cerr)) {
+        return *exit_code;
+    }
+    return run(options);
+}

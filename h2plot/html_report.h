@@ -1,0 +1,13 @@
+// The plot as one self-contained web page, for a report or an e-mail: a table
+// of each channel's min, mean, max and gaps, then the panels, inline. Nothing
+// is fetched and nothing needs a script.
+#pragma once
+
+#include "h2plot/plot_data.h"
+
+#include <string>
+
+std::string render_html(const PlotModel& model, int width, const std::string& heading);
+
+// A length of time for a reader: "45 s", "12 min 5 s", "3 h 20 min", "2 d 4 h".
+std::string duration_text(MicroDay length);

@@ -1,0 +1,153 @@
+#include "h2plot/plot_options.h"
+
+#include "telemetry/channels.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kDefaultChannels[] = {"Ion_uA",  "H2_atm", "Pure_A",
+                                            "CSide_V", "CBtm_V", "IF_V"};
+constexpr int kMinWidth = 320;
+constexpr int kMaxWidth = 20000;
+// Codes up to six bytes (twelve hexadecimal digits) are whole numbers a double holds exactly.
+constexpr int kWidestCode = 6;
+
+std::string lower(std::string text) {
+    for (char& c : text) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return text;
+}
+
+// The rows of the channels named; throws a validation error naming the option.
+std::vector<int> channel_rows(const std::vector<std::string>& names) {
+    std::vector<int> rows;
+    for (const std::string& name : names) {
+        const int row = channel_row_named(name);
+        if (row < 0 || !channel_shown(kChannels[row])) {
+            throw CLI::ValidationError("--channels", "no channel is named \"" + name +
+                                                         "\"; plottable: " + plottable_names());
+        }
+        if (!plottable(row)) {
+            const bool reserved = channel_kind(kChannels[row]) == ChannelKind::kReserved;
+            throw CLI::ValidationError(
+                "--channels", std::string(kChannels[row].name) +
+                                  (reserved ? " is a reserved field, with no agreed meaning"
+                                            : " is a code too wide to plot as a number") +
+                                  "; plottable: " + plottable_names());
+        }
+        if (std::find(rows.begin(), rows.end(), row) == rows.end()) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
+MicroDay time_option(const std::string& option, const std::string& text) {
+    const std::optional<MicroDay> t = parse_time(text);
+    if (!t) {
+        throw CLI::ValidationError(option, "\"" + text +
+                                               "\" is no time: give an MJD (61384.5) or a UTC "
+                                               "date or date-time (2026-12-10, 2026-12-10T13:45Z)");
+    }
+    return *t;
+}
+
+OutputForm form_of(const std::string& output) {
+    if (output == "-") {
+        return OutputForm::kSvg;
+    }
+    const std::string name = lower(output);
+    const auto ends_with = [&name](const std::string& end) {
+        return name.size() > end.size() &&
+               name.compare(name.size() - end.size(), end.size(), end) == 0;
+    };
+    if (ends_with(".svg")) {
+        return OutputForm::kSvg;
+    }
+    if (ends_with(".html") || ends_with(".htm")) {
+        return OutputForm::kHtml;
+    }
+    throw CLI::ValidationError("-o", "\"" + output +
+                                         "\": the file's name ends in .svg or .html, which "
+                                         "chooses the form; - writes SVG to standard output");
+}
+
+} // namespace
+
+bool plottable(int row) {
+    const CHANNEL& channel = kChannels[row];
+    switch (channel_kind(channel)) {
+    case ChannelKind::kMeasurement:
+        return channel_shown(channel);
+    case ChannelKind::kCode:
+        return channel.last - channel.first + 1 <= kWidestCode;
+    case ChannelKind::kReserved:
+        return false;
+    }
+    return false;
+}
+
+std::string plottable_names() {
+    std::string names;
+    for (int row = 0; row < kChannelCount; ++row) {
+        if (plottable(row)) {
+            names += (names.empty() ? "" : ",") + std::string(kChannels[row].name);
+        }
+    }
+    return names;
+}
+
+std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
+                                      std::ostream& out, std::ostream& err) {
+    CLI::App app("Plots the telemetry in h2mon's CSV logs (plain or gzip-compressed) as stacked "
+                 "panels over one time axis, to an SVG picture or a self-contained HTML page.",
+                 "h2plot");
+    app.set_version_flag("--version", "h2plot " H2MON_VERSION);
+    // On Windows CLI11 would take "/name" for an option: a path it is here.
+    app.allow_windows_style_options(false);
+    std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
+    std::string from, to;
+    app.add_option("--channels", channels,
+                   "Channels to plot, by their CSV names in any case, comma-separated")
+        ->delimiter(',')
+        ->type_name("LIST")
+        ->capture_default_str();
+    app.add_option("--from", from, "Start of the time range: an MJD or a UTC date or date-time")
+        ->type_name("TIME");
+    app.add_option("--to", to, "End of the time range (included); default: the end of the data")
+        ->type_name("TIME");
+    app.add_option("--width", options.width, "Width of the picture in pixels")
+        ->type_name("PX")
+        ->check(CLI::Range(kMinWidth, kMaxWidth))
+        ->capture_default_str();
+    app.add_option("-o,--output", options.output,
+                   "Output file: FILE.svg or FILE.html; - for SVG on standard output")
+        ->type_name("FILE")
+        ->capture_default_str();
+    app.add_option("LOG", options.logs, "h2mon logs, in any order; .gz ones are decompressed")
+        ->required();
+    try {
+        app.parse(argc, argv);
+        options.rows = channel_rows(channels);
+        options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
+        options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));
+        if (options.from && options.to && *options.from > *options.to) {
+            throw CLI::ValidationError("--from", "the range starts after it ends (--to)");
+        }
+        options.form = form_of(options.output);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        return kExitHelp;
+    } catch (const CLI::CallForVersion&) {
+        out << app.version() << "\n";
+        return kExitHelp;
+    } catch (const CLI::ParseError& e) {
+        err << "h2plot: " << e.what() << "\nRun with --help for more information.\n";
+        return kExitUsage;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,39 @@
+// h2plot's command line:
+//   h2plot [--channels LIST] [--from TIME] [--to TIME] [--width PX] [-o FILE] LOG...
+#pragma once
+
+#include "h2plot/time_text.h"
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+enum class OutputForm { kSvg, kHtml };
+
+struct PlotOptions {
+    std::vector<int> rows; // channel table rows, in the order given
+    std::optional<MicroDay> from;
+    std::optional<MicroDay> to;
+    int width = 1200;
+    std::string output = "h2plot.svg"; // "-": standard output
+    OutputForm form = OutputForm::kSvg;
+    std::vector<std::string> logs;
+};
+
+// Exit codes of a command line that is not run.
+constexpr int kExitHelp = 0;
+constexpr int kExitUsage = 2;
+
+// Reads the command line into `options`. When the program should not go on
+// (help, version, a bad command line), returns its exit code, having written
+// the text to `out` (help, version) or `err` (what was wrong, naming the option).
+std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
+                                      std::ostream& out, std::ostream& err);
+
+// Whether a channel table row can be plotted: a measurement, or a code of the
+// FLL system narrow enough to be a number without rounding.
+bool plottable(int row);
+
+// The names of every plottable channel, comma-separated.
+std::string plottable_names();

@@ -1,0 +1,258 @@
+#include "h2plot/svg_plot.h"
+
+#include "h2plot/axis_ticks.h"
+#include "h2plot/number_text.h"
+#include "telemetry/channels.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kHeadingHeight = 28;
+constexpr int kTitleHeight = 22;  // above each panel's frame
+constexpr int kPanelHeight = 120; // the frame
+constexpr int kPanelGap = 14;
+constexpr int kAxisHeight = 44; // tick labels under the last panel
+constexpr int kPanelPitch = kTitleHeight + kPanelHeight + kPanelGap;
+constexpr int kValueTicks = 4;
+constexpr int kTickSpacing = 140; // pixels between time ticks, at least
+constexpr double kCharWidth = 7;  // of a digit at the font size, a little over
+
+constexpr const char* kBandColour = "#9ecae1";
+constexpr const char* kMeanColour = "#08519c";
+constexpr const char* kGapColour = "#fdd0a2";
+constexpr const char* kGridColour = "#e0e0e0";
+
+struct Frame {
+    int left;
+    int top;
+    int columns;
+    ValueRange range;
+
+    double x(double column) const { return left + column + 0.5; }
+    double y(double value) const {
+        return top + kPanelHeight - (value - range.lo) / (range.hi - range.lo) * kPanelHeight;
+    }
+};
+
+void point(std::string& out, double x, double y) {
+    append_number(out, x, 1);
+    out += ',';
+    append_number(out, y, 1);
+    out += ' ';
+}
+
+// The last column with data from `first` on before the line breaks: where a
+// gap begins. Columns without data between two records a record interval
+// apart (a log sparser than the pixels) are no break.
+int run_end(const std::vector<Summary>& columns, int first) {
+    int last = first;
+    for (int c = first + 1; c < static_cast<int>(columns.size()) && !columns[last].gap_after; ++c) {
+        if (columns[c].count > 0) {
+            last = c;
+        }
+    }
+    return last;
+}
+
+void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& columns, int first,
+              int last) {
+    if (first == last) {
+        // One column: a bar from its min to its max, at least a pixel high.
+        const Summary& c = columns[first];
+        const double top = frame.y(c.max) - 0.5;
+        out += "<rect class=\"band\" x=\"";
+        append_number(out, frame.x(first) - 0.5, 1);
+        out += "\" y=\"";
+        append_number(out, top, 1);
+        out += "\" width=\"1\" height=\"";
+        append_number(out, frame.y(c.min) + 0.5 - top, 1);
+        out += "\" fill=\"" + std::string(kMeanColour) + "\"/>\n";
+        return;
+    }
+    out += "<polygon class=\"band\" fill=\"" + std::string(kBandColour) + "\" stroke=\"" +
+           kBandColour + "\" stroke-width=\"1\" points=\"";
+    for (int c = first; c <= last; ++c) {
+        if (columns[c].count > 0) {
+            point(out, frame.x(c), frame.y(columns[c].max));
+        }
+    }
+    for (int c = last; c >= first; --c) {
+        if (columns[c].count > 0) {
+            point(out, frame.x(c), frame.y(columns[c].min));
+        }
+    }
+    out.back() = '"';
+    out += "/>\n<polyline class=\"mean\" fill=\"none\" stroke=\"" + std::string(kMeanColour) +
+           "\" stroke-width=\"1\" points=\"";
+    for (int c = first; c <= last; ++c) {
+        if (columns[c].count > 0) {
+            point(out, frame.x(c), frame.y(columns[c].mean()));
+        }
+    }
+    out.back() = '"';
+    out += "/>\n";
+}
+
+// A light band over each gap, from the column where it begins to the one
+// where the data comes back, so that even a gap narrower than a pixel shows.
+void draw_gaps(std::string& out, const Frame& frame, const std::vector<Summary>& columns) {
+    const int count = static_cast<int>(columns.size());
+    for (int c = 0; c < count; ++c) {
+        if (!columns[c].gap_after) {
+            continue;
+        }
+        int back = c + 1;
+        while (back < count && columns[back].count == 0) {
+            ++back;
+        }
+        out += "<rect class=\"gap\" x=\"";
+        append_number(out, frame.x(c), 1);
+        out += "\" y=\"" + std::to_string(frame.top) + "\" width=\"";
+        append_number(out, std::max(back - c, 1), 1);
+        out += "\" height=\"" + std::to_string(kPanelHeight) + "\" fill=\"" + kGapColour + "\"/>\n";
+    }
+}
+
+void draw_value_axis(std::string& out, const Frame& frame) {
+    const ValueTicks ticks = value_ticks(frame.range, kValueTicks);
+    for (double value : ticks.values) {
+        const std::string y = number_text(frame.y(value), 1);
+        out += "<line x1=\"" + std::to_string(frame.left) + "\" x2=\"" +
+               std::to_string(frame.left + frame.columns) + "\" y1=\"" + y + "\" y2=\"" + y +
+               "\" stroke=\"" + kGridColour + "\"/>\n<text x=\"" + std::to_string(frame.left - 6) +
+               "\" y=\"" + y + "\" text-anchor=\"end\" dominant-baseline=\"middle\">" +
+               number_text(value, ticks.decimals) + "</text>\n";
+    }
+}
+
+void draw_time_grid(std::string& out, const Frame& frame, const std::vector<double>& xs) {
+    for (double x : xs) {
+        const std::string at = number_text(x, 1);
+        out += "<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"" + std::to_string(frame.top) +
+               "\" y2=\"" + std::to_string(frame.top + kPanelHeight) + "\" stroke=\"" +
+               kGridColour + "\"/>\n";
+    }
+}
+
+std::string panel_title(int row) {
+    const CHANNEL& channel = kChannels[row];
+    return "<tspan font-weight=\"bold\">" + xml_escaped(channel.name) + "</tspan> " +
+           xml_escaped(channel.description) + " (" + xml_escaped(unit_label(row)) + ")";
+}
+
+void draw_panel(std::string& out, const ChannelPlot& channel, const Frame& frame,
+                const std::vector<double>& tick_xs) {
+    out += "<g class=\"panel\" id=\"panel-" + xml_escaped(kChannels[channel.row].name) + "\">\n";
+    out += "<text x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top - 7) +
+           "\">" + panel_title(channel.row) + "</text>\n";
+    draw_value_axis(out, frame);
+    draw_time_grid(out, frame, tick_xs);
+    draw_gaps(out, frame, channel.columns);
+    const int count = static_cast<int>(channel.columns.size());
+    for (int c = 0; c < count; ++c) {
+        if (channel.columns[c].count > 0) {
+            const int last = run_end(channel.columns, c);
+            draw_run(out, frame, channel.columns, c, last);
+            c = last;
+        }
+    }
+    out += "<rect x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top) +
+           "\" width=\"" + std::to_string(frame.columns) + "\" height=\"" +
+           std::to_string(kPanelHeight) + "\" fill=\"none\" stroke=\"#808080\"/>\n</g>\n";
+}
+
+void draw_time_axis(std::string& out, const std::vector<TimeTick>& ticks,
+                    const std::vector<double>& xs, int top) {
+    out += "<g class=\"time-axis\">\n";
+    const std::string left = std::to_string(kSvgMarginLeft - 6);
+    out += "<text x=\"" + left + "\" y=\"" + std::to_string(top + 16) +
+           "\" text-anchor=\"end\">UTC</text>\n<text x=\"" + left + "\" y=\"" +
+           std::to_string(top + 32) + "\" text-anchor=\"end\" fill=\"#606060\">MJD</text>\n";
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        const std::string x = number_text(xs[i], 1);
+        const std::string label_x = number_text(xs[i] + 3, 1);
+        out += "<line x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + std::to_string(top) + "\" y2=\"" +
+               std::to_string(top + 34) + "\" stroke=\"#808080\"/>\n<text x=\"" + label_x +
+               "\" y=\"" + std::to_string(top + 16) + "\">" + ticks[i].utc + "</text>\n<text x=\"" +
+               label_x + "\" y=\"" + std::to_string(top + 32) + "\" fill=\"#606060\">" +
+               ticks[i].mjd + "</text>\n";
+    }
+    out += "</g>\n";
+}
+
+} // namespace
+
+std::string xml_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string unit_label(int row) {
+    const CHANNEL& channel = kChannels[row];
+    return channel_kind(channel) == ChannelKind::kMeasurement ? std::string(channel_unit(channel))
+                                                              : "code";
+}
+
+PanelBox panel_box(int index, int width) {
+    return {kSvgMarginLeft, kHeadingHeight + index * kPanelPitch + kTitleHeight,
+            plot_columns(width), kPanelHeight};
+}
+
+std::string render_svg(const PlotModel& model, int width, const std::string& heading,
+                       bool standalone) {
+    const int columns = plot_columns(width);
+    const int panels = static_cast<int>(model.channels.size());
+    const int axis_top = kHeadingHeight + panels * kPanelPitch - kPanelGap;
+    const int height = axis_top + kAxisHeight;
+    std::string out;
+    if (standalone) {
+        out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    }
+    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
+           "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(width) +
+           " " + std::to_string(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+    out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    out += "<text x=\"" + std::to_string(kSvgMarginLeft) + "\" y=\"16\" font-size=\"13\">" +
+           xml_escaped(heading) + "</text>\n";
+
+    std::vector<TimeTick> ticks;
+    std::vector<double> tick_xs;
+    const double span = static_cast<double>(std::max<MicroDay>(model.hi - model.lo, 1));
+    for (TimeTick& tick : time_ticks(model.lo, model.hi, std::max(1, columns / kTickSpacing))) {
+        const double x = kSvgMarginLeft + static_cast<double>(tick.t - model.lo) / span * columns;
+        // Labels start at their tick: one that would run off the picture is left out.
+        if (x + kCharWidth * static_cast<double>(tick.utc.size()) <= width) {
+            tick_xs.push_back(x);
+            ticks.push_back(std::move(tick));
+        }
+    }
+    for (int i = 0; i < panels; ++i) {
+        const ChannelPlot& channel = model.channels[static_cast<std::size_t>(i)];
+        const PanelBox box = panel_box(i, width);
+        const Frame frame{box.left, box.top, box.width,
+                          padded_range(channel.overall.min, channel.overall.max)};
+        draw_panel(out, channel, frame, tick_xs);
+    }
+    draw_time_axis(out, ticks, tick_xs, axis_top);
+    out += "</svg>\n";
+    return out;
+}

@@ -1,8 +1,0 @@
-// Named semaphores, used by the program only as markers whose existence means
-// "this port is taken". Closed with CloseHandle.
-#pragma once
-
-#include "platform/linux/types.h"
-
-HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LONG maximumCount,
-                        LPCSTR name);

@@ -1,0 +1,132 @@
+// h2export --influx: one point per record, each exactly once across restarts,
+// read back equal from a real InfluxDB.
+#include "tests/h2export/influx_server.h"
+#include "tests/h2export/log_fixture.h"
+
+#include "h2export/mjd_time.h"
+#include "telemetry/channels.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+
+namespace h2export_test {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Runs h2export until `output` has `points` lines, then stops it as a
+// supervisor would.
+void export_until(const std::vector<std::string>& args, const std::string& output,
+                  std::size_t points) {
+    h2test::ChildProcess h2export;
+    start_h2export(h2export, args);
+    EXPECT_TRUE(eventually([&] {
+        return lines_of(h2test::read_text_file(output)).size() >= points;
+    })) << h2export.read_stderr(milliseconds(100));
+    h2export.signal(SIGTERM);
+    int status = -1;
+    EXPECT_TRUE(h2export.wait_exit(status, milliseconds(5000)));
+    EXPECT_EQ(status, 0) << "an orderly stop";
+}
+
+std::int64_t unix_ns_of(const std::string& row) {
+    std::int64_t ns = 0;
+    EXPECT_TRUE(mjd_unix_ns(row.substr(0, row.find(',')), &ns));
+    return ns;
+}
+
+TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("a.csv");
+    const std::string output = dir.file("points.lp");
+    const std::vector<std::string> args{"--follow", "a=" + log, "--influx", output};
+    std::vector<std::string> rows;
+    for (int i = 0; i < 7; ++i) {
+        rows.push_back(h2mon_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i)));
+    }
+    append_file(log, rows[0] + rows[1] + rows[2]);
+    export_until(args, output, 3);
+
+    // A stop after points went out but before their position was saved leaves
+    // points the state does not know of: they must not come twice.
+    append_file(output, lines_of(h2test::read_text_file(output)).back() + "\n");
+    append_file(log, rows[3] + rows[4]);
+    export_until(args, output, 5);
+
+    // Rotated by renaming while h2export was stopped, and h2mon wrote on into
+    // the renamed file before it was restarted on a new one.
+    std::filesystem::rename(log, log + ".1");
+    append_file(log + ".1", rows[5]);
+    append_file(log, rows[6]);
+    export_until(args, output, 7);
+
+    const std::vector<std::string> points = lines_of(h2test::read_text_file(output));
+    ASSERT_EQ(points.size(), rows.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        EXPECT_EQ(points[i].substr(points[i].rfind(' ') + 1), std::to_string(unix_ns_of(rows[i])))
+            << i;
+    }
+
+    InfluxServer influx;
+    std::string error;
+    ASSERT_TRUE(influx.start(error)) << error;
+    ASSERT_EQ(influx.client({"-execute", "CREATE DATABASE station"}).status, 0);
+    const std::string import = dir.file("import.txt");
+    h2test::write_text_file(import, "# DML\n# CONTEXT-DATABASE: station\n" +
+                                        h2test::read_text_file(output));
+    const Finished imported = influx.client({"-import", "-path", import, "-precision", "ns"});
+    ASSERT_EQ(imported.status, 0) << imported.out << imported.err;
+
+    const Finished query = influx.client({"-database", "station", "-precision", "ns", "-format",
+                                          "csv", "-execute", "SELECT * FROM maser"});
+    ASSERT_EQ(query.status, 0) << query.err;
+    const std::vector<std::string> table = lines_of(query.out);
+    ASSERT_EQ(table.size(), rows.size() + 1) << query.out;
+    std::vector<std::string> columns;
+    std::istringstream header(table[0]);
+    for (std::string column; std::getline(header, column, ',');) {
+        columns.push_back(column);
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::istringstream cells(table[i + 1]);
+        std::size_t at = 0;
+        int compared = 0;
+        for (std::string cell; std::getline(cells, cell, ','); ++at) {
+            const std::string& column = columns[at];
+            if (column == "time") {
+                EXPECT_EQ(cell, std::to_string(unix_ns_of(rows[i])));
+            } else if (column == "maser") {
+                EXPECT_EQ(cell, "a");
+            } else if (column != "name") {
+                const std::string logged = row_field(rows[i], column);
+                const int row = channel_row_named(column);
+                ASSERT_GE(row, 0) << column;
+                if (kChannels[row].scale != 0) {
+                    EXPECT_EQ(std::stod(cell), std::stod(logged)) << column;
+                } else if (column == "AuxFLL3") {
+                    EXPECT_EQ(cell, logged);
+                } else {
+                    EXPECT_EQ(std::stoull(cell), std::stoull(logged, nullptr, 16)) << column;
+                }
+                ++compared;
+            }
+        }
+        EXPECT_EQ(compared, 37) << "every shown channel but the six reserved ones";
+    }
+}
+
+} // namespace
+} // namespace h2export_test

@@ -1,0 +1,206 @@
+// h2export --textfile as node_exporter sees it: the files it keeps while logs
+// grow, go quiet, rotate and turn bad.
+#include "tests/h2export/log_fixture.h"
+#include "tests/h2export/running_export.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace h2export_test {
+namespace {
+
+using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+
+// What `promtool check metrics` says of `text`; empty when it passes.
+std::string promtool_complaints(const std::string& text) {
+    const Finished check = run_program({"/usr/bin/promtool", "check", "metrics"}, text);
+    return check.status == 0 ? "" : check.out + check.err;
+}
+
+// h2export --textfile on logs in a temporary directory.
+class ExportRun {
+public:
+    std::string prom(const std::string& maser) {
+        return h2test::read_text_file(dir_.file("out/" + maser + ".prom"));
+    }
+    std::string sample(const std::string& maser, const std::string& series) {
+        return sample_of(prom(maser), series);
+    }
+    void start(const std::vector<std::string>& follows, const std::string& stale = "1") {
+        fs::create_directory(dir_.file("out"));
+        std::vector<std::string> args{"--textfile", dir_.file("out"), "--stale-after", stale};
+        for (const std::string& follow : follows) {
+            args.insert(args.end(), {"--follow", follow});
+        }
+        start_h2export(h2export_, args);
+        // Running once every file is there: what is appended from now on is
+        // read as new rows, not as the history read at start-up.
+        for (const std::string& follow : follows) {
+            const std::string maser = follow.substr(0, follow.find('='));
+            ASSERT_TRUE(eventually([&] { return !prom(maser).empty(); })) << maser;
+        }
+    }
+    // Waits until the file shows `mjd` as the latest record.
+    bool shows_record(const std::string& maser, const std::string& mjd) {
+        double unix_seconds = (std::stod(mjd) - 40587) * 86400;
+        return eventually([&] {
+            const std::string seen =
+                sample(maser, "maser_last_record_timestamp_seconds{maser=\"" + maser + "\"}");
+            return !seen.empty() && std::abs(std::stod(seen) - unix_seconds) < 0.01;
+        });
+    }
+
+    h2test::TempDir dir_;
+    h2test::ChildProcess h2export_;
+};
+
+class Textfile : public ::testing::Test, public ExportRun {};
+
+TEST_F(Textfile, ChannelsInBaseUnitsWhileUpAbsentOnceStale) {
+    const std::string log_a = dir_.file("a.csv");
+    const std::string old_row = h2mon_row(mjd_now(-3600), 1);
+    append_file(log_a, old_row);
+    start({"a=" + log_a, "b=" + dir_.file("b.csv")});
+
+    // An old row gives the latest time but not an up maser; a missing log is waited for.
+    ASSERT_TRUE(shows_record("a", old_row.substr(0, old_row.find(','))));
+    EXPECT_EQ(sample("a", "maser_up{maser=\"a\"}"), "0");
+    EXPECT_EQ(prom("a").find("maser_supply_voltage_volts"), std::string::npos);
+    ASSERT_TRUE(eventually([&] { return sample("b", "maser_up{maser=\"b\"}") == "0"; }));
+    EXPECT_EQ(prom("b").find("maser_last_record_timestamp_seconds{"), std::string::npos);
+    EXPECT_NE(
+        h2export_.read_stderr(milliseconds(2000), "does not exist").find("b.csv does not exist"),
+        std::string::npos);
+
+    const std::string row = h2mon_row(mjd_now(), 7);
+    append_file(log_a, row);
+    ASSERT_TRUE(eventually([&] { return sample("a", "maser_up{maser=\"a\"}") == "1"; }));
+    const std::string text = prom("a");
+    EXPECT_EQ(promtool_complaints(text), "") << text;
+    const struct {
+        const char* series;
+        const char* channel;
+        double factor;
+    } cases[] = {
+        {"maser_supply_voltage_volts{maser=\"a\",rail=\"battery\"}", "Batt_V", 1},
+        {"maser_supply_voltage_volts{maser=\"a\",rail=\"n15\"}", "n15_V", 1},
+        {"maser_signal_level_volts{maser=\"a\",signal=\"receiver_if\"}", "IF_V", 1},
+        {"maser_ion_pump_voltage_volts{maser=\"a\"}", "Ion_kV", 1e3},
+        {"maser_ion_pump_current_amperes{maser=\"a\"}", "Ion_uA", 1e-6},
+        {"maser_oven_voltage_volts{maser=\"a\",oven=\"hydrogen_source\"}", "H2_V", 1},
+        {"maser_hydrogen_pressure_pascals{maser=\"a\"}", "H2_atm", 101325},
+    };
+    for (const auto& c : cases) {
+        const std::string seen = sample_of(text, c.series);
+        ASSERT_NE(seen, "") << c.series;
+        EXPECT_NEAR(std::stod(seen), std::stod(row_field(row, c.channel)) * c.factor,
+                    std::abs(std::stod(row_field(row, c.channel)) * c.factor) * 1e-15)
+            << c.series;
+    }
+    const struct {
+        const char* series;
+        const char* channel;
+    } codes[] = {
+        {"maser_fll_aux_code{maser=\"a\",field=\"4\"}", "AuxFLL4"},
+        {"maser_fll_frequency_correction_low_code{maser=\"a\"}", "FFCorrL"},
+        {"maser_fll_cavity_coarse_code{maser=\"a\"}", "CCoarse"},
+    };
+    for (const auto& c : codes) {
+        EXPECT_EQ(sample_of(text, c.series),
+                  std::to_string(std::stoull(row_field(row, c.channel), nullptr, 16)))
+            << c.series;
+    }
+    EXPECT_EQ(text.find("AuxFLL3"), std::string::npos);
+    EXPECT_EQ(text.find("Rsvd"), std::string::npos);
+
+    // No record for a second: down, channel series gone, the rest kept.
+    ASSERT_TRUE(eventually([&] { return sample("a", "maser_up{maser=\"a\"}") == "0"; }));
+    const std::string down = prom("a");
+    EXPECT_EQ(down.find("maser_supply_voltage_volts"), std::string::npos);
+    EXPECT_NE(sample_of(down, "maser_log_malformed_lines_total{maser=\"a\"}"), "");
+    EXPECT_EQ(promtool_complaints(down), "") << down;
+    for (const auto& entry : fs::directory_iterator(dir_.file("out"))) {
+        EXPECT_EQ(entry.path().extension(), ".prom") << entry.path() << " left behind";
+    }
+}
+
+// The log rotated under h2export: every row written before and after is read.
+TEST(TextfileRotation, FollowsBothKinds) {
+    for (const bool copy_truncate : {true, false}) {
+        SCOPED_TRACE(copy_truncate ? "copy and truncate" : "rename and a new file");
+        ExportRun run;
+        const std::string log = run.dir_.file("m.csv");
+        const std::string mjd_1 = mjd_now(-30), mjd_2 = mjd_now(-20), mjd_3 = mjd_now(-10);
+        append_file(log, h2mon_row(mjd_1, 1));
+        run.start({"m=" + log}, "60");
+        ASSERT_TRUE(run.shows_record("m", mjd_1));
+        if (copy_truncate) {
+            fs::copy_file(log, log + ".1");
+            fs::resize_file(log, 0);
+            append_file(log, h2mon_row(mjd_2, 2));
+            ASSERT_TRUE(run.shows_record("m", mjd_2));
+        } else {
+            fs::rename(log, log + ".1");
+            append_file(log, "");
+            // h2mon keeps writing to the file it opened until it is restarted.
+            append_file(log + ".1", h2mon_row(mjd_2, 2));
+            ASSERT_TRUE(run.shows_record("m", mjd_2));
+        }
+        append_file(log, h2mon_row(mjd_3, 3));
+        ASSERT_TRUE(run.shows_record("m", mjd_3));
+        EXPECT_EQ(run.sample("m", "maser_log_malformed_lines_total{maser=\"m\"}"), "0");
+    }
+}
+
+TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
+    const std::string log = dir_.file("m.csv");
+    append_file(log, "");
+    start({"m=" + log}, "60");
+    const std::string good = h2mon_row(mjd_now(-10), 1);
+    const std::string bad_lines =
+        std::string("\x01\xff\xfe garbage \x7f\n") + std::string(100, '\0') + "\n" +
+        std::string(1 << 20, 'x') + "\n" + good.substr(0, good.rfind(',')) + "\n" +
+        good.substr(0, good.size() - 1) + ",00,00\n" + good.substr(0, good.find(',') + 1) + "2x.1" +
+        good.substr(good.find(',', good.find(',') + 1));
+    const int bad_count = 6;
+    const std::string mjd_1 = mjd_now(-5), mjd_2 = mjd_now(-4);
+    append_file(log, bad_lines + h2mon_row(mjd_1, 2));
+    ASSERT_TRUE(shows_record("m", mjd_1));
+    EXPECT_EQ(sample("m", "maser_log_malformed_lines_total{maser=\"m\"}"),
+              std::to_string(bad_count));
+    append_file(log, bad_lines + h2mon_row(mjd_2, 3));
+    ASSERT_TRUE(shows_record("m", mjd_2));
+    EXPECT_EQ(sample("m", "maser_log_malformed_lines_total{maser=\"m\"}"),
+              std::to_string(2 * bad_count));
+
+    // The log replaced by a directory, then by a file again.
+    fs::remove(log);
+    fs::create_directory(log);
+    const std::string& said = h2export_.read_stderr(milliseconds(3000), "is a directory");
+    fs::remove(log);
+    const std::string mjd_3 = mjd_now(-3);
+    append_file(log, h2mon_row(mjd_3, 4));
+    ASSERT_TRUE(shows_record("m", mjd_3));
+
+    const std::string all = h2export_.read_stderr(milliseconds(300));
+    const auto count = [&](const std::string& text) {
+        int n = 0;
+        for (std::size_t at = all.find(text); at != std::string::npos;
+             at = all.find(text, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    (void)said;
+    EXPECT_EQ(count("skipped an overlong line"), 1) << all;
+    EXPECT_EQ(count("skipped a line that is not the MJD and 43 fields"), 1) << all;
+    EXPECT_EQ(count("skipped a row with a field that is not a number"), 1) << all;
+    EXPECT_EQ(count("is a directory"), 1) << all;
+    EXPECT_TRUE(eventually([&] { return h2export_.running(); }));
+}
+
+} // namespace
+} // namespace h2export_test

@@ -1,0 +1,161 @@
+// The acquisition loop against a scripted maser on a simulated line: each poll
+// the loop writes is answered with the next bytes of a script, and which frames
+// become records is read from the hexadecimal dumps printed.
+#include "telemetry/channels.h"
+#include "h2mon/loop.h"
+#include "tests/h2mon/serial/fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kPoll("\x01\x41\x00\x00\x00", 5);
+
+// What the line brings after a poll, and how long after it; `later` comes
+// `later_ms` after the poll.
+struct Answer {
+    std::string bytes;
+    DWORD delay_ms = 5;
+    std::string later = "";
+    DWORD later_ms = 0;
+};
+
+// Answers the loop's polls from a script. When the script is used up, the
+// next read fails, which ends the loop with a read error.
+class ScriptedMaser {
+public:
+    explicit ScriptedMaser(FakePlatform& line, std::vector<Answer> script)
+        : line_(line), script_(script.begin(), script.end()), calls_(platform_calls()) {
+        active = this;
+        write_ = calls_.WriteFile;
+        calls_.WriteFile = answering_write;
+        install_platform_calls(calls_);
+    }
+    ~ScriptedMaser() {
+        calls_.WriteFile = write_;
+        install_platform_calls(calls_);
+        active = nullptr;
+    }
+
+private:
+    static BOOL WINAPI answering_write(HANDLE handle, LPCVOID bytes, DWORD size, LPDWORD done,
+                                       LPOVERLAPPED overlapped) {
+        const BOOL result = active->write_(handle, bytes, size, done, overlapped);
+        active->answer_completed_poll();
+        return result;
+    }
+
+    void answer_completed_poll() {
+        const std::string& written = line_.written;
+        if (written.size() < kPoll.size() || written.size() == answered_up_to_ ||
+            written.compare(written.size() - kPoll.size(), kPoll.size(), kPoll) != 0) {
+            return;
+        }
+        answered_up_to_ = written.size();
+        if (script_.empty()) {
+            line_.fail_always("ReadFile", ERROR_GEN_FAILURE);
+            return;
+        }
+        const Answer& answer = script_.front();
+        line_.arrive(answer.delay_ms, answer.bytes);
+        line_.arrive(answer.later_ms, answer.later);
+        script_.pop_front();
+    }
+
+    static ScriptedMaser* active;
+    FakePlatform& line_;
+    std::deque<Answer> script_;
+    PlatformCalls calls_;
+    decltype(PlatformCalls::WriteFile) write_ = nullptr;
+    std::size_t answered_up_to_ = 0;
+};
+
+ScriptedMaser* ScriptedMaser::active = nullptr;
+
+// A frame whose bytes tell it apart from every other frame of a test.
+std::string frame(int number) {
+    std::string bytes(kFrameLength, '\0');
+    for (int i = 0; i < kFrameLength; ++i) {
+        bytes[static_cast<std::size_t>(i)] = static_cast<char>(number * 31 + i);
+    }
+    return bytes;
+}
+
+std::string hex_line(const std::string& bytes) {
+    std::string text;
+    char digits[3];
+    for (char c : bytes) {
+        std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(c));
+        text += digits;
+    }
+    return text + "\n";
+}
+
+// Runs the loop in the hexadecimal form over the script; returns what it printed.
+std::string records_for(const std::vector<Answer>& script, int interval_ms) {
+    FakePlatform line;
+    COMPORT port;
+    EXPECT_EQ(port.open("COM1", 9600, true, true, 8), 0u);
+    ScriptedMaser maser(line, script);
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    LoopSettings settings{"COM1", OutputForm::kHex, interval_ms, RecordOutput{}};
+    settings.output.out = out;
+    EXPECT_EQ(acquisition_loop(port, settings), 1); // the read error at the script's end
+    std::fclose(out);
+    std::string printed(text, size);
+    std::free(text);
+    return printed;
+}
+
+TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
+    const std::string noise("\x55\xAA\x0F", 3);
+    struct Case {
+        const char* what;
+        std::vector<Answer> script;
+        std::string records;
+        int interval_ms = 0;
+    };
+    // Noise that comes after a frame has been checked (quiet for 50 ms after its
+    // last byte) and before the next poll.
+    const Answer noise_after_check{frame(2), 5, noise, 70};
+    const Case cases[] = {
+        {"whole frames, the first one discarded",
+         {{frame(1)}, {frame(2)}, {frame(3)}},
+         hex_line(frame(2)) + hex_line(frame(3))},
+        {"a short answer is no frame",
+         {{frame(1)}, {frame(2).substr(0, 150)}, {frame(3)}},
+         hex_line(frame(3))},
+        {"bytes right after the frame: the answer was longer than a frame",
+         {{frame(1)}, {frame(2) + noise}, {frame(3)}},
+         hex_line(frame(3))},
+        {"bytes handed over late by an adapter (30 ms after the frame) still count",
+         {{frame(1)}, {frame(2), 5, noise, 35}, {frame(3)}},
+         hex_line(frame(3))},
+        {"bytes between the poll and the answer would shift the frame",
+         {{frame(1)}, {noise + frame(2)}, {frame(3)}},
+         hex_line(frame(3))},
+        {"the tail of a slow answer ahead of the next one",
+         {{frame(1)}, {frame(2).substr(0, 60)}, {frame(2).substr(60) + frame(3)}, {frame(4)}},
+         hex_line(frame(4))},
+        {"with a pause, bytes before the next poll are discarded",
+         {{frame(1)}, noise_after_check, {frame(3)}},
+         hex_line(frame(2)) + hex_line(frame(3)),
+         1},
+        {"back to back, they make the next answer run long",
+         {{frame(1)}, noise_after_check, {frame(3)}, {frame(4)}},
+         hex_line(frame(2)) + hex_line(frame(4))},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(records_for(c.script, c.interval_ms), c.records) << c.what;
+    }
+}
+
+} // namespace

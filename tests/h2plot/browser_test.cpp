@@ -1,0 +1,176 @@
+// h2plot's pictures and pages as a reader sees them: drawn by a real browser
+// (Debian's chromium, headless, with no network), then checked pixel by pixel.
+#include "h2plot/svg_plot.h"
+#include "tests/h2plot/log_lines.h"
+#include "tests/h2plot/run_program.h"
+#include "tests/support/process.h"
+
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <regex>
+
+namespace {
+
+// A screenshot, as 8-bit RGB.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+
+    const unsigned char* at(int x, int y) const {
+        return &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+    }
+    // The plot's band and mean line are blue; white, grey grid lines and the
+    // orange of a gap are not.
+    bool ink(int x, int y) const {
+        const unsigned char* p = at(x, y);
+        return p[2] > p[0] + 40;
+    }
+    bool gap_colour(int x, int y) const {
+        const unsigned char* p = at(x, y);
+        return p[0] > 240 && p[1] > 190 && p[1] < 225 && p[2] > 145 && p[2] < 180;
+    }
+};
+
+bool read_png(const std::string& path, Picture& picture) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    picture.width = static_cast<int>(image.width);
+    picture.height = static_cast<int>(image.height);
+    picture.rgb.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0;
+}
+
+// Chromium without a network, a profile of its own, on a local file.
+ProgramRun chromium(const h2test::TempDir& dir, const std::string& file,
+                    const std::vector<std::string>& action) {
+    std::vector<std::string> argv = {"chromium",
+                                     "--headless",
+                                     "--no-sandbox",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--hide-scrollbars",
+                                     "--force-device-scale-factor=1",
+                                     "--user-data-dir=" + dir.file("profile")};
+    argv.insert(argv.end(), action.begin(), action.end());
+    argv.push_back("file://" + file);
+    return run_program(argv, dir.path(), 120);
+}
+
+Picture screenshot(const h2test::TempDir& dir, const std::string& file, int width, int height) {
+    const std::string png = dir.file("shot.png");
+    const ProgramRun run =
+        chromium(dir, file,
+                 {"--screenshot=" + png,
+                  "--window-size=" + std::to_string(width) + "," + std::to_string(height)});
+    Picture picture;
+    EXPECT_TRUE(read_png(png, picture)) << "no screenshot: " << run.err;
+    return picture;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+TEST(Browser, HtmlPageShowsOnePanelPerChannel) {
+    h2test::TempDir dir;
+    const std::string page = dir.file("plot.html");
+    const ProgramRun plot = run_program({H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse",
+                                         "--width", "600", "-o", page, H2PLOT_FIXTURE},
+                                        dir.path());
+    ASSERT_EQ(plot.exit_code, 0) << plot.err;
+
+    const ProgramRun dom = chromium(dir, page, {"--dump-dom"});
+    ASSERT_EQ(dom.exit_code, 0) << dom.err;
+    EXPECT_EQ(count(dom.out, "class=\"panel\""), 3u) << dom.out;
+    for (const char* id : {"panel-Ion_uA", "panel-H2_atm", "panel-CCoarse"}) {
+        EXPECT_EQ(count(dom.out, id), 1u) << id;
+    }
+
+    const Picture shot = screenshot(dir, page, 800, 1000);
+    int inked = 0;
+    for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+            inked += shot.ink(x, y);
+        }
+    }
+    // Three panels of some 500 columns of data each.
+    EXPECT_GT(inked, 1000) << "the page shows no plot";
+}
+
+// A year of records every ten minutes, with one record of a spike and five
+// days without records: both must be seen in a picture of 1112 columns, each
+// of almost eight hours.
+TEST(Browser, YearLogShowsItsOneSpikeAndItsGap) {
+    h2test::TempDir dir;
+    constexpr long long kStart = 61000000000; // MJD 61000
+    constexpr long long kStep = 6944;         // ten minutes, in microdays
+    constexpr int kRecords = 365 * 144;
+    constexpr int kSpike = 30000;
+    constexpr int kGapFrom = 14400, kGapTo = 15120; // days 100 to 105
+    const LogLines lines;
+    std::string log;
+    for (int i = 0; i < kRecords; ++i) {
+        if (i >= kGapFrom && i < kGapTo) {
+            continue;
+        }
+        const std::string ion = i == kSpike ? "50.000" : i % 7 < 3 ? "1.221" : "1.465";
+        log += lines.row(kStart + i * kStep, {{"Ion_uA", ion}, {"H2_atm", "-0.600"}}) + "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("year.csv"), log));
+    const int width = 1200;
+    const std::string svg = dir.file("year.svg");
+    const ProgramRun plot = run_program(
+        {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm", "-o", svg, dir.file("year.csv")}, dir.path());
+    ASSERT_EQ(plot.exit_code, 0) << plot.err;
+
+    // The mean line breaks once in each panel, and the gap is marked there.
+    const std::string text = h2test::read_text_file(svg);
+    EXPECT_EQ(count(text, "<polyline class=\"mean\""), 4u);
+    EXPECT_EQ(count(text, "class=\"gap\""), 2u);
+
+    const Picture shot = screenshot(dir, svg, width, 400);
+    ASSERT_GE(shot.width, width);
+    const PanelBox ion = panel_box(0, width);
+    const double span = static_cast<double>(kRecords - 1);
+    const auto x_of = [&](double record) {
+        return ion.left + static_cast<int>(record / span * ion.width);
+    };
+    const auto ink_near_top = [&](int x) {
+        for (int y = ion.top + 1; y < ion.top + 20; ++y) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                if (shot.ink(x + dx, y)) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(ink_near_top(x_of(kSpike))) << "no spike at x " << x_of(kSpike);
+    EXPECT_FALSE(ink_near_top(x_of(kSpike - 3000))) << "the spike is not alone";
+
+    const int gap_x = x_of((kGapFrom + kGapTo) / 2.0);
+    for (int panel = 0; panel < 2; ++panel) {
+        const PanelBox box = panel_box(panel, width);
+        EXPECT_TRUE(shot.gap_colour(gap_x, box.top + box.height / 2)) << "panel " << panel;
+        for (int y = box.top + 1; y < box.top + box.height; ++y) {
+            ASSERT_FALSE(shot.ink(gap_x, y)) << "a line across the gap, panel " << panel;
+        }
+    }
+}
+
+} // namespace

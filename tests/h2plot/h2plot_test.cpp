@@ -1,0 +1,108 @@
+// The h2plot program on real files: the fixture log against its golden
+// picture, the same log split, compressed and given out of order, and the
+// failures a user meets.
+#include "tests/h2plot/log_lines.h"
+#include "tests/h2plot/run_program.h"
+#include "tests/support/process.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+namespace {
+
+const std::string kFixture = H2PLOT_TEST_DIR "/fixture.csv";
+const std::string kGolden = H2PLOT_TEST_DIR "/golden/fixture.svg";
+
+std::vector<std::string> fixture_args() {
+    return {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse", "--width", "400"};
+}
+
+ProgramRun h2plot(std::vector<std::string> args, const h2test::TempDir& dir) {
+    return run_program(args, dir.path());
+}
+
+bool write_gzip(const std::string& path, const std::string& text) {
+    gzFile file = gzopen(path.c_str(), "wb");
+    return file != nullptr &&
+           gzwrite(file, text.data(), static_cast<unsigned>(text.size())) ==
+               static_cast<int>(text.size()) &&
+           gzclose(file) == Z_OK;
+}
+
+TEST(H2plot, FixtureLogGivesTheGoldenPicture) {
+    h2test::TempDir dir;
+    std::vector<std::string> args = fixture_args();
+    args.insert(args.end(), {"-o", dir.file("plot.svg"), kFixture});
+    const ProgramRun run = h2plot(args, dir);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(h2test::read_text_file(dir.file("plot.svg")), h2test::read_text_file(kGolden));
+    // The one malformed line of the fixture, reported once.
+    EXPECT_EQ(run.err, "h2plot: 1 malformed line skipped (the first: " + kFixture + " line 9)\n");
+    EXPECT_TRUE(run.out.empty());
+
+    const ProgramRun xmllint =
+        run_program({"xmllint", "--noout", dir.file("plot.svg")}, dir.path());
+    EXPECT_EQ(xmllint.exit_code, 0) << xmllint.err;
+}
+
+TEST(H2plot, SplitCompressedAndOutOfOrderLogsGiveTheSamePicture) {
+    h2test::TempDir dir;
+    const std::string log = h2test::read_text_file(kFixture);
+    // The first part's last row without its line end still counts.
+    const std::size_t cut = log.find('\n', log.size() / 2);
+    ASSERT_TRUE(h2test::write_text_file(dir.file("a.csv"), log.substr(0, cut)));
+    ASSERT_TRUE(write_gzip(dir.file("b.csv.gz"), log.substr(cut + 1)));
+    std::vector<std::string> args = fixture_args();
+    args.insert(args.end(), {"-o", "-", dir.file("b.csv.gz"), dir.file("a.csv")});
+    const ProgramRun run = h2plot(args, dir);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, h2test::read_text_file(kGolden));
+    EXPECT_NE(run.err.find("1 malformed line skipped"), std::string::npos) << run.err;
+}
+
+TEST(H2plot, HtmlPageHasTheStatisticsOfEveryChannel) {
+    h2test::TempDir dir;
+    std::vector<std::string> args = fixture_args();
+    args.insert(args.end(), {"-o", dir.file("plot.html"), kFixture});
+    ASSERT_EQ(h2plot(args, dir).exit_code, 0);
+    const std::string page = h2test::read_text_file(dir.file("plot.html"));
+    // Hand-computed from the fixture: 22 records, one gap of 900 microdays
+    // (77.76 s), Ion_uA from 0.977 to 9.766.
+    for (const char* cell :
+         {"<td>Ion_uA</td>", "<td>uA</td><td>22</td><td>0.977</td>",
+          "<td>9.766</td><td>1</td>"
+          "<td>1 min 18 s</td>",
+          "<td>CCoarse</td>", "<td>code</td><td>22</td><td>2046</td>", "<td>2052</td><td>1</td>"}) {
+        EXPECT_NE(page.find(cell), std::string::npos) << cell;
+    }
+    // Nothing to fetch, nothing to run.
+    for (const char* outward : {"href", "src=", "url(", "@import", "<script"}) {
+        EXPECT_EQ(page.find(outward), std::string::npos) << outward;
+    }
+}
+
+TEST(H2plot, FailuresExitWithOneAndSayWhy) {
+    h2test::TempDir dir;
+    const LogLines lines;
+    ASSERT_TRUE(h2test::write_text_file(dir.file("garbage.csv"), "\x01\x02\nnot,a,row\n"));
+    ASSERT_TRUE(h2test::write_text_file(dir.file("one.csv"), lines.row(61384000000, {}) + "\n"));
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{dir.file("missing.csv")}, "cannot open"},
+        {{dir.file("garbage.csv")}, "no records"},
+        {{"--from", "2027-01-01", dir.file("one.csv")}, "no records in the time range"},
+        {{"-o", dir.file("no/such/dir/plot.svg"), dir.file("one.csv")}, "cannot write"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {H2PLOT_PATH};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProgramRun run = h2plot(args, dir);
+        EXPECT_EQ(run.exit_code, 1) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+} // namespace

@@ -1,0 +1,102 @@
+#include "h2plot/plot_options.h"
+
+#include "telemetry/channels.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+struct Parsed {
+    std::optional<int> exit_code;
+    PlotOptions options;
+    std::string out;
+    std::string err;
+};
+
+Parsed parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "h2plot");
+    Parsed parsed;
+    std::ostringstream out, err;
+    parsed.exit_code =
+        parse_plot_options(static_cast<int>(args.size()), args.data(), parsed.options, out, err);
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(PlotOptions, ReadsEveryOption) {
+    const Parsed p =
+        parse({"--channels", "ion_ua,H2_ATM,CCoarse,Ion_uA", "--from", "2026-12-01", "--to",
+               "61384.5", "--width", "800", "-o", "Report.HTML", "b.csv.gz", "/var/log/a.csv"});
+    ASSERT_FALSE(p.exit_code) << p.err;
+    EXPECT_EQ(p.options.rows, (std::vector<int>{19, 29, 37}));
+    EXPECT_EQ(p.options.from, 61375000000);
+    EXPECT_EQ(p.options.to, 61384500000);
+    EXPECT_EQ(p.options.width, 800);
+    EXPECT_EQ(p.options.form, OutputForm::kHtml);
+    EXPECT_EQ(p.options.logs, (std::vector<std::string>{"b.csv.gz", "/var/log/a.csv"}));
+}
+
+TEST(PlotOptions, DefaultsAreHealthChannelsAllTimeAndAnSvg) {
+    const Parsed p = parse({"a.csv"});
+    ASSERT_FALSE(p.exit_code) << p.err;
+    EXPECT_FALSE(p.options.rows.empty());
+    for (int row : p.options.rows) {
+        EXPECT_EQ(channel_kind(kChannels[row]), ChannelKind::kMeasurement);
+    }
+    EXPECT_FALSE(p.options.from);
+    EXPECT_FALSE(p.options.to);
+    EXPECT_EQ(p.options.output, "h2plot.svg");
+    EXPECT_EQ(p.options.form, OutputForm::kSvg);
+    EXPECT_EQ(parse({"-o", "-", "a.csv"}).options.form, OutputForm::kSvg);
+}
+
+TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
+    const struct {
+        std::vector<const char*> args;
+        const char* named; // in the message
+    } cases[] = {
+        {{}, "LOG"},
+        {{"--channels", "Batt_V,Nope", "a.csv"}, "--channels"},
+        {{"--channels", "Rsvd2", "a.csv"}, "--channels"},
+        {{"--channels", "AuxFLL3", "a.csv"}, "--channels"},
+        {{"--from", "yesterday", "a.csv"}, "--from"},
+        {{"--to", "2026-02-30", "a.csv"}, "--to"},
+        {{"--from", "61384.5", "--to", "61384", "a.csv"}, "--from"},
+        {{"--width", "12", "a.csv"}, "--width"},
+        {{"--width", "wide", "a.csv"}, "--width"},
+        {{"-o", "plot.png", "a.csv"}, "-o"},
+        {{"--colour", "red", "a.csv"}, "--colour"},
+    };
+    for (const auto& c : cases) {
+        const Parsed p = parse(c.args);
+        EXPECT_EQ(p.exit_code, kExitUsage) << c.named;
+        EXPECT_NE(p.err.find(c.named), std::string::npos) << p.err;
+        EXPECT_TRUE(p.out.empty());
+    }
+}
+
+TEST(PlotOptions, ARefusedChannelListsThePlottableOnes) {
+    const Parsed p = parse({"--channels", "RsvdDT1", "a.csv"});
+    EXPECT_NE(p.err.find("reserved"), std::string::npos) << p.err;
+    for (const char* name : {"Batt_V", "Ion_uA", "H2_atm", "FFCorrL", "CCoarse", "AuxFLL4"}) {
+        EXPECT_NE(p.err.find(name), std::string::npos) << name << " missing from " << p.err;
+    }
+    for (const char* name : {"Rsvd", "AuxFLL3"}) {
+        EXPECT_EQ(p.err.find(name, p.err.find("plottable")), std::string::npos) << name;
+    }
+}
+
+TEST(PlotOptions, HelpAndVersionExitWithZero) {
+    for (const char* flag : {"--help", "-h", "--version"}) {
+        const Parsed p = parse({flag});
+        EXPECT_EQ(p.exit_code, kExitHelp) << flag;
+        EXPECT_NE(p.out.find(flag[1] == 'h' || flag[2] == 'h' ? "--channels" : "h2plot "),
+                  std::string::npos)
+            << p.out;
+    }
+}
+
+} // namespace
