@@ -12,6 +12,7 @@
 // Usage: h2export_measure [--records N] [--backfill-days N]
 //   --records N        rows timed one at a time (default 500)
 //   --backfill-days N  days of 10 s records for the backfill (default 365)
+#include "telemetry/mjd_time.h"
 #include "tests/h2export/log_fixture.h"
 #include "tests/support/process.h"
 #include "tests/support/process_stats.h"
@@ -245,7 +246,7 @@ long write_year_log(const std::string& path, int days) {
     const double start = 1.7e9;
     char mjd[32];
     for (long i = 0; i < rows; ++i) {
-        std::snprintf(mjd, sizeof mjd, "%.6f", 40587.0 + (start + 10.0 * i) / 86400.0);
+        std::snprintf(mjd, sizeof mjd, "%.6f", mjd_of_unix_seconds(start + 10.0 * i));
         std::fputs(mjd, log);
         const std::string& tail = tails[static_cast<std::size_t>(i) % tails.size()];
         std::fwrite(tail.data(), 1, tail.size(), log);

@@ -1,6 +1,6 @@
 #include "h2export/log_record.h"
 
-#include "h2export/mjd_time.h"
+#include "telemetry/mjd_time.h"
 
 const char* line_kind_text(LineKind kind) {
     switch (kind) {

@@ -6,10 +6,6 @@
 
 #include <cstdint>
 
-// The Modified Julian Day number of a Gregorian calendar date, by the integer
-// formula the records have always used (32-bit signed, truncating division).
-std::int32_t mjd_day_number(std::int32_t year, std::int32_t month, std::int32_t day);
-
 // The MJD of one clock reading, including the fraction of the day to the millisecond.
 double mjd_from_systemtime(const SYSTEMTIME& time);
 

@@ -1,44 +1,12 @@
 #include "h2plot/time_text.h"
 
 #include "telemetry/log_row.h"
+#include "telemetry/mjd_time.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace {
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and back
-// (the usual era-based conversion: 400-year eras of 146097 days, years
-// starting in March so that the leap day ends a year).
-std::int64_t days_from_civil(std::int64_t y, int m, int d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civil_from_days(std::int64_t z, int* year, int* month, int* day) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    *year = static_cast<int>(yoe + era * 400 + (*month <= 2));
-}
-
-bool leap_year(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int days_in_month(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && leap_year(y) ? 29 : days[m - 1];
-}
 
 // Reads exactly `count` decimal digits at `at` as a number.
 bool digits(std::string_view text, std::size_t at, std::size_t count, int* value) {
@@ -116,10 +84,6 @@ MicroDay micro_days(double mjd) {
     return std::llround(mjd * kMicroDaysPerDay);
 }
 
-std::int64_t mjd_of_date(int year, int month, int day) {
-    return days_from_civil(year, month, day) + kUnixEpochMjd;
-}
-
 std::optional<MicroDay> parse_time(std::string_view text) {
     if (text.size() >= 10 && text[4] == '-') {
         return parse_iso(text);
@@ -137,18 +101,7 @@ std::optional<MicroDay> parse_time(std::string_view text) {
 UtcTime utc_time(MicroDay t) {
     // Whole seconds since MJD 0, rounded: a microday is 0.0864 s.
     const std::int64_t seconds = (t * 864 + (t >= 0 ? 5000 : -5000)) / 10000;
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    UtcTime utc{};
-    civil_from_days(days - kUnixEpochMjd, &utc.year, &utc.month, &utc.day);
-    utc.hour = static_cast<int>(rest / 3600);
-    utc.minute = static_cast<int>(rest / 60 % 60);
-    utc.second = static_cast<int>(rest % 60);
-    return utc;
+    return utc_of_mjd_seconds(seconds);
 }
 
 std::string utc_text(MicroDay t, int clock_digits) {

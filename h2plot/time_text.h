@@ -4,6 +4,8 @@
 // is exact and the same on every build.
 #pragma once
 
+#include "telemetry/mjd_time.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,17 +24,8 @@ MicroDay micro_days(double mjd);
 // "T"). Empty on anything else.
 std::optional<MicroDay> parse_time(std::string_view text);
 
-// A date in the proleptic Gregorian calendar, and the time of day.
-struct UtcTime {
-    int year, month, day;
-    int hour, minute, second;
-};
-
 // The UTC date and time of `t`, to the nearest second.
 UtcTime utc_time(MicroDay t);
-
-// The day number (MJD) of a calendar date.
-std::int64_t mjd_of_date(int year, int month, int day);
 
 // "2026-12-10", and with `clock` digits of the time of day after a space:
 // 2 gives "2026-12-10 13", 4 "2026-12-10 13:45", 6 "2026-12-10 13:45:30".

@@ -8,9 +8,6 @@
 #include <cstdint>
 #include <string_view>
 
-// MJD of the Unix epoch, 1970-01-01 00:00 UTC.
-constexpr std::int64_t kUnixEpochMjd = 40587;
-
 enum class LogLine {
     kRow,       // the MJD and 43 fields, the MJD a finite number
     kHeader,    // the CSV header line ("MJD,Batt_V,...")

@@ -1,5 +1,6 @@
 #include "tests/e2e/records.h"
 
+#include "telemetry/mjd_time.h"
 #include "tests/support/process.h"
 
 #include <algorithm>
@@ -10,9 +11,6 @@
 namespace e2e {
 
 namespace {
-
-// The Unix epoch, 1970-01-01, as a Modified Julian Date.
-constexpr double kUnixEpochMjd = 40587.0;
 
 // A timestamp as h2mon prints it ("%lf"), in the two places it appears.
 const std::regex kCsvStamp(R"(^([0-9]+\.[0-9]{6})(?=,))");
@@ -68,7 +66,7 @@ Masked mask_mjds(const std::string& output) {
 
 double mjd_now() {
     const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    return kUnixEpochMjd + std::chrono::duration<double>(since_epoch).count() / 86400.0;
+    return mjd_of_unix_seconds(std::chrono::duration<double>(since_epoch).count());
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

@@ -3,7 +3,7 @@
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
 
-#include "h2export/mjd_time.h"
+#include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "tests/h2export/influx_server.h"
 #include "tests/h2export/log_fixture.h"
 
-#include "h2export/mjd_time.h"
+#include "telemetry/mjd_time.h"
 #include "telemetry/channels.h"
 
 #include <gtest/gtest.h>

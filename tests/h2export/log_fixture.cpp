@@ -2,6 +2,7 @@
 
 #include "h2mon/csv_output.h"
 #include "telemetry/channels.h"
+#include "telemetry/mjd_time.h"
 
 #include <cstdio>
 #include <fstream>
@@ -43,7 +44,7 @@ std::string h2mon_row(const std::string& mjd, unsigned seed) {
 
 std::string mjd_text(double unix_seconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.6f", 40587.0 + unix_seconds / 86400.0);
+    std::snprintf(text, sizeof text, "%.6f", mjd_of_unix_seconds(unix_seconds));
     return text;
 }
 

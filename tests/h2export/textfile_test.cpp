@@ -2,6 +2,7 @@
 // grow, go quiet, rotate and turn bad.
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
+#include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,8 @@ public:
     }
     // Waits until the file shows `mjd` as the latest record.
     bool shows_record(const std::string& maser, const std::string& mjd) {
-        double unix_seconds = (std::stod(mjd) - 40587) * 86400;
+        const double unix_seconds =
+            (std::stod(mjd) - static_cast<double>(kUnixEpochMjd)) * kSecondsPerDay;
         return eventually([&] {
             const std::string seen =
                 sample(maser, "maser_last_record_timestamp_seconds{maser=\"" + maser + "\"}");
