@@ -1,12 +1,11 @@
 #include "h2export/backfill.h"
 
 #include "h2export/line_reports.h"
-#include "telemetry/line_assembler.h"
+#include "telemetry/log_reader.h"
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <zlib.h>
 
 namespace {
 
@@ -97,47 +96,42 @@ private:
     bool ok_ = true;
 };
 
-bool backfill_log(const FollowTarget& target, std::FILE* out) {
-    gzFile log = gzopen(target.path.c_str(), "rb");
-    if (log == nullptr) {
-        std::fprintf(stderr, "h2export: %s: %s: %s\n", target.name.c_str(), target.path.c_str(),
-                     errno != 0 ? std::strerror(errno) : "cannot open");
-        return false;
+enum class Backfilled { kDone, kDamaged, kFailed };
+
+Backfilled backfill_log(const FollowTarget& target, std::FILE* out) {
+    LogReader log;
+    std::string error;
+    if (!log.open(target.path, error)) {
+        std::fprintf(stderr, "h2export: %s: %s\n", target.name.c_str(), error.c_str());
+        return Backfilled::kFailed;
     }
-    gzbuffer(log, 256 * 1024);
     BackfillWriter writer(target.name, out);
-    LineAssembler assembler;
     LineReports reports;
     LogRecord record;
-    const auto bad = [&](LineKind kind) { reports.bad_line(target.name, target.path, kind); };
-    static char block[256 * 1024];
-    int got;
-    while ((got = gzread(log, block, sizeof block)) > 0) {
-        assembler.feed(
-            std::string_view(block, static_cast<std::size_t>(got)),
-            [&](std::string_view line) {
-                const LineKind kind = read_log_line(line, record);
-                if (kind == LineKind::kRecord) {
-                    writer.add(record);
-                } else if (kind != LineKind::kHeader) {
-                    bad(kind);
-                }
-            },
-            [&] { bad(LineKind::kOverlong); });
-    }
-    int code = Z_OK;
-    const char* reason = got < 0 ? gzerror(log, &code) : nullptr;
-    gzclose(log);
-    if (reason != nullptr) {
-        std::fprintf(stderr, "h2export: %s: %s: %s\n", target.name.c_str(), target.path.c_str(),
-                     code == Z_ERRNO ? std::strerror(errno) : reason);
-        return false;
-    }
+    std::uint64_t records = 0;
+    const auto bad = [&](LineKind kind) { reports.bad_line(target.name, log.name(), kind); };
+    const ReadEnd end = log.read(
+        [&](std::string_view line) {
+            const LineKind kind = read_log_line(line, record);
+            if (kind == LineKind::kRecord) {
+                writer.add(record);
+                ++records;
+            } else if (kind != LineKind::kHeader) {
+                bad(kind);
+            }
+            return true;
+        },
+        [&] { bad(LineKind::kOverlong); });
     if (!writer.flush()) {
         std::fprintf(stderr, "h2export: writing the output: %s\n", std::strerror(errno));
-        return false;
+        return Backfilled::kFailed;
     }
-    return true;
+    if (end == ReadEnd::kDamaged) {
+        std::fprintf(stderr, "h2export: %s: %s; the records before the damage are written\n",
+                     target.name.c_str(), log.damage(records).c_str());
+        return Backfilled::kDamaged;
+    }
+    return Backfilled::kDone;
 }
 
 } // namespace
@@ -148,10 +142,15 @@ int run_backfill(const ExportOptions& options, std::FILE* out) {
     if (std::fwrite(head.data(), 1, head.size(), out) != head.size()) {
         return 1;
     }
+    // A damaged log still gives what it holds, as do the logs after it; the
+    // exit code tells that the history is not whole.
+    bool damaged = false;
     for (const FollowTarget& target : options.follows) {
-        if (!backfill_log(target, out)) {
+        const Backfilled result = backfill_log(target, out);
+        if (result == Backfilled::kFailed) {
             return 1;
         }
+        damaged = damaged || result == Backfilled::kDamaged;
     }
-    return std::fputs("# EOF\n", out) >= 0 && std::fflush(out) == 0 ? 0 : 1;
+    return std::fputs("# EOF\n", out) >= 0 && std::fflush(out) == 0 && !damaged ? 0 : 1;
 }

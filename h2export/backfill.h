@@ -6,7 +6,8 @@
 
 #include <cstdio>
 
-// Writes every record of every followed log (plain or gzip-compressed) to
-// `out`. Returns the exit code: 0, or 1 when a log cannot be read or the
-// output cannot be written.
+// Writes every record of every followed log (plain or gzip-compressed; "-"
+// is standard input) to `out`. Returns the exit code: 0, or 1 when a log
+// cannot be opened, a log is damaged (its records before the damage are
+// written) or the output cannot be written.
 int run_backfill(const ExportOptions& options, std::FILE* out);

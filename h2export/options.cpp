@@ -42,10 +42,15 @@ std::string check_follow(const std::string& text) {
 // Rules that concern several options at once; throws CLI::ValidationError.
 void check_combination(const ExportOptions& options) {
     std::set<std::string> names;
+    int standard_input = 0;
     for (const FollowTarget& follow : options.follows) {
         if (!names.insert(follow.name).second) {
             throw CLI::ValidationError("--follow", "the name '" + follow.name + "' is given twice");
         }
+        standard_input += follow.path == "-" ? 1 : 0;
+    }
+    if (standard_input > 0 && (!options.backfill || standard_input > 1)) {
+        throw CLI::ValidationError("--follow", "- (standard input) is one log for --backfill only");
     }
     if (options.backfill) {
         if (!options.textfile_dir.empty() || !options.influx.empty()) {

@@ -1,162 +1,121 @@
 #include "h2plot/log_input.h"
 
-#include "telemetry/line_assembler.h"
-
-#include <zlib.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
-#include <memory>
-#include <optional>
 
 namespace {
 
-constexpr unsigned kBlockSize = 1 << 20;
-
-struct GzCloser {
-    void operator()(gzFile_s* file) const { gzclose(file); }
-};
-using GzFile = std::unique_ptr<gzFile_s, GzCloser>;
-
-// zlib reads a file that is not gzip-compressed as it is, so one path serves
-// plain and compressed logs alike (and concatenated gzip members).
-GzFile open_log(const std::string& path, std::string& error) {
-    errno = 0;
-    GzFile file(gzopen(path.c_str(), "rb"));
-    if (!file) {
-        error = "cannot open " + path + ": " + (errno != 0 ? std::strerror(errno) : "no memory");
-        return file;
-    }
-    gzbuffer(file.get(), 256 * 1024);
-    return file;
-}
-
-std::string read_failure(gzFile file) {
-    int code = Z_OK;
-    const char* text = gzerror(file, &code);
-    return code == Z_ERRNO ? std::strerror(errno) : text;
-}
-
-// Calls on_line for each line of the file, and on_overlong for each line too
-// long to be a row; the last line counts even without its line end. Returns
-// the reason when the file could not be read to its end.
-template <class OnLine, class OnOverlong>
-std::optional<std::string> each_line(gzFile file, OnLine&& on_line, OnOverlong&& on_overlong) {
-    // No row is longer than the MJD and 43 fields of at most 120 digits.
-    LineAssembler lines(4096);
-    std::unique_ptr<char[]> block(new char[kBlockSize]);
-    bool stop = false;
-    const auto line = [&](std::string_view text) { stop = stop || !on_line(text); };
-    while (!stop) {
-        const int n = gzread(file, block.get(), kBlockSize);
-        if (n < 0) {
-            return read_failure(file);
-        }
-        if (n == 0) {
-            int code = Z_OK;
-            gzerror(file, &code);
-            if (code != Z_OK) {
-                return read_failure(file);
-            }
-            break;
-        }
-        lines.feed(std::string_view(block.get(), static_cast<std::size_t>(n)), line, on_overlong);
-    }
-    if (!stop && lines.pending() > 0) {
-        lines.feed("\n", line, on_overlong);
-    }
-    return std::nullopt;
-}
-
-// The time of the file's first row; none when it has no row.
-std::optional<double> first_row_time(gzFile file) {
-    std::optional<double> first;
-    LogRow row;
-    each_line(
-        file,
-        [&](std::string_view line) {
-            if (row.parse(line) == LogLine::kRow) {
-                first = row.mjd();
-            }
-            return !first;
-        },
-        [] {});
-    return first;
-}
+// No row is longer than the MJD and 43 fields of at most 120 digits.
+constexpr std::size_t kMaxLine = 4096;
 
 } // namespace
 
+LogInput::LogInput(std::vector<std::string> paths) {
+    for (std::string& path : paths) {
+        Source source;
+        source.path = std::move(path);
+        source.reader = LogReader(kMaxLine);
+        sources_.push_back(std::move(source));
+    }
+}
+
 bool LogInput::order(std::string& error) {
-    struct Keyed {
-        double first;
-        std::string path;
-    };
-    std::vector<Keyed> keyed;
-    for (const std::string& path : paths_) {
-        const GzFile file = open_log(path, error);
-        if (!file) {
+    for (Source& source : sources_) {
+        if (!source.reader.open(source.path, error)) {
             return false;
         }
-        const std::optional<double> first = first_row_time(file.get());
-        keyed.push_back({first.value_or(std::numeric_limits<double>::infinity()), path});
-    }
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const Keyed& a, const Keyed& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        paths_[i] = keyed[i].path;
-    }
-    return true;
-}
-
-bool LogInput::read(const RowSink& sink, std::string& error) {
-    for (const std::string& path : paths_) {
-        if (!read_file(path, sink, error)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool LogInput::read_file(const std::string& path, const RowSink& sink, std::string& error) {
-    const GzFile file = open_log(path, error);
-    if (!file) {
-        return false;
-    }
-    std::uint64_t line_number = 0;
-    const auto malformed = [&] {
-        if (counts_.malformed++ == 0) {
-            counts_.first_malformed = path + " line " + std::to_string(line_number);
-        }
-    };
-    LogRow row;
-    const std::optional<std::string> failure = each_line(
-        file.get(),
-        [&](std::string_view line) {
-            ++line_number;
-            switch (row.parse(line)) {
-            case LogLine::kRow:
-                ++counts_.rows;
-                if (!sink(row)) {
-                    malformed();
-                }
-                break;
-            case LogLine::kHeader:
-                break;
-            case LogLine::kMalformed:
-                malformed();
-                break;
+        // Up to the first row; what comes before it is remembered for read().
+        LogRow row;
+        bool found = false;
+        const auto other = [&source] {
+            if (source.malformed++ == 0) {
+                source.first_malformed = source.lines;
             }
-            return true;
-        },
-        [&] {
-            ++line_number;
-            malformed();
-        });
-    if (failure) {
-        counts_.damaged.push_back(path + ": " + *failure + " after line " +
-                                  std::to_string(line_number));
+        };
+        source.end = source.reader.read(
+            [&](std::string_view line) {
+                ++source.lines;
+                switch (row.parse(line)) {
+                case LogLine::kRow:
+                    source.first_row = line;
+                    source.first_time = row.mjd();
+                    found = true;
+                    return false;
+                case LogLine::kHeader:
+                    break;
+                case LogLine::kMalformed:
+                    other();
+                    break;
+                }
+                return true;
+            },
+            [&] {
+                ++source.lines;
+                other();
+            });
+        if (!found) {
+            source.first_time = std::numeric_limits<double>::infinity();
+        }
     }
+    std::stable_sort(sources_.begin(), sources_.end(),
+                     [](const Source& a, const Source& b) { return a.first_time < b.first_time; });
     return true;
+}
+
+void LogInput::read(const RowSink& sink) {
+    for (Source& source : sources_) {
+        read_source(source, sink);
+    }
+}
+
+void LogInput::malformed(const Source& source, std::uint64_t line) {
+    if (counts_.malformed++ == 0) {
+        counts_.first_malformed = source.path + " line " + std::to_string(line);
+    }
+}
+
+void LogInput::read_source(Source& source, const RowSink& sink) {
+    if (source.malformed > 0) {
+        malformed(source, source.first_malformed);
+        counts_.malformed += source.malformed - 1;
+    }
+    std::uint64_t rows = 0;
+    LogRow row;
+    const auto take = [&](std::string_view line) {
+        switch (row.parse(line)) {
+        case LogLine::kRow:
+            ++counts_.rows;
+            ++rows;
+            if (!sink(row)) {
+                malformed(source, source.lines);
+            }
+            break;
+        case LogLine::kHeader:
+            break;
+        case LogLine::kMalformed:
+            malformed(source, source.lines);
+            break;
+        }
+        return true;
+    };
+    if (!source.first_row.empty()) {
+        take(source.first_row);
+        source.first_row = std::string();
+    }
+    if (source.end == ReadEnd::kPaused) {
+        source.end = source.reader.read(
+            [&](std::string_view line) {
+                ++source.lines;
+                return take(line);
+            },
+            [&] {
+                ++source.lines;
+                malformed(source, source.lines);
+            });
+    }
+    if (source.end == ReadEnd::kDamaged) {
+        counts_.damaged.push_back(source.reader.damage(rows));
+    }
+    // The input is done with: its buffers go now, not with the last input.
+    source.reader = LogReader();
 }

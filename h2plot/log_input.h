@@ -1,8 +1,12 @@
-// h2mon's logs as h2plot reads them: any number of files, plain or
+// h2mon's logs as h2plot reads them: any number of inputs, plain or
 // gzip-compressed, row by row in the order of their first records, with
-// everything that is no row counted instead of stopping the reading.
+// everything that is no row counted instead of stopping the reading. Each
+// input is read once (a pipe or standard input works): the start of every
+// input is read up to its first row to order them, and the reading goes on
+// from there.
 #pragma once
 
+#include "telemetry/log_reader.h"
 #include "telemetry/log_row.h"
 
 #include <cstdint>
@@ -15,7 +19,7 @@ struct InputCounts {
     std::uint64_t rows = 0;
     std::uint64_t malformed = 0;      // lines that are no row, or a row with a field of no use
     std::string first_malformed;      // "FILE line N" of the first of them
-    std::vector<std::string> damaged; // files whose reading failed part way, with the reason
+    std::vector<std::string> damaged; // inputs whose reading failed part way, with the reason
 };
 
 // Gets every row; returns false when the row has a field it cannot use, which
@@ -24,22 +28,33 @@ using RowSink = std::function<bool(const LogRow&)>;
 
 class LogInput {
 public:
-    explicit LogInput(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    explicit LogInput(std::vector<std::string> paths);
 
-    // Opens every file and puts them in the order of their first rows' times,
-    // so that rotated logs given in any order are read as one stream. False,
-    // with the reason, when a file cannot be opened.
+    // Opens every input, reads it up to its first row and puts them in the
+    // order of those rows' times, so that rotated logs given in any order are
+    // read as one stream. False, with the reason, when an input cannot be opened.
     bool order(std::string& error);
 
-    // Reads every file in turn and passes each row to `sink`.
-    bool read(const RowSink& sink, std::string& error);
+    // Reads every input on in turn and passes each row to `sink`.
+    void read(const RowSink& sink);
 
     const InputCounts& counts() const { return counts_; }
-    const std::vector<std::string>& paths() const { return paths_; }
 
 private:
-    bool read_file(const std::string& path, const RowSink& sink, std::string& error);
+    struct Source {
+        std::string path;
+        LogReader reader;
+        ReadEnd end = ReadEnd::kPaused;
+        std::uint64_t lines = 0;     // lines read so far
+        std::string first_row;       // the line of the first row, read while ordering
+        double first_time = 0;       // its time; infinite when there is none
+        std::uint64_t malformed = 0; // lines before the first row that are no row
+        std::uint64_t first_malformed = 0;
+    };
 
-    std::vector<std::string> paths_;
+    void malformed(const Source& source, std::uint64_t line);
+    void read_source(Source& source, const RowSink& sink);
+
+    std::vector<Source> sources_;
     InputCounts counts_;
 };

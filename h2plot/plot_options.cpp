@@ -128,7 +128,8 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
                    "Output file: FILE.svg or FILE.html; - for SVG on standard output")
         ->type_name("FILE")
         ->capture_default_str();
-    app.add_option("LOG", options.logs, "h2mon logs, in any order; .gz ones are decompressed")
+    app.add_option("LOG", options.logs,
+                   "h2mon logs in any order, plain or gzip-compressed; - is standard input")
         ->required();
     try {
         app.parse(argc, argv);

@@ -1,6 +1,6 @@
 #include "h2sim/frame_model.h"
 
-#include "h2mon/common/check.h"
+#include "telemetry/check.h"
 #include "h2sim/random.h"
 
 #include <cmath>

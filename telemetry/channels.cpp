@@ -1,6 +1,6 @@
 #include "telemetry/channels.h"
 
-#include "h2mon/common/check.h"
+#include "telemetry/check.h"
 
 #include <cstdio>
 #include <cstring>

@@ -15,7 +15,7 @@
 // most 1022 characters.
 #pragma once
 
-#include "h2mon/common/check.h"
+#include "telemetry/check.h"
 #include "h2mon/common/cmdline.h"
 #include "h2mon/common/convert.h"
 #include "h2mon/common/kvmem.h"

@@ -1,7 +1,7 @@
 // COMPORT: the list of serial ports present, and the in-use markers.
 #include "h2mon/serial/comport.h"
 
-#include "h2mon/common/check.h"
+#include "telemetry/check.h"
 #include "h2mon/win32/calls.h"
 #include "h2mon/win32/com_name.h"
 

@@ -2,6 +2,7 @@
 // that Debian's promtool turns into Prometheus blocks holding every record.
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
+#include "tests/support/gzip.h"
 
 #include "telemetry/mjd_time.h"
 
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
-#include <zlib.h>
 
 namespace h2export_test {
 namespace {
@@ -55,10 +55,7 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
         }
     }
     append_file(dir.file("a.csv"), plain);
-    gzFile gz = gzopen(dir.file("b.csv.gz").c_str(), "wb");
-    ASSERT_NE(gz, nullptr);
-    gzwrite(gz, compressed.data(), static_cast<unsigned>(compressed.size()));
-    gzclose(gz);
+    h2test::write_text_file(dir.file("b.csv.gz"), h2test::gzip(compressed));
 
     const Finished backfill = run_h2export({"--follow", "a=" + dir.file("a.csv"), "--follow",
                                             "b=" + dir.file("b.csv.gz"), "--backfill"});
@@ -107,6 +104,47 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
                 EXPECT_EQ(found->second[i].ms, (ns + 500000) / 1000000) << name;
             }
         }
+    }
+}
+
+TEST(Backfill, ADamagedGzipLogGivesItsRecordsBeforeTheDamageAndFails) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < kRows; ++i) {
+        log += h2mon_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i));
+    }
+    append_file(dir.file("good.csv"), log);
+    const std::string bytes = h2test::gzip(log);
+    std::string bad_check = bytes;
+    bad_check[bad_check.size() - 8] ^= 0x01; // the trailer's CRC
+    const struct {
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
+        {bytes.substr(0, bytes.size() / 2), "unexpected end of file"},
+        {bad_check, "incorrect data check"},
+    };
+    for (const auto& c : cases) {
+        h2test::write_text_file(dir.file("a.csv.gz"), c.bytes);
+        const Finished backfill = run_h2export({"--follow", "a=" + dir.file("a.csv.gz"), "--follow",
+                                                "b=" + dir.file("good.csv"), "--backfill"});
+        EXPECT_EQ(backfill.status, 1) << c.reason;
+        const auto records = [&](const char* maser) {
+            const std::string series =
+                std::string("\nmaser_ion_pump_current_amperes{maser=\"") + maser + "\"}";
+            int count = 0;
+            for (std::size_t at = backfill.out.find(series); at != std::string::npos;
+                 at = backfill.out.find(series, at + 1)) {
+                ++count;
+            }
+            return count;
+        };
+        EXPECT_EQ(backfill.err, "h2export: a: " + dir.file("a.csv.gz") + ": damaged after " +
+                                    std::to_string(records("a")) + " rows: " + c.reason +
+                                    "; the records before the damage are written\n");
+        EXPECT_LT(records("a"), kRows) << c.reason;
+        EXPECT_EQ(records("b"), kRows) << c.reason;
+        EXPECT_EQ(backfill.out.substr(backfill.out.size() - 6), "# EOF\n");
     }
 }
 

@@ -27,6 +27,9 @@ TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
          "--stale-after"},
         {{"--follow", "a=" + log, "--textfile", dir.path(), "--stale-after", "0"}, "--stale-after"},
         {{"--follow", "a=" + log, "--backfill", "--textfile", dir.path()}, "--backfill"},
+        // Standard input is one log, read once: for --backfill only.
+        {{"--follow", "a=-", "--textfile", dir.path()}, "--follow"},
+        {{"--follow", "a=-", "--follow", "b=-", "--backfill"}, "--follow"},
         {{"--follow", "a=" + log, "--textfile", dir.path(), "--bogus"}, "--bogus"},
     };
     for (const auto& c : cases) {

@@ -3,11 +3,10 @@
 // failures a user meets.
 #include "tests/h2plot/log_lines.h"
 #include "tests/h2plot/run_program.h"
+#include "tests/support/gzip.h"
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>
-
-#include <zlib.h>
 
 namespace {
 
@@ -23,11 +22,7 @@ ProgramRun h2plot(std::vector<std::string> args, const h2test::TempDir& dir) {
 }
 
 bool write_gzip(const std::string& path, const std::string& text) {
-    gzFile file = gzopen(path.c_str(), "wb");
-    return file != nullptr &&
-           gzwrite(file, text.data(), static_cast<unsigned>(text.size())) ==
-               static_cast<int>(text.size()) &&
-           gzclose(file) == Z_OK;
+    return h2test::write_text_file(path, h2test::gzip(text));
 }
 
 TEST(H2plot, FixtureLogGivesTheGoldenPicture) {
@@ -103,6 +98,32 @@ TEST(H2plot, FailuresExitWithOneAndSayWhy) {
         EXPECT_EQ(run.exit_code, 1) << c.says;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
+}
+
+TEST(H2plot, ACompressedLogCutShortIsPlottedUpToTheCutAndFails) {
+    h2test::TempDir dir;
+    const LogLines lines;
+    std::string log;
+    for (int i = 0; i < 5000; ++i) {
+        log += lines.row(61384000000 + 100 * i, {{"Ion_uA", std::to_string(i % 97) + ".000"}});
+        log += "\n";
+    }
+    ASSERT_TRUE(write_gzip(dir.file("whole.csv.gz"), log));
+    const std::string packed = h2test::read_text_file(dir.file("whole.csv.gz"));
+    ASSERT_TRUE(
+        h2test::write_text_file(dir.file("cut.csv.gz"), packed.substr(0, packed.size() / 2)));
+    const ProgramRun run =
+        h2plot({H2PLOT_PATH, "-o", dir.file("cut.svg"), dir.file("cut.csv.gz")}, dir);
+    EXPECT_EQ(run.exit_code, 1);
+    const std::string says = "h2plot: " + dir.file("cut.csv.gz") + ": damaged after ";
+    ASSERT_EQ(run.err.substr(0, says.size()), says) << run.err;
+    const std::string rows =
+        run.err.substr(says.size(), run.err.find(' ', says.size()) - says.size());
+    EXPECT_GT(std::stoi(rows), 0);
+    EXPECT_EQ(run.err.substr(says.size() + rows.size()),
+              " rows: unexpected end of file; the rows before the damage are plotted\n");
+    EXPECT_NE(h2test::read_text_file(dir.file("cut.svg")).find(", " + rows + " records read"),
+              std::string::npos);
 }
 
 } // namespace

@@ -309,6 +309,27 @@ bool ChildProcess::wait_exit(int& status, milliseconds timeout) {
     return true;
 }
 
+ProgramRun run_program(const std::vector<std::string>& argv, const std::string& input,
+                       milliseconds timeout) {
+    ProgramRun run;
+    ChildProcess child;
+    std::string error;
+    if (!child.start(argv, error)) {
+        run.err = error;
+        return run;
+    }
+    // Written whole before the output is read: for inputs that fit a pipe.
+    write_all(child.stdin_fd(), input.data(), input.size());
+    child.close_stdin();
+    int status = 0;
+    if (child.wait_exit(status, timeout)) {
+        run.exit_code = status;
+    }
+    run.out = child.stdout_text();
+    run.err = child.read_stderr(milliseconds(0));
+    return run;
+}
+
 std::vector<Arrival> read_arrivals(int fd, std::size_t count, milliseconds quiet,
                                    milliseconds timeout) {
     std::vector<Arrival> arrivals;

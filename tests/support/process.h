@@ -92,6 +92,18 @@ private:
     std::string stderr_text_;
 };
 
+// What a program run to its end printed, and how it ended.
+struct ProgramRun {
+    int exit_code = -1000; // or -(signal number); -1000 when it did not end in time
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` (argv[0] a path) to its end, at most `timeout`, with `input` on
+// its standard input; a program still running then is killed.
+ProgramRun run_program(const std::vector<std::string>& argv, const std::string& input = "",
+                       milliseconds timeout = milliseconds(20000));
+
 // A byte and when it arrived.
 struct Arrival {
     unsigned char byte;

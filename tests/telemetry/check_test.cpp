@@ -1,4 +1,4 @@
-#include "h2mon/common/check.h"
+#include "telemetry/check.h"
 
 #include <gtest/gtest.h>
 
