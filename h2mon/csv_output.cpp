@@ -1,48 +1,31 @@
 #include "h2mon/csv_output.h"
 
+#include "telemetry/log_row.h"
+
 namespace {
 
-// Prints the same piece to standard output and, when one is open, the log file.
-template <typename Value>
-void print_to_both(std::FILE* out, std::FILE* log, const char* format, Value value) {
-    std::fprintf(out, format, value);
-    if (log != nullptr) {
-        std::fprintf(log, format, value);
-    }
+void write_text(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
 }
 
 } // namespace
 
 void print_csv_header(std::FILE* out) {
-    std::fprintf(out, "MJD,");
-    for (int row = 0; row < kChannelCount; ++row) {
-        if (channel_shown(kChannels[row])) {
-            std::fprintf(out, "%s%s", kChannels[row].name, row == kLastChannel ? "\n" : ",");
-        }
-    }
+    write_text(out, csv_header() + "\n");
 }
 
 void print_csv_record(const std::uint8_t* frame, const RecordOutput& output) {
-    std::fprintf(output.out, "%lf", output.clock(nullptr));
+    write_text(output.out, csv_mjd(output.clock(nullptr)));
     if (output.log != nullptr) {
         // A reading of its own: the log row is stamped when it is written.
-        std::fprintf(output.log, "%lf", output.clock(nullptr));
+        write_text(output.log, csv_mjd(output.clock(nullptr)));
     }
-    for (const CHANNEL& channel : kChannels) {
-        if (channel_shown(channel)) {
-            print_csv_field(frame, channel, output.out, output.log);
-        }
+    std::string fields;
+    fields.reserve(512);
+    append_csv_fields(fields, frame);
+    fields += '\n';
+    write_text(output.out, fields);
+    if (output.log != nullptr) {
+        write_text(output.log, fields);
     }
-    print_to_both(output.out, output.log, "%s", "\n");
-}
-
-void print_csv_field(const std::uint8_t* frame, const CHANNEL& channel, std::FILE* out,
-                     std::FILE* log) {
-    if (channel.scale != 0) {
-        print_to_both(out, log, ",%.3lf", channel_value(frame, channel));
-        return;
-    }
-    char digits[kChannelHexSize];
-    channel_hex(frame, channel, digits);
-    print_to_both(out, log, ",%s", digits);
 }

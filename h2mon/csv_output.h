@@ -2,7 +2,6 @@
 // output and, when a log file is open, in the log file.
 #pragma once
 
-#include "telemetry/channels.h"
 #include "h2mon/output.h"
 
 #include <cstdint>
@@ -12,10 +11,6 @@
 // after the table's last row.
 void print_csv_header(std::FILE* out);
 
-// One row: the MJD, then one field per shown channel. The log file gets its own
-// clock reading for its MJD and the same fields.
+// One row (written by telemetry/log_row.h): the MJD, then one field per shown
+// channel. The log file gets its own clock reading for its MJD and the same fields.
 void print_csv_record(const std::uint8_t* frame, const RecordOutput& output);
-
-// One channel's field with its leading comma, to out and, when not null, to log.
-void print_csv_field(const std::uint8_t* frame, const CHANNEL& channel, std::FILE* out,
-                     std::FILE* log);

@@ -38,12 +38,11 @@ bool stop_asked() {
 // The five-byte poll, RTS raised around its first byte.
 void poll_maser(COMPORT& port) {
     port.setrts(true);
-    port.putc(0x01);
+    port.putc(kPoll[0]);
     port.setrts(false);
-    port.putc(0x41);
-    port.putc(0x00);
-    port.putc(0x00);
-    port.putc(0x00);
+    for (std::size_t i = 1; i < kPollLength; ++i) {
+        port.putc(kPoll[i]);
+    }
 }
 
 // A failed read or write has closed the port; the recorded error says why.

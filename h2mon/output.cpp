@@ -2,9 +2,11 @@
 
 #include "h2mon/csv_output.h"
 #include "h2mon/json_output.h"
+#include "telemetry/hex.h"
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 bool output_form_from_name(const char* name, OutputForm* form) {
     static const struct {
@@ -44,8 +46,8 @@ bool print_record(OutputForm form, const std::uint8_t* frame, int received,
 }
 
 void print_hex_dump(const std::uint8_t* frame, int received, std::FILE* out) {
-    for (int i = 0; i < received; ++i) {
-        std::fprintf(out, "%02X", frame[i]);
-    }
-    std::fprintf(out, "\n");
+    std::string line;
+    append_hex(line, frame, static_cast<std::size_t>(received));
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), out);
 }

@@ -12,8 +12,6 @@ constexpr const char* kDefaultChannels[] = {"Ion_uA",  "H2_atm", "Pure_A",
                                             "CSide_V", "CBtm_V", "IF_V"};
 constexpr int kMinWidth = 320;
 constexpr int kMaxWidth = 20000;
-// Codes up to six bytes (twelve hexadecimal digits) are whole numbers a double holds exactly.
-constexpr int kWidestCode = 6;
 
 std::string lower(std::string text) {
     for (char& c : text) {
@@ -84,7 +82,7 @@ bool plottable(int row) {
     case ChannelKind::kMeasurement:
         return channel_shown(channel);
     case ChannelKind::kCode:
-        return channel.last - channel.first + 1 <= kWidestCode;
+        return code_is_number(channel);
     case ChannelKind::kReserved:
         return false;
     }

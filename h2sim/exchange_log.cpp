@@ -31,18 +31,16 @@
 // of the answer or its stray bytes went out; -1 for none.
 #include "h2sim/exchange_log.h"
 
+#include "telemetry/hex.h"
+
 #include <cerrno>
 #include <cstring>
 
 std::string exchange_log_line(const Exchange& exchange, bool clean, bool times) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string line = std::to_string(exchange.poll) + " " + exchange.actions +
                        (exchange.sent.stopped ? "+stopped " : " ") +
                        std::to_string(exchange.sent.answer_sent) + (clean ? " clean " : " dirty ");
-    for (std::uint8_t byte : exchange.frame) {
-        line += kDigits[byte >> 4];
-        line += kDigits[byte & 0x0F];
-    }
+    append_hex(line, exchange.frame.data(), exchange.frame.size());
     if (times) {
         for (Nanos time :
              {exchange.poll_first, exchange.sent.first_write, exchange.sent.last_write}) {

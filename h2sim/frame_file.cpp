@@ -1,22 +1,9 @@
 #include "h2sim/frame_file.h"
 
+#include "telemetry/hex.h"
+
 #include <cctype>
 #include <fstream>
-
-namespace {
-
-int hex_digit_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower >= 'a' && lower <= 'f') {
-        return lower - 'a' + 10;
-    }
-    return -1;
-}
-
-} // namespace
 
 bool parse_frame_line(const std::string& line, Frame& frame, std::string& error) {
     frame.clear();

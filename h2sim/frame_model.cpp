@@ -1,6 +1,5 @@
 #include "h2sim/frame_model.h"
 
-#include "telemetry/check.h"
 #include "h2sim/random.h"
 
 #include <cmath>
@@ -67,27 +66,6 @@ enum Draw : std::uint64_t { kPeriod = 1, kPhase, kJitter, kReserved };
 
 } // namespace
 
-void put_channel_raw(std::uint8_t* frame, const CHANNEL& channel, std::uint16_t raw) {
-    frame[channel.first - 2] = static_cast<std::uint8_t>(raw & 0xFF);
-    frame[channel.last - 2] = static_cast<std::uint8_t>(raw >> 8);
-}
-
-void put_channel_value(std::uint8_t* frame, const CHANNEL& channel, double value) {
-    double raw = std::round((value - channel.offset) / channel.scale);
-    raw = std::fmax(-32768.0, std::fmin(32767.0, raw));
-    put_channel_raw(frame, channel, static_cast<std::uint16_t>(static_cast<std::int16_t>(raw)));
-}
-
-const CHANNEL& channel_named(const char* name) {
-    for (const CHANNEL& channel : kChannels) {
-        if (std::strcmp(channel.name, name) == 0) {
-            return channel;
-        }
-    }
-    H2_ASSERT(!"channel name in the table");
-    return kChannels[0];
-}
-
 // A slow swing between -1 and 1 whose period (300 to 3000 polls) and phase
 // depend on the seed and the slot.
 double FrameModel::drift(std::uint64_t poll, int slot) const {
@@ -103,7 +81,7 @@ void FrameModel::fill_measurements(std::uint8_t* frame, std::uint64_t poll) cons
         Random jitter(hash_key(seed_, kJitter, poll, static_cast<std::uint64_t>(i)));
         const double value =
             m.nominal + m.drift * drift(poll, i) + m.jitter * (2.0 * jitter.uniform() - 1.0);
-        put_channel_value(frame, channel_named(m.name), value);
+        channel_put_value(frame, channel_named(m.name), value);
     }
 }
 
@@ -113,7 +91,7 @@ void FrameModel::fill_fll_codes(std::uint8_t* frame, std::uint64_t poll) const {
         Random jitter(hash_key(seed_, kJitter, poll, static_cast<std::uint64_t>(slot)));
         const long value =
             code.centre + std::lround(code.swing * drift(poll, slot)) + jitter.range(-2, 2);
-        put_channel_raw(frame, channel_named(code.name), static_cast<std::uint16_t>(value));
+        channel_put_raw(frame, channel_named(code.name), static_cast<std::uint16_t>(value));
         ++slot;
     }
     // Only the low nibble of this byte carries a digit of the correction code.

@@ -2,13 +2,10 @@
 #pragma once
 
 #include "h2sim/clock.h"
+#include "telemetry/channels.h"
 
 #include <cstdint>
 #include <vector>
-
-// The maser's poll, the only request it answers.
-constexpr std::uint8_t kPoll[] = {0x01, 0x41, 0x00, 0x00, 0x00};
-constexpr std::size_t kPollLength = sizeof kPoll;
 
 // How long the start of a poll may wait for its remaining bytes before it is
 // given up as garbage.

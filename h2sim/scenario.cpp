@@ -63,5 +63,5 @@ double story_value(const Scenario& scenario, double seconds) {
 }
 
 void tell_story(const Scenario& scenario, double seconds, std::uint8_t* frame) {
-    put_channel_value(frame, channel_named(scenario.channel), story_value(scenario, seconds));
+    channel_put_value(frame, channel_named(scenario.channel), story_value(scenario, seconds));
 }

@@ -1,9 +1,12 @@
 #include "h2sim/simulator.h"
 
+#include "telemetry/hex.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <poll.h>
 #include <unistd.h>
 
@@ -26,9 +29,12 @@ constexpr std::size_t kShownGarbage = 64;
 
 void report_garbage(const std::vector<std::uint8_t>& bytes) {
     std::fprintf(stderr, "h2sim: not a poll, ignored:");
+    std::string shown;
     for (std::size_t i = 0; i < bytes.size() && i < kShownGarbage; ++i) {
-        std::fprintf(stderr, " %02X", bytes[i]);
+        shown += ' ';
+        append_hex(shown, &bytes[i], 1);
     }
+    std::fputs(shown.c_str(), stderr);
     if (bytes.size() > kShownGarbage) {
         std::fprintf(stderr, " ... (%zu bytes)", bytes.size());
     }

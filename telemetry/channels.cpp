@@ -1,8 +1,9 @@
 #include "telemetry/channels.h"
 
 #include "telemetry/check.h"
+#include "telemetry/hex.h"
 
-#include <cstdio>
+#include <cmath>
 #include <cstring>
 
 // clang-format off
@@ -74,10 +75,21 @@ double channel_value(const std::uint8_t* frame, const CHANNEL& channel) {
 
 void channel_hex(const std::uint8_t* frame, const CHANNEL& channel, char* text) {
     for (int k = channel.last - 2; k >= channel.first - 2; --k) {
-        std::snprintf(text, 3, "%02X", frame[k]);
+        put_hex_byte(frame[k], text);
         text += 2;
     }
     *text = '\0';
+}
+
+void channel_put_raw(std::uint8_t* frame, const CHANNEL& channel, std::uint16_t raw) {
+    frame[channel.first - 2] = static_cast<std::uint8_t>(raw & 0xFF);
+    frame[channel.last - 2] = static_cast<std::uint8_t>(raw >> 8);
+}
+
+void channel_put_value(std::uint8_t* frame, const CHANNEL& channel, double value) {
+    double raw = std::round((value - channel.offset) / channel.scale);
+    raw = std::fmax(-32768.0, std::fmin(32767.0, raw));
+    channel_put_raw(frame, channel, static_cast<std::uint16_t>(static_cast<std::int16_t>(raw)));
 }
 
 ChannelKind channel_kind(const CHANNEL& channel) {
@@ -123,4 +135,10 @@ int channel_row_named(std::string_view name) {
         }
     }
     return -1;
+}
+
+const CHANNEL& channel_named(std::string_view name) {
+    const int row = channel_row_named(name);
+    H2_ASSERT(row >= 0);
+    return kChannels[row];
 }

@@ -4,6 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
+// The maser's poll, the only request it answers; RTS is raised around its
+// first byte.
+constexpr std::uint8_t kPoll[] = {0x01, 0x41, 0x00, 0x00, 0x00};
+constexpr std::size_t kPollLength = sizeof kPoll;
+
 // Bytes in one telemetry frame, the maser's answer to a poll.
 constexpr int kFrameLength = 189;
 // Rows of the channel table.
@@ -38,12 +43,34 @@ double channel_value(const std::uint8_t* frame, const CHANNEL& channel);
 // upper-case hexadecimal digits. `text` has room for 2 * span + 1 characters.
 void channel_hex(const std::uint8_t* frame, const CHANNEL& channel, char* text);
 
+// Bytes in the span of a channel.
+inline int channel_bytes(const CHANNEL& channel) {
+    return channel.last - channel.first + 1;
+}
+
+// The encoder, for frames made up by the simulator and the tests: stores the
+// 16-bit value `raw` little-endian at the channel's two positions.
+void channel_put_raw(std::uint8_t* frame, const CHANNEL& channel, std::uint16_t raw);
+
+// Stores the raw value that decodes to `value`: round((value - offset) / scale),
+// held to the 16-bit two's-complement range. The channel has a scale.
+void channel_put_value(std::uint8_t* frame, const CHANNEL& channel, double value);
+
 // The kinds of shown channel as the companions see them: a measurement with a
 // scale, a code of the maser's FLL system (hexadecimal digits read as an
 // unsigned number), and the reserved fields, which carry no agreed meaning.
 enum class ChannelKind { kMeasurement, kCode, kReserved };
 
 ChannelKind channel_kind(const CHANNEL& channel);
+
+// The widest code that reads as a number: a double holds every integer up to
+// 2^53, and six bytes (twelve digits, 48 bits) is the widest whole span below.
+constexpr int kWidestNumberCode = 6;
+
+// Whether a code's digits read as an unsigned number: no wider than kWidestNumberCode.
+inline bool code_is_number(const CHANNEL& channel) {
+    return channel_bytes(channel) <= kWidestNumberCode;
+}
 
 // The unit of a measurement, from the end of its name after the underscore,
 // without a trailing number ("Ion_uA": "uA", "p27_V1": "V"); empty for codes
@@ -52,3 +79,7 @@ std::string_view channel_unit(const CHANNEL& channel);
 
 // The table row whose name matches `name` without regard to ASCII case, or -1.
 int channel_row_named(std::string_view name);
+
+// The row of a name known to be in the table (a constant of the program); the
+// program stops with an assertion otherwise.
+const CHANNEL& channel_named(std::string_view name);

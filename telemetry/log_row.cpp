@@ -1,6 +1,9 @@
 #include "telemetry/log_row.h"
 
+#include "telemetry/hex.h"
+
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -11,25 +14,10 @@
 namespace {
 
 constexpr std::string_view kHeaderStart = "MJD,";
-// A double holds every integer up to 2^53: 13 hexadecimal digits are 52 bits.
-constexpr std::size_t kMaxCodeDigits = 13;
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
 
 bool hex_digits_only(std::string_view text) {
     for (char c : text) {
-        if (hex_digit(c) < 0) {
+        if (hex_digit_value(c) < 0) {
             return false;
         }
     }
@@ -37,7 +25,7 @@ bool hex_digits_only(std::string_view text) {
 }
 
 std::size_t span_digits(const CHANNEL& channel) {
-    return static_cast<std::size_t>(2 * (channel.last - channel.first + 1));
+    return static_cast<std::size_t>(2 * channel_bytes(channel));
 }
 
 // Records where the commas of `line` are, up to `most` of them; returns how
@@ -174,12 +162,12 @@ bool LogRow::value(int row, double* value) const {
     if (channel.scale != 0) {
         return parse_decimal(text, value);
     }
-    if (text.size() != span_digits(channel) || text.size() > kMaxCodeDigits) {
+    if (text.size() != span_digits(channel) || !code_is_number(channel)) {
         return false;
     }
     std::uint64_t number = 0;
     for (char c : text) {
-        const int digit = hex_digit(c);
+        const int digit = hex_digit_value(c);
         if (digit < 0) {
             return false;
         }
@@ -212,4 +200,45 @@ bool LogRow::fields_well_formed() const {
         }
     }
     return true;
+}
+
+std::string csv_header() {
+    std::string line = "MJD";
+    for (const CHANNEL& channel : kChannels) {
+        if (channel_shown(channel)) {
+            line += ',';
+            line += channel.name;
+        }
+    }
+    return line;
+}
+
+std::string csv_mjd(double mjd) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%lf", mjd);
+    return text;
+}
+
+void append_csv_field(std::string& text, const std::uint8_t* frame, const CHANNEL& channel) {
+    if (channel.scale != 0) {
+        char number[64];
+        const int length =
+            std::snprintf(number, sizeof number, ",%.3lf", channel_value(frame, channel));
+        text.append(number, static_cast<std::size_t>(length));
+        return;
+    }
+    text += ',';
+    char two[2];
+    for (int k = channel.last - 2; k >= channel.first - 2; --k) {
+        put_hex_byte(frame[k], two);
+        text.append(two, 2);
+    }
+}
+
+void append_csv_fields(std::string& text, const std::uint8_t* frame) {
+    for (const CHANNEL& channel : kChannels) {
+        if (channel_shown(channel)) {
+            append_csv_field(text, frame, channel);
+        }
+    }
 }

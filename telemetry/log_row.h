@@ -1,11 +1,13 @@
-// One line of h2mon's CSV output as the companion programs read it: the MJD
-// followed by the fields of the 43 shown channels, in table order. A log file
-// holds such rows only; h2mon's standard output also has its header line.
+// One line of h2mon's CSV output: the MJD followed by the fields of the 43
+// shown channels, in table order, as h2mon writes it and as the companion
+// programs read it. A log file holds such rows only; h2mon's standard output
+// also has its header line.
 #pragma once
 
 #include "telemetry/channels.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 enum class LogLine {
@@ -58,3 +60,19 @@ bool parse_decimal(std::string_view text, double* value);
 // "50.781" with exponent -6 gives the double nearest to 50.781e-6, which
 // parsing and then multiplying would miss.
 bool parse_decimal(std::string_view text, int exponent, double* value);
+
+// Writing, as h2mon prints its CSV form.
+
+// "MJD,Batt_V,...,RsvdDT2": the header line, without its line end.
+std::string csv_header();
+
+// The MJD that starts a row: six decimals ("61384.290591").
+std::string csv_mjd(double mjd);
+
+// One shown channel's field after its comma: a measurement with three
+// decimals (",27.069"), anything else as the span's bytes from its last
+// position down to its first, two upper-case hexadecimal digits each.
+void append_csv_field(std::string& text, const std::uint8_t* frame, const CHANNEL& channel);
+
+// Every shown channel's field in table order: what follows the MJD in a row.
+void append_csv_fields(std::string& text, const std::uint8_t* frame);

@@ -36,7 +36,8 @@ TEST_F(ExchangeTest, EveryPollIsTheFiveBytesAndTheFirstFrameIsDiscardedWithoutAW
     EXPECT_EQ(h2mon->output(), hex(frames_[1]) + "\n" + hex(frames_[2]) + "\n");
     const std::vector<Exchange> exchanges = line_.exchanges();
     ASSERT_EQ(exchanges.size(), 3u);
-    EXPECT_EQ(line_.received(), repeated(kPoll, 3)) << "nothing but polls, nothing between them";
+    EXPECT_EQ(line_.received(), repeated(kPollBytes, 3))
+        << "nothing but polls, nothing between them";
     // After the discarded frame the next poll follows at once; after a record,
     // after the reading interval.
     EXPECT_LT(ms_between(exchanges[0].answered, exchanges[1].first_byte), 1000);
@@ -87,7 +88,7 @@ TEST_F(ExchangeTest, AShortAnswerIsDrainedAndPolledAgainAtOnceWithoutARecord) {
     EXPECT_EQ(h2mon->output(), hex(frames_[2]) + "\n");
     const std::vector<Exchange> exchanges = line_.exchanges();
     ASSERT_EQ(exchanges.size(), 3u);
-    EXPECT_EQ(line_.received(), repeated(kPoll, 3));
+    EXPECT_EQ(line_.received(), repeated(kPollBytes, 3));
     // The read ends 100 ms after the short answer's last byte, the drain takes
     // 200 ms, and the next poll goes out at once: not after the reading interval.
     const long gap = ms_between(exchanges[1].answered, exchanges[2].first_byte);
@@ -142,7 +143,7 @@ TEST_F(ExchangeTest, ASilentMaserGetsAPollEveryExchangeTimeAndNoOutputOrBusyWait
         EXPECT_GE(ms_between(exchanges[i - 1].polled, exchanges[i].first_byte), 1100)
             << "poll " << i + 1;
     }
-    EXPECT_EQ(line_.received(), repeated(kPoll, exchanges.size()));
+    EXPECT_EQ(line_.received(), repeated(kPollBytes, exchanges.size()));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "tests/e2e/launcher.h"
 #include "tests/e2e/maser_line.h"
 #include "tests/e2e/records.h"
+#include "telemetry/channels.h"
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ using namespace std::chrono_literals;
 constexpr milliseconds kPrompt = 5000ms;
 
 // The five bytes of a poll.
-const Bytes kPoll = {0x01, 0x41, 0x00, 0x00, 0x00};
+const Bytes kPollBytes(std::begin(kPoll), std::end(kPoll));
 
 // Skips the test when the launcher cannot do what it needs.
 #define E2E_REQUIRE(capability)                                                                    \

@@ -1,5 +1,6 @@
 #include "tests/e2e/maser_line.h"
 
+#include "telemetry/channels.h"
 #include "tests/support/process.h"
 
 #include <cerrno>
@@ -11,8 +12,6 @@
 namespace e2e {
 
 namespace {
-
-constexpr std::size_t kPollLength = 5;
 
 void check(bool ok, const std::string& what) {
     if (!ok) {

@@ -1,6 +1,7 @@
 #include "tests/faults/soak_check.h"
 
 #include "telemetry/channels.h"
+#include "telemetry/hex.h"
 #include "tests/e2e/records.h"
 
 #include <cstdio>
@@ -12,10 +13,8 @@ namespace {
 
 std::string hex_span(const Bytes& frame, const CHANNEL& channel) {
     std::string digits;
-    char pair[3];
     for (int k = channel.last - 2; k >= channel.first - 2; --k) {
-        std::snprintf(pair, sizeof pair, "%02X", frame[static_cast<std::size_t>(k)]);
-        digits += pair;
+        append_hex(digits, &frame[static_cast<std::size_t>(k)], 1);
     }
     return digits;
 }

@@ -7,6 +7,7 @@
 // mode and bit 3 a log file; the rest is the frame, cut or filled with zeros to
 // its length.
 #include "telemetry/channels.h"
+#include "telemetry/hex.h"
 #include "h2mon/output.h"
 
 #include <algorithm>
@@ -72,11 +73,9 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 std::string hex_of_span(const std::uint8_t* frame, int from, int to_down) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (int i = from; i >= to_down; --i) {
-        text += kDigits[frame[i] >> 4];
-        text += kDigits[frame[i] & 0x0F];
+        append_hex(text, &frame[i], 1);
     }
     return text;
 }

@@ -1,7 +1,7 @@
 #include "tests/h2export/log_fixture.h"
 
-#include "h2mon/csv_output.h"
 #include "telemetry/channels.h"
+#include "telemetry/log_row.h"
 #include "telemetry/mjd_time.h"
 
 #include <cstdio>
@@ -12,34 +12,15 @@
 
 namespace h2export_test {
 
-namespace {
-
-double no_clock(SYSTEMTIME*) {
-    return 0;
-}
-
-} // namespace
-
 std::string h2mon_row(const std::string& mjd, unsigned seed) {
     std::mt19937 random(seed);
     std::uint8_t frame[kFrameLength];
     for (std::uint8_t& byte : frame) {
         byte = static_cast<std::uint8_t>(random());
     }
-    std::FILE* out = std::tmpfile();
-    RecordOutput output;
-    output.out = out;
-    output.clock = no_clock;
-    print_csv_record(frame, output);
-    std::rewind(out);
-    std::string row;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, out)) > 0) {
-        row.append(buffer, got);
-    }
-    std::fclose(out);
-    return mjd + row.substr(row.find(','));
+    std::string row = mjd;
+    append_csv_fields(row, frame);
+    return row + "\n";
 }
 
 std::string mjd_text(double unix_seconds) {

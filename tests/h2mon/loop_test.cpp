@@ -2,6 +2,7 @@
 // the loop writes is answered with the next bytes of a script, and which frames
 // become records is read from the hexadecimal dumps printed.
 #include "telemetry/channels.h"
+#include "telemetry/hex.h"
 #include "h2mon/loop.h"
 #include "tests/h2mon/serial/fake_platform.h"
 
@@ -15,7 +16,7 @@
 
 namespace {
 
-const std::string kPoll("\x01\x41\x00\x00\x00", 5);
+const std::string kPollText(reinterpret_cast<const char*>(kPoll), kPollLength);
 
 // What the line brings after a poll, and how long after it; `later` comes
 // `later_ms` after the poll.
@@ -53,8 +54,8 @@ private:
 
     void answer_completed_poll() {
         const std::string& written = line_.written;
-        if (written.size() < kPoll.size() || written.size() == answered_up_to_ ||
-            written.compare(written.size() - kPoll.size(), kPoll.size(), kPoll) != 0) {
+        if (written.size() < kPollText.size() || written.size() == answered_up_to_ ||
+            written.compare(written.size() - kPollText.size(), kPollText.size(), kPollText) != 0) {
             return;
         }
         answered_up_to_ = written.size();
@@ -89,11 +90,7 @@ std::string frame(int number) {
 
 std::string hex_line(const std::string& bytes) {
     std::string text;
-    char digits[3];
-    for (char c : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(c));
-        text += digits;
-    }
+    append_hex(text, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return text + "\n";
 }
 

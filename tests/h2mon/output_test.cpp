@@ -1,6 +1,7 @@
 #include "h2mon/csv_output.h"
 #include "h2mon/json_output.h"
 #include "h2mon/output.h"
+#include "telemetry/log_row.h"
 
 #include <gtest/gtest.h>
 
@@ -259,8 +260,9 @@ TEST_F(RecordDeathTest, ScaledChannelSpanningOtherThanTwoBytesIsAnInternalFault)
     const CHANNEL three_bytes{10, 12, "Wide", "", 0.5, 0};
     const CHANNEL one_byte{10, 10, "Narrow", "", 0.5, 0};
     const char* message = "Assertion failed: b1 - b0 == 1";
-    EXPECT_DEATH(print_csv_field(frame.bytes, three_bytes, out.stream(), nullptr), message);
-    EXPECT_DEATH(print_csv_field(frame.bytes, one_byte, out.stream(), nullptr), message);
+    std::string field;
+    EXPECT_DEATH(append_csv_field(field, frame.bytes, three_bytes), message);
+    EXPECT_DEATH(append_csv_field(field, frame.bytes, one_byte), message);
     EXPECT_DEATH(print_json_element(frame.bytes, three_bytes, 1, output), message);
     EXPECT_DEATH(print_json_element(frame.bytes, one_byte, 1, output), message);
 }

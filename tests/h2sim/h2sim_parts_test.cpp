@@ -1,4 +1,4 @@
-// The simulator's parts on their own: frame encoding and model, the request
+// The simulator's parts on their own: the frame model, the request
 // parser, the timing of an answer, the fault plan, the clean judgement.
 #include "tests/h2sim/plausible.h"
 #include "h2sim/exchange.h"
@@ -16,30 +16,6 @@
 #include <set>
 
 namespace {
-
-TEST(FrameEncoding, ValuesDecodeBackThroughTheChannelTable) {
-    struct Case {
-        const char* name;
-        double value;
-        double decoded; // what the nearest raw value decodes to, within scale / 2
-    };
-    const Case cases[] = {
-        {"Batt_V", 26.9, 26.9},           {"n15_V", -14.97, -14.97},         {"H2_atm", 0.3, 0.3},
-        {"H2_atm", -2.0, -2.0}, // raw 0: the offset alone
-        {"Ion_uA", 1e6, 32767 * 0.24414}, {"n15_V", -1e6, -32768 * 0.01645},
-    };
-    for (const Case& c : cases) {
-        std::uint8_t frame[kFrameLength] = {};
-        const CHANNEL& channel = channel_named(c.name);
-        put_channel_value(frame, channel, c.value);
-        EXPECT_NEAR(channel_value(frame, channel), c.decoded, channel.scale / 2 + 1e-9)
-            << c.name << " " << c.value;
-    }
-    std::uint8_t frame[kFrameLength] = {};
-    put_channel_raw(frame, channel_named("Batt_V"), 0x1234);
-    EXPECT_EQ(frame[2], 0x34); // position 4 is the low byte
-    EXPECT_EQ(frame[3], 0x12);
-}
 
 TEST(FrameModel, StaysPlausibleAndVariesSlowlyOverManyPolls) {
     const FrameModel model(42);

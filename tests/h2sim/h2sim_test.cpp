@@ -30,8 +30,6 @@ using h2test::hex;
 using h2test::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-const unsigned char kPollBytes[] = {0x01, 0x41, 0x00, 0x00, 0x00};
-
 // How long to wait for something that should come at once on an idle
 // machine: generous, for a loaded one.
 constexpr milliseconds kPrompt = 3000ms;
@@ -82,7 +80,7 @@ protected:
     void send(const Bytes& bytes) {
         ASSERT_TRUE(h2test::write_all(line_, bytes.data(), bytes.size()));
     }
-    void send_poll() { send(Bytes(std::begin(kPollBytes), std::end(kPollBytes))); }
+    void send_poll() { send(Bytes(std::begin(kPoll), std::end(kPoll))); }
 
     // Polls and collects the answer up to `count` bytes, or until the line
     // has been quiet for `quiet` after the first byte.
@@ -175,9 +173,7 @@ TEST_F(H2simTest, FramesDecodeToAHealthyMasersReadingsThatVary) {
     }
     // Reserved bytes and readings change from frame to frame.
     auto differs = [&frames](const char* name) {
-        const auto& row =
-            *std::find_if(std::begin(kChannels), std::end(kChannels),
-                          [name](const CHANNEL& c) { return std::string(c.name) == name; });
+        const CHANNEL& row = channel_named(name);
         std::vector<std::string> seen;
         for (const Bytes& frame : frames) {
             char text[2 * kFrameLength + 1];
@@ -374,7 +370,7 @@ TEST_F(H2simTest, ClosesTheLineAfterTheGivenNumberOfPolls) {
     EXPECT_NE(pfd.revents & POLLHUP, 0);
     unsigned char byte = 0;
     EXPECT_EQ(::read(line_, &byte, 1), 0);
-    EXPECT_EQ(::write(line_, kPollBytes, sizeof kPollBytes), -1);
+    EXPECT_EQ(::write(line_, kPoll, kPollLength), -1);
     EXPECT_EQ(errno, EIO);
 }
 

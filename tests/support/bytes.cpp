@@ -1,29 +1,28 @@
 #include "tests/support/bytes.h"
 
-#include <cctype>
+#include "telemetry/hex.h"
 
 namespace h2test {
 
 std::string hex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    for (unsigned char byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
+    append_hex(text, bytes.data(), bytes.size());
     return text;
 }
 
 Bytes from_hex(const std::string& digits) {
     Bytes bytes;
-    std::string pair;
+    int high = -1;
     for (char c : digits) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
-            pair += c;
+        const int value = hex_digit_value(c);
+        if (value < 0) {
+            continue;
         }
-        if (pair.size() == 2) {
-            bytes.push_back(static_cast<unsigned char>(std::stoi(pair, nullptr, 16)));
-            pair.clear();
+        if (high < 0) {
+            high = value;
+        } else {
+            bytes.push_back(static_cast<unsigned char>(high << 4 | value));
+            high = -1;
         }
     }
     return bytes;

@@ -126,4 +126,28 @@ TEST(ChannelUnit, FromTheNameOfMeasurementsOnly) {
     }
 }
 
+TEST(ChannelEncoder, ValuesDecodeBackThroughTheChannelTable) {
+    struct Case {
+        const char* name;
+        double value;
+        double decoded; // what the nearest raw value decodes to, within scale / 2
+    };
+    const Case cases[] = {
+        {"Batt_V", 26.9, 26.9},           {"n15_V", -14.97, -14.97},         {"H2_atm", 0.3, 0.3},
+        {"H2_atm", -2.0, -2.0}, // raw 0: the offset alone
+        {"Ion_uA", 1e6, 32767 * 0.24414}, {"n15_V", -1e6, -32768 * 0.01645},
+    };
+    for (const Case& c : cases) {
+        std::uint8_t frame[kFrameLength] = {};
+        const CHANNEL& channel = channel_named(c.name);
+        channel_put_value(frame, channel, c.value);
+        EXPECT_NEAR(channel_value(frame, channel), c.decoded, channel.scale / 2 + 1e-9)
+            << c.name << " " << c.value;
+    }
+    std::uint8_t frame[kFrameLength] = {};
+    channel_put_raw(frame, channel_named("Batt_V"), 0x1234);
+    EXPECT_EQ(frame[2], 0x34); // position 4 is the low byte
+    EXPECT_EQ(frame[3], 0x12);
+}
+
 } // namespace
