@@ -1,6 +1,7 @@
 #include "h2export/backfill.h"
 
 #include "h2export/line_reports.h"
+#include "program/exit_code.h"
 #include "telemetry/log_reader.h"
 
 #include <cerrno>
@@ -140,7 +141,7 @@ int run_backfill(const ExportOptions& options, std::FILE* out) {
     std::string head;
     append_metadata(head);
     if (std::fwrite(head.data(), 1, head.size(), out) != head.size()) {
-        return 1;
+        return kExitFailed;
     }
     // A damaged log still gives what it holds, as do the logs after it; the
     // exit code tells that the history is not whole.
@@ -148,9 +149,10 @@ int run_backfill(const ExportOptions& options, std::FILE* out) {
     for (const FollowTarget& target : options.follows) {
         const Backfilled result = backfill_log(target, out);
         if (result == Backfilled::kFailed) {
-            return 1;
+            return kExitFailed;
         }
         damaged = damaged || result == Backfilled::kDamaged;
     }
-    return std::fputs("# EOF\n", out) >= 0 && std::fflush(out) == 0 && !damaged ? 0 : 1;
+    return std::fputs("# EOF\n", out) >= 0 && std::fflush(out) == 0 && !damaged ? kExitDone
+                                                                                : kExitFailed;
 }

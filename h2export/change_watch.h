@@ -2,26 +2,23 @@
 // the kernel says when a log changes (inotify), so a quiet log costs no
 // wake-ups at all; elsewhere the logs are looked at every kPollInterval.
 //
-// A stop request (SIGINT, SIGTERM, SIGHUP on Linux; Ctrl-C, Ctrl-Break on
-// Windows) is taken only while waiting, so the work between two waits (a batch
-// of points written and its positions saved) is never cut short by an orderly
-// stop.
+// A stop request (StopSignals) ends a wait at once; it is taken only there,
+// so the work between two waits (a batch of points written and its positions
+// saved) is never cut short by an orderly stop.
 #pragma once
+
+#include "program/stop_signals.h"
 
 #include <chrono>
 #include <optional>
 #include <string>
-
-#ifndef _WIN32
-#include <csignal>
-#endif
 
 class ChangeWatch {
 public:
     using Duration = std::chrono::milliseconds;
     static constexpr Duration kPollInterval{200};
 
-    ChangeWatch();
+    explicit ChangeWatch(const StopSignals& stops);
     ChangeWatch(const ChangeWatch&) = delete;
     ChangeWatch& operator=(const ChangeWatch&) = delete;
     ~ChangeWatch();
@@ -32,17 +29,12 @@ public:
     // caller then looks again after a while.
     bool watch(const std::string& path);
 
-    // Returns once a watched thing changed or `timeout` passed (none: no
-    // time limit). True when a watch has ended (its directory was removed or
-    // renamed): the caller watches its logs again.
+    // Returns once a watched thing changed, a stop was requested or `timeout`
+    // passed (none: no time limit). True when a watch has ended (its
+    // directory was removed or renamed): the caller watches its logs again.
     bool wait(std::optional<Duration> timeout);
 
-    // True once a stop was requested.
-    bool stop_requested() const;
-
 private:
+    const StopSignals& stops_;
     int fd_ = -1;
-#ifndef _WIN32
-    sigset_t waiting_mask_; // the signal mask while waiting: stop signals let through
-#endif
 };

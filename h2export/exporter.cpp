@@ -1,6 +1,8 @@
 #include "h2export/exporter.h"
 
 #include "h2export/change_watch.h"
+#include "program/exit_code.h"
+#include "program/stop_signals.h"
 #include "h2export/influx.h"
 #include "h2export/line_reports.h"
 #include "h2export/log_follower.h"
@@ -101,15 +103,20 @@ public:
             std::string error;
             if (!influx_->open(error)) {
                 std::fprintf(stderr, "h2export: %s\n", error.c_str());
-                return 1;
+                return kExitFailed;
             }
         }
         for (const FollowTarget& target : options_.follows) {
             masers_.push_back(std::make_unique<MaserFeed>(target, options_, influx_.get()));
         }
+        std::string error;
+        if (!stops_.ok(error)) {
+            std::fprintf(stderr, "h2export: %s\n", error.c_str());
+            return kExitFailed;
+        }
         bool first = true;
         bool rewatch = true;
-        while (!watch_.stop_requested()) {
+        while (!stops_.requested()) {
             if (rewatch) {
                 all_watched_ = watch_all();
             }
@@ -126,7 +133,7 @@ public:
             rewatch = watch_.wait(next_wake(all_watched_)) || !all_watched_ ||
                       files_opened() != opened_before;
         }
-        return 0;
+        return kExitDone;
     }
 
 private:
@@ -191,7 +198,8 @@ private:
     }
 
     const ExportOptions& options_;
-    ChangeWatch watch_;
+    StopSignals stops_;
+    ChangeWatch watch_{stops_};
     std::unique_ptr<InfluxOutput> influx_;
     std::vector<std::unique_ptr<MaserFeed>> masers_;
     bool all_watched_ = false;

@@ -13,9 +13,8 @@
 
 int main(int argc, char** argv) {
     ExportOptions options;
-    const int code = parse_options(argc, argv, options, std::cout, std::cerr);
-    if (code >= 0) {
-        return code;
+    if (const std::optional<int> code = parse_options(argc, argv, options, std::cout, std::cerr)) {
+        return *code;
     }
 #ifdef _WIN32
     // Line protocol and OpenMetrics end lines with "\n" alone.

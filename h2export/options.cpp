@@ -1,6 +1,6 @@
 #include "h2export/options.h"
 
-#include <CLI/CLI.hpp>
+#include "program/command_line.h"
 
 #include <cmath>
 #include <set>
@@ -71,10 +71,10 @@ void check_combination(const ExportOptions& options) {
 
 } // namespace
 
-int parse_options(int argc, const char* const* argv, ExportOptions& options, std::ostream& out,
-                  std::ostream& err) {
-    CLI::App app(kDescription, "h2export");
-    app.set_version_flag("--version", H2EXPORT_VERSION);
+std::optional<int> parse_options(int argc, const char* const* argv, ExportOptions& options,
+                                 std::ostream& out, std::ostream& err) {
+    CLI::App app(kDescription);
+    set_up_command_line(app, "h2export");
     std::vector<std::string> follows;
     app.add_option("--follow", follows, "A maser and its log (repeatable): NAME=PATH")
         ->required()
@@ -100,8 +100,7 @@ int parse_options(int argc, const char* const* argv, ExportOptions& options, std
     app.add_flag("--backfill", options.backfill,
                  "Write the whole logs as OpenMetrics with timestamps to standard output, then "
                  "end");
-    try {
-        app.parse(argc, argv);
+    return parse_command_line(app, argc, argv, out, err, [&] {
         for (const std::string& follow : follows) {
             const std::size_t equals = follow.find('=');
             options.follows.push_back({follow.substr(0, equals), follow.substr(equals + 1)});
@@ -110,15 +109,5 @@ int parse_options(int argc, const char* const* argv, ExportOptions& options, std
             options.state = options.influx + ".state";
         }
         check_combination(options);
-    } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        return 0;
-    } catch (const CLI::CallForVersion&) {
-        out << H2EXPORT_VERSION << "\n";
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        err << "h2export: " << error.what() << "\nRun with --help for more information.\n";
-        return kUsageExit;
-    }
-    return -1;
+    });
 }

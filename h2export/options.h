@@ -1,6 +1,8 @@
 // h2export's command line.
 #pragma once
 
+#include "program/exit_code.h"
+
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -20,11 +22,8 @@ struct ExportOptions {
     bool backfill = false;
 };
 
-// Exit code of a bad command line.
-constexpr int kUsageExit = 2;
-
-// Reads the command line into `options`. Returns -1 when the program should
-// run; otherwise the exit code, after the help or version text went to `out`
-// or an error naming the option to `err`.
-int parse_options(int argc, const char* const* argv, ExportOptions& options, std::ostream& out,
-                  std::ostream& err);
+// Reads the command line into `options`. Returns nothing when the program
+// should run; otherwise the exit code, after the help or version text went to
+// `out` or an error naming the option to `err`.
+std::optional<int> parse_options(int argc, const char* const* argv, ExportOptions& options,
+                                 std::ostream& out, std::ostream& err);

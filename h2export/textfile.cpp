@@ -1,6 +1,7 @@
 #include "h2export/textfile.h"
 
 #include "h2export/atomic_file.h"
+#include "program/version.h"
 
 #include <cstdio>
 
@@ -58,8 +59,8 @@ std::string render_textfile(const MaserStatus& maser, SteadyClock::time_point no
     out.reserve(6000);
     append_family_head(out, "h2export_build_info",
                        "The h2export that writes this file; the value is always 1.", "gauge");
-    out +=
-        "h2export_build_info{maser=\"" + maser.name() + "\",version=\"" H2EXPORT_VERSION "\"} 1\n";
+    out += "h2export_build_info{maser=\"" + maser.name() + "\",version=\"" + kProjectVersion +
+           "\"} 1\n";
 
     const bool up = maser.up(now);
     append_family_head(out, "maser_up",

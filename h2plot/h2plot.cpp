@@ -5,6 +5,7 @@
 #include "h2plot/plot_data.h"
 #include "h2plot/plot_options.h"
 #include "h2plot/svg_plot.h"
+#include "program/exit_code.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;
 // Fine bins per pixel column: enough that a bin straddling two columns moves
 // a record by at most a fraction of a pixel.
 constexpr int kBinsPerColumn = 8;
@@ -62,7 +62,7 @@ int run(const PlotOptions& options) {
     std::string error;
     if (!input.order(error)) {
         std::cerr << "h2plot: " << error << "\n";
-        return kExitFailure;
+        return kExitFailed;
     }
     const int columns = plot_columns(options.width);
     PlotData data(options.rows, options.from, options.to, columns * kBinsPerColumn);
@@ -72,7 +72,7 @@ int run(const PlotOptions& options) {
         std::cerr << "h2plot: no records"
                   << (options.from || options.to ? " in the time range" : "")
                   << "; nothing plotted\n";
-        return kExitFailure;
+        return kExitFailed;
     }
     const PlotModel model = data.model(columns);
     const std::string title = heading(model, input.counts());
@@ -82,10 +82,10 @@ int run(const PlotOptions& options) {
     if (!write_output(options.output, text)) {
         std::cerr << "h2plot: cannot write " << options.output << ": " << std::strerror(errno)
                   << "\n";
-        return kExitFailure;
+        return kExitFailed;
     }
     // The picture is written, but not of everything the logs should have held.
-    return input.counts().damaged.empty() ? 0 : kExitFailure;
+    return input.counts().damaged.empty() ? kExitDone : kExitFailed;
 }
 
 } // namespace

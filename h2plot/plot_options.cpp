@@ -2,7 +2,7 @@
 
 #include "telemetry/channels.h"
 
-#include <CLI/CLI.hpp>
+#include "program/command_line.h"
 
 #include <algorithm>
 
@@ -102,11 +102,8 @@ std::string plottable_names() {
 std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
                                       std::ostream& out, std::ostream& err) {
     CLI::App app("Plots the telemetry in h2mon's CSV logs (plain or gzip-compressed) as stacked "
-                 "panels over one time axis, to an SVG picture or a self-contained HTML page.",
-                 "h2plot");
-    app.set_version_flag("--version", "h2plot " H2MON_VERSION);
-    // On Windows CLI11 would take "/name" for an option: a path it is here.
-    app.allow_windows_style_options(false);
+                 "panels over one time axis, to an SVG picture or a self-contained HTML page.");
+    set_up_command_line(app, "h2plot");
     std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
     std::string from, to;
     app.add_option("--channels", channels,
@@ -129,8 +126,7 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
     app.add_option("LOG", options.logs,
                    "h2mon logs in any order, plain or gzip-compressed; - is standard input")
         ->required();
-    try {
-        app.parse(argc, argv);
+    return parse_command_line(app, argc, argv, out, err, [&] {
         options.rows = channel_rows(channels);
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));
@@ -138,15 +134,5 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
             throw CLI::ValidationError("--from", "the range starts after it ends (--to)");
         }
         options.form = form_of(options.output);
-    } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        return kExitHelp;
-    } catch (const CLI::CallForVersion&) {
-        out << app.version() << "\n";
-        return kExitHelp;
-    } catch (const CLI::ParseError& e) {
-        err << "h2plot: " << e.what() << "\nRun with --help for more information.\n";
-        return kExitUsage;
-    }
-    return std::nullopt;
+    });
 }

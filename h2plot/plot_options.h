@@ -3,6 +3,7 @@
 #pragma once
 
 #include "h2plot/time_text.h"
+#include "program/exit_code.h"
 
 #include <optional>
 #include <ostream>
@@ -20,10 +21,6 @@ struct PlotOptions {
     OutputForm form = OutputForm::kSvg;
     std::vector<std::string> logs;
 };
-
-// Exit codes of a command line that is not run.
-constexpr int kExitHelp = 0;
-constexpr int kExitUsage = 2;
 
 // Reads the command line into `options`. When the program should not go on
 // (help, version, a bad command line), returns its exit code, having written

@@ -10,6 +10,7 @@ namespace {
 enum OptionId {
     kHelp = 'h',
     kSeed = 256,
+    kVersion,
     kFrames,
     kBaud,
     kLink,
@@ -30,6 +31,7 @@ enum OptionId {
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
     {"seed", required_argument, nullptr, kSeed},
     {"frames", required_argument, nullptr, kFrames},
     {"baud", required_argument, nullptr, kBaud},
@@ -173,6 +175,9 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
         if (id == kHelp) {
             return ParseOutcome::Help;
         }
+        if (id == kVersion) {
+            return ParseOutcome::Version;
+        }
         if (id == '?' || id == ':') {
             const std::string option = argv[optind - 1];
             error = (id == '?' ? "unknown option '" : "missing value for '") + option + "'";
@@ -240,6 +245,7 @@ several may be given and apply together:
                        more fault of a random kind with random values
 
   -h, --help           show this text and exit
+      --version        show the version and exit
 
 Exit status: 0 when stopped or after --close-after, 1 when the line cannot be
 made or fails, 2 on a bad command line.

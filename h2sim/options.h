@@ -24,7 +24,7 @@ struct Options {
     std::vector<FaultRule> faults;
 };
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // Fills `options` from the arguments; on Error, `error` says what is wrong.
 ParseOutcome parse_options(int argc, char** argv, Options& options, std::string& error);

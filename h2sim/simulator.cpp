@@ -1,5 +1,6 @@
 #include "h2sim/simulator.h"
 
+#include "program/exit_code.h"
 #include "telemetry/hex.h"
 
 #include <algorithm>
@@ -198,16 +199,16 @@ int Simulator::run(int stop_fd) {
         const short line_events = POLLIN | (transmitter_.blocked() ? POLLOUT : 0);
         pollfd fds[2] = {{line_.master(), line_events, 0}, {stop_fd, POLLIN, 0}};
         if (!wait(fds)) {
-            return 1;
+            return kExitFailed;
         }
         if (fds[1].revents != 0) {
             transmitter_.stop();
             settle_finished();
-            return 0;
+            return kExitDone;
         }
         const Outcome outcome = serve(fds[0].revents, monotonic_now());
         if (outcome != Outcome::Running) {
-            return outcome == Outcome::Failed ? 1 : 0;
+            return outcome == Outcome::Failed ? kExitFailed : kExitDone;
         }
     }
 }

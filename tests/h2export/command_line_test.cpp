@@ -1,3 +1,4 @@
+#include "program/version.h"
 #include "tests/h2export/running_export.h"
 
 #include <gtest/gtest.h>
@@ -53,7 +54,7 @@ TEST(H2exportCommandLine, HelpAndVersion) {
     }
     const Finished version = run_h2export({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, H2EXPORT_VERSION "\n");
+    EXPECT_EQ(version.out, version_line("h2export") + "\n");
 }
 
 } // namespace

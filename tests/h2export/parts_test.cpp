@@ -1,8 +1,11 @@
-// h2export's rules that the program's runs show only in part: the default
-// stale time.
+// h2export's parts that the program's runs show only in part: the default
+// stale time, and a stop that ends a wait for changes.
+#include "h2export/change_watch.h"
 #include "h2export/maser_status.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -22,5 +25,18 @@ TEST(StaleRule, ThreeUsualIntervalsAtLeastTheFloorOrAsGiven) {
     EXPECT_NEAR(after({0, 60, 3660, 3720, 3780}), 180, 1e-6);
     EXPECT_EQ(after({100, 110.3, 120.6}, seconds(2)), 2);
 }
+
+#ifndef _WIN32
+TEST(ChangeWatch, AStopEndsAWaitWithoutATimeLimitAtOnce) {
+    const StopSignals stops;
+    ChangeWatch watch(stops);
+    ASSERT_TRUE(watch.watch(::testing::TempDir() + "log.csv"));
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(watch.wait(std::nullopt));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(stops.requested());
+}
+#endif
 
 } // namespace

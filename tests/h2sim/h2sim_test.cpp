@@ -1,5 +1,6 @@
 // Runs the real h2sim and talks to it through its pseudo-terminal, as h2mon
 // does: the line opened raw, five-byte polls written, answers read.
+#include "program/version.h"
 #include "telemetry/channels.h"
 #include "tests/support/process.h"
 #include "tests/h2sim/plausible.h"
@@ -481,7 +482,7 @@ TEST_F(H2simTest, RefusesABadCommandLineOrFrameFile) {
     }
 }
 
-TEST_F(H2simTest, HelpDescribesEveryOption) {
+TEST_F(H2simTest, HelpDescribesEveryOptionAndVersionNamesTheProgram) {
     h2test::ChildProcess sim;
     std::string error;
     ASSERT_TRUE(sim.start({H2SIM_PATH, "--help"}, error)) << error;
@@ -499,6 +500,9 @@ TEST_F(H2simTest, HelpDescribesEveryOption) {
           "rail-sag", "signal-drop", "oven-step"}) {
         EXPECT_NE(text.find(option), std::string::npos) << option;
     }
+    const h2test::ProgramRun version = h2test::run_program({H2SIM_PATH, "--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, version_line("h2sim") + "\n");
 }
 
 } // namespace

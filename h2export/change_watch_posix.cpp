@@ -1,6 +1,8 @@
 #include "h2export/change_watch.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -19,33 +21,10 @@ std::string directory_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-volatile std::sig_atomic_t stop_signal = 0;
-
-void note_stop(int number) {
-    stop_signal = number;
-}
-
 } // namespace
 
-ChangeWatch::ChangeWatch() : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
-    sigset_t stops;
-    sigemptyset(&stops);
-    struct sigaction action = {};
-    action.sa_handler = note_stop;
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&stops, number);
-        sigaction(number, &action, nullptr);
-    }
-    // Held back except while waiting.
-    sigprocmask(SIG_BLOCK, &stops, &waiting_mask_);
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-        sigdelset(&waiting_mask_, number);
-    }
-}
-
-bool ChangeWatch::stop_requested() const {
-    return stop_signal != 0;
-}
+ChangeWatch::ChangeWatch(const StopSignals& stops)
+    : stops_(stops), fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {}
 
 ChangeWatch::~ChangeWatch() {
     if (fd_ >= 0) {
@@ -69,15 +48,13 @@ bool ChangeWatch::wait(std::optional<Duration> timeout) {
     if (fd_ < 0) {
         timeout = timeout ? std::min(*timeout, kPollInterval) : kPollInterval;
     }
-    pollfd pfd{fd_, POLLIN, 0};
-    timespec limit{};
-    if (timeout) {
-        const auto ms = std::max<Duration::rep>(timeout->count(), 0);
-        limit.tv_sec = static_cast<time_t>(ms / 1000);
-        limit.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    }
-    const int ready = ::ppoll(&pfd, fd_ >= 0 ? 1 : 0, timeout ? &limit : nullptr, &waiting_mask_);
-    if (fd_ < 0 || ready <= 0) {
+    // The stop descriptor first: without inotify it is the only one.
+    pollfd fds[2] = {{stops_.fd(), POLLIN, 0}, {fd_, POLLIN, 0}};
+    const int ms = timeout ? static_cast<int>(std::clamp<Duration::rep>(
+                                 timeout->count(), 0, std::numeric_limits<int>::max()))
+                           : -1;
+    const int ready = ::poll(fds, fd_ >= 0 ? 2 : 1, ms);
+    if (fd_ < 0 || ready <= 0 || (fds[1].revents & POLLIN) == 0) {
         return fd_ < 0;
     }
     // Which log changed does not matter: every log is looked at after a wake.
