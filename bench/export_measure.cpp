@@ -40,8 +40,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using h2export_test::h2mon_row;
-using h2export_test::mjd_text;
+using h2test::mjd_text;
+using h2test::random_row;
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "h2export_measure: %s\n", what.c_str());
@@ -123,7 +123,7 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
     // History in both logs, as a running station has.
     std::string history;
     for (int i = 0; i < 1000; ++i) {
-        history += h2mon_row(mjd_text(now_unix() - 10.3 * (1000 - i)), static_cast<unsigned>(i));
+        history += random_row(mjd_text(now_unix() - 10.3 * (1000 - i)), static_cast<unsigned>(i));
     }
     h2export_test::append_file(log_a, history);
     h2export_test::append_file(log_b, history);
@@ -146,7 +146,7 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
     // Rows prepared beforehand, so that the timed part is the append alone.
     std::vector<std::string> rows;
     for (int i = 0; i < records; ++i) {
-        rows.push_back(h2mon_row(mjd_text(now_unix() + 0.1 * i), static_cast<unsigned>(i)));
+        rows.push_back(random_row(mjd_text(now_unix() + 0.1 * i), static_cast<unsigned>(i)));
     }
     const int log_fd = ::open(log_a.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     const int watch = inotify_init1(IN_CLOEXEC);
@@ -195,7 +195,7 @@ double measure_catch_up(int rows) {
     const std::string log = dir.file("a.csv");
     std::string text;
     for (int i = 0; i < rows; ++i) {
-        text += h2mon_row(mjd_text(1.7e9 + 10.0 * i), static_cast<unsigned>(i % 997));
+        text += random_row(mjd_text(1.7e9 + 10.0 * i), static_cast<unsigned>(i % 997));
     }
     h2export_test::append_file(log, text);
     const std::string state = dir.file("points.state");
@@ -235,7 +235,7 @@ struct BackfillResult {
 long write_year_log(const std::string& path, int days) {
     std::vector<std::string> tails;
     for (unsigned seed = 0; seed < 997; ++seed) {
-        const std::string row = h2mon_row("0", seed);
+        const std::string row = random_row("0", seed);
         tails.push_back(row.substr(1));
     }
     std::FILE* log = std::fopen(path.c_str(), "wb");

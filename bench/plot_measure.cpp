@@ -13,7 +13,8 @@
 //   --runs N      runs of each timing, the median reported (default 3)
 //   --no-gnuplot  leave gnuplot out (it takes minutes)
 //   --keep DIR    write the log and pictures to DIR and keep them
-#include "tests/h2plot/log_lines.h"
+#include "telemetry/log_row.h"
+#include "tests/support/log_rows.h"
 #include "tests/support/process.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The four channels drawn, with their columns in the CSV (the MJD is column 1).
-constexpr const char* kChannels = "Ion_uA,H2_atm,CSide_V,IF_V";
+constexpr const char* kPlottedChannels = "Ion_uA,H2_atm,CSide_V,IF_V";
 constexpr int kColumns[] = {20, 30, 27, 17};
 constexpr long long kRecordsPerDay = 8640; // every 10 s
 constexpr long long kStart = 61000000000;
@@ -89,24 +90,23 @@ void put_fixed(char* at, int width, double value) {
 // A year of rows: a healthy maser's values, the four plotted channels varying,
 // written by patching fixed-width fields of one template row.
 bool write_log(const std::string& path, int days) {
-    const LogLines lines;
     // Values wide enough that every patched field keeps its width.
-    const std::string row = lines.row(kStart, {{"Batt_V", "27.069"},
-                                               {"Ext_V", "27.617"},
-                                               {"p27_V1", "26.922"},
-                                               {"p15_V", "15.052"},
-                                               {"n15_V", "-14.937"},
-                                               {"p5_V", "5.040"},
-                                               {"p3p3_V", "3.317"},
-                                               {"p27_V2", "27.192"},
-                                               {"f5M1_V", "1.030"},
-                                               {"Ion_uA", "11.221"},
-                                               {"H2_atm", "-0.652"},
-                                               {"CSide_V", "10.532"},
-                                               {"IF_V", "0.742"},
-                                               {"HFO_V", "12.011"},
-                                               {"CCoarse", "0800"},
-                                               {"RsvdDT1", std::string(120, 'A')}});
+    const std::string row = h2test::log_row(kStart, {{"Batt_V", "27.069"},
+                                                     {"Ext_V", "27.617"},
+                                                     {"p27_V1", "26.922"},
+                                                     {"p15_V", "15.052"},
+                                                     {"n15_V", "-14.937"},
+                                                     {"p5_V", "5.040"},
+                                                     {"p3p3_V", "3.317"},
+                                                     {"p27_V2", "27.192"},
+                                                     {"f5M1_V", "1.030"},
+                                                     {"Ion_uA", "11.221"},
+                                                     {"H2_atm", "-0.652"},
+                                                     {"CSide_V", "10.532"},
+                                                     {"IF_V", "0.742"},
+                                                     {"HFO_V", "12.011"},
+                                                     {"CCoarse", "0800"},
+                                                     {"RsvdDT1", std::string(120, 'A')}});
     std::vector<std::size_t> starts = {0};
     for (std::size_t at = row.find(','); at != std::string::npos; at = row.find(',', at + 1)) {
         starts.push_back(at + 1);
@@ -121,7 +121,8 @@ bool write_log(const std::string& path, int days) {
     for (long long i = 0; i < records; ++i) {
         // Stamped to the microday, as h2mon does.
         const long long t = kStart + (i * 1000000 + kRecordsPerDay / 2) / kRecordsPerDay;
-        const std::string mjd = mjd_text(t); // as wide as the template's until MJD 99999
+        const std::string mjd =
+            csv_mjd(static_cast<double>(t) / 1e6); // as wide as the template's until MJD 99999
         std::memcpy(&line[0], mjd.data(), mjd.size());
         const double phase = static_cast<double>(i) / kRecordsPerDay;
         put_fixed(&line[starts[19]], 6, 11 + std::sin(phase) + (i == records / 2 ? 80 : 0));
@@ -202,7 +203,7 @@ int main(int argc, char** argv) {
         cat.push_back(run_timed({"cat", log}, "/dev/null").seconds);
         loop.push_back(read_loop_seconds(log));
         const Timed timed =
-            run_timed({H2PLOT_PATH, "--channels", kChannels, "-o", svg, log}, "/dev/null");
+            run_timed({H2PLOT_PATH, "--channels", kPlottedChannels, "-o", svg, log}, "/dev/null");
         if (timed.status != 0) {
             std::fprintf(stderr, "h2plot failed\n");
             return 1;

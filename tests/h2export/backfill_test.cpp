@@ -47,7 +47,7 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
     std::vector<std::string> rows;
     std::string plain = "MJD,Batt_V,Ext_V\n", compressed;
     for (int i = 0; i < kRows; ++i) {
-        rows.push_back(h2mon_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i)));
+        rows.push_back(random_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i)));
         plain += rows.back();
         compressed += rows.back();
         if (i == kRows / 2) {
@@ -57,9 +57,9 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
     append_file(dir.file("a.csv"), plain);
     h2test::write_text_file(dir.file("b.csv.gz"), h2test::gzip(compressed));
 
-    const Finished backfill = run_h2export({"--follow", "a=" + dir.file("a.csv"), "--follow",
-                                            "b=" + dir.file("b.csv.gz"), "--backfill"});
-    ASSERT_EQ(backfill.status, 0) << backfill.err;
+    const ProgramRun backfill = run_h2export({"--follow", "a=" + dir.file("a.csv"), "--follow",
+                                              "b=" + dir.file("b.csv.gz"), "--backfill"});
+    ASSERT_EQ(backfill.exit_code, 0) << backfill.err;
     EXPECT_NE(backfill.err.find("skipped a line that is not the MJD and 43 fields"),
               std::string::npos)
         << backfill.err;
@@ -67,37 +67,23 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
     h2test::write_text_file(openmetrics, backfill.out);
 
     const std::string blocks = dir.file("blocks");
-    const Finished created = run_program(
+    const ProgramRun created = run_program(
         {"/usr/bin/promtool", "tsdb", "create-blocks-from", "openmetrics", openmetrics, blocks});
-    ASSERT_EQ(created.status, 0) << created.out << created.err;
+    ASSERT_EQ(created.exit_code, 0) << created.out << created.err;
     std::filesystem::create_directory(blocks + "/wal");
-    const Finished dump = run_program({"/usr/bin/promtool", "tsdb", "dump", blocks});
-    ASSERT_EQ(dump.status, 0) << dump.err;
+    const ProgramRun dump = run_program({"/usr/bin/promtool", "tsdb", "dump", blocks});
+    ASSERT_EQ(dump.exit_code, 0) << dump.err;
     const auto series = dumped(dump.out);
     EXPECT_EQ(series.size(), 2u * kChannelSeries);
 
-    const struct {
-        const char* series;
-        const char* channel;
-        double factor;
-    } checked[] = {
-        {"{__name__=\"maser_supply_voltage_volts\", maser=\"MASER\", rail=\"battery\"}", "Batt_V",
-         1},
-        {"{__name__=\"maser_ion_pump_current_amperes\", maser=\"MASER\"}", "Ion_uA", 1e-6},
-        {"{__name__=\"maser_hydrogen_pressure_pascals\", maser=\"MASER\"}", "H2_atm", 101325},
-        {"{__name__=\"maser_fll_oscillator_fine_code\", maser=\"MASER\"}", "OFine", 0},
-    };
     for (const char* maser : {"a", "b"}) {
-        for (const auto& c : checked) {
-            std::string name = c.series;
-            name.replace(name.find("MASER"), 5, maser);
+        for (const ChannelSeries& checked : kCheckedSeries) {
+            const std::string name = dumped_series(checked, maser);
             const auto found = series.find(name);
             ASSERT_NE(found, series.end()) << name;
             ASSERT_EQ(found->second.size(), static_cast<std::size_t>(kRows)) << name;
             for (int i = 0; i < kRows; ++i) {
-                const std::string field = row_field(rows[i], c.channel);
-                const double expected =
-                    c.factor == 0 ? std::stoull(field, nullptr, 16) : std::stod(field) * c.factor;
+                const double expected = series_value(checked, rows[i]);
                 EXPECT_NEAR(found->second[i].value, expected, std::abs(expected) * 1e-15) << name;
                 std::int64_t ns = 0;
                 mjd_unix_ns(rows[i].substr(0, rows[i].find(',')), &ns);
@@ -111,7 +97,7 @@ TEST(Backfill, ADamagedGzipLogGivesItsRecordsBeforeTheDamageAndFails) {
     h2test::TempDir dir;
     std::string log;
     for (int i = 0; i < kRows; ++i) {
-        log += h2mon_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i));
+        log += random_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i));
     }
     append_file(dir.file("good.csv"), log);
     const std::string bytes = h2test::gzip(log);
@@ -126,9 +112,10 @@ TEST(Backfill, ADamagedGzipLogGivesItsRecordsBeforeTheDamageAndFails) {
     };
     for (const auto& c : cases) {
         h2test::write_text_file(dir.file("a.csv.gz"), c.bytes);
-        const Finished backfill = run_h2export({"--follow", "a=" + dir.file("a.csv.gz"), "--follow",
-                                                "b=" + dir.file("good.csv"), "--backfill"});
-        EXPECT_EQ(backfill.status, 1) << c.reason;
+        const ProgramRun backfill =
+            run_h2export({"--follow", "a=" + dir.file("a.csv.gz"), "--follow",
+                          "b=" + dir.file("good.csv"), "--backfill"});
+        EXPECT_EQ(backfill.exit_code, 1) << c.reason;
         const auto records = [&](const char* maser) {
             const std::string series =
                 std::string("\nmaser_ion_pump_current_amperes{maser=\"") + maser + "\"}";

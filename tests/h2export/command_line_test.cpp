@@ -38,22 +38,22 @@ TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
         for (const std::string& arg : c.args) {
             shown += arg + " ";
         }
-        const Finished finished = run_h2export(c.args);
-        EXPECT_EQ(finished.status, 2) << shown;
+        const ProgramRun finished = run_h2export(c.args);
+        EXPECT_EQ(finished.exit_code, 2) << shown;
         EXPECT_NE(finished.err.find(c.named), std::string::npos) << shown << "\n" << finished.err;
         EXPECT_EQ(finished.out, "") << shown;
     }
 }
 
 TEST(H2exportCommandLine, HelpAndVersion) {
-    const Finished help = run_h2export({"--help"});
-    EXPECT_EQ(help.status, 0);
+    const ProgramRun help = run_h2export({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
     for (const char* option :
          {"--follow", "--textfile", "--influx", "--state", "--stale-after", "--backfill"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
-    const Finished version = run_h2export({"--version"});
-    EXPECT_EQ(version.status, 0);
+    const ProgramRun version = run_h2export({"--version"});
+    EXPECT_EQ(version.exit_code, 0);
     EXPECT_EQ(version.out, version_line("h2export") + "\n");
 }
 

@@ -34,7 +34,7 @@ bool InfluxServer::start(std::string& error) {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (client({"-execute", "SHOW DATABASES"}).status == 0) {
+        if (client({"-execute", "SHOW DATABASES"}).exit_code == 0) {
             return true;
         }
         std::this_thread::sleep_for(milliseconds(100));
@@ -50,7 +50,7 @@ InfluxServer::~InfluxServer() {
     }
 }
 
-Finished InfluxServer::client(const std::vector<std::string>& args) const {
+ProgramRun InfluxServer::client(const std::vector<std::string>& args) const {
     std::vector<std::string> argv{"/usr/bin/influx", "-host", "127.0.0.1", "-port",
                                   std::to_string(http_port_)};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -16,7 +16,7 @@ public:
     ~InfluxServer();
 
     // Runs the influx client against the server with `args`.
-    Finished client(const std::vector<std::string>& args) const;
+    ProgramRun client(const std::vector<std::string>& args) const;
 
 private:
     h2test::TempDir dir_;

@@ -55,7 +55,7 @@ TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {
     const std::vector<std::string> args{"--follow", "a=" + log, "--influx", output};
     std::vector<std::string> rows;
     for (int i = 0; i < 7; ++i) {
-        rows.push_back(h2mon_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i)));
+        rows.push_back(random_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i)));
     }
     append_file(log, rows[0] + rows[1] + rows[2]);
     export_until(args, output, 3);
@@ -83,16 +83,16 @@ TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {
     InfluxServer influx;
     std::string error;
     ASSERT_TRUE(influx.start(error)) << error;
-    ASSERT_EQ(influx.client({"-execute", "CREATE DATABASE station"}).status, 0);
+    ASSERT_EQ(influx.client({"-execute", "CREATE DATABASE station"}).exit_code, 0);
     const std::string import = dir.file("import.txt");
     h2test::write_text_file(import, "# DML\n# CONTEXT-DATABASE: station\n" +
                                         h2test::read_text_file(output));
-    const Finished imported = influx.client({"-import", "-path", import, "-precision", "ns"});
-    ASSERT_EQ(imported.status, 0) << imported.out << imported.err;
+    const ProgramRun imported = influx.client({"-import", "-path", import, "-precision", "ns"});
+    ASSERT_EQ(imported.exit_code, 0) << imported.out << imported.err;
 
-    const Finished query = influx.client({"-database", "station", "-precision", "ns", "-format",
-                                          "csv", "-execute", "SELECT * FROM maser"});
-    ASSERT_EQ(query.status, 0) << query.err;
+    const ProgramRun query = influx.client({"-database", "station", "-precision", "ns", "-format",
+                                            "csv", "-execute", "SELECT * FROM maser"});
+    ASSERT_EQ(query.exit_code, 0) << query.err;
     const std::vector<std::string> table = lines_of(query.out);
     ASSERT_EQ(table.size(), rows.size() + 1) << query.out;
     std::vector<std::string> columns;

@@ -1,48 +1,17 @@
 #include "tests/h2export/log_fixture.h"
 
-#include "telemetry/channels.h"
-#include "telemetry/log_row.h"
-#include "telemetry/mjd_time.h"
-
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <thread>
 
 namespace h2export_test {
 
-std::string h2mon_row(const std::string& mjd, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uint8_t frame[kFrameLength];
-    for (std::uint8_t& byte : frame) {
-        byte = static_cast<std::uint8_t>(random());
-    }
-    std::string row = mjd;
-    append_csv_fields(row, frame);
-    return row + "\n";
-}
-
-std::string mjd_text(double unix_seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6f", mjd_of_unix_seconds(unix_seconds));
-    return text;
-}
-
 std::string mjd_now(double offset_seconds) {
     const double now =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     return mjd_text(now + offset_seconds);
-}
-
-std::string row_field(const std::string& row, const std::string& channel) {
-    const int wanted = channel_row_named(channel);
-    std::size_t start = 0;
-    for (int piece = 0; piece < wanted; ++piece) {
-        start = row.find(',', start) + 1;
-    }
-    const std::size_t end = row.find_first_of(",\n", start);
-    return row.substr(start, end - start);
 }
 
 void append_file(const std::string& path, const std::string& text) {
@@ -70,6 +39,45 @@ std::string sample_of(const std::string& text, const std::string& series) {
         }
     }
     return "";
+}
+
+const std::vector<ChannelSeries> kCheckedSeries = {
+    {"maser_supply_voltage_volts", "rail=\"battery\"", "Batt_V", 1},
+    {"maser_supply_voltage_volts", "rail=\"n15\"", "n15_V", 1},
+    {"maser_signal_level_volts", "signal=\"receiver_if\"", "IF_V", 1},
+    {"maser_ion_pump_voltage_volts", nullptr, "Ion_kV", 1e3},
+    {"maser_ion_pump_current_amperes", nullptr, "Ion_uA", 1e-6},
+    {"maser_oven_voltage_volts", "oven=\"hydrogen_source\"", "H2_V", 1},
+    {"maser_hydrogen_pressure_pascals", nullptr, "H2_atm", 101325},
+    {"maser_fll_aux_code", "field=\"4\"", "AuxFLL4", 0},
+    {"maser_fll_frequency_correction_low_code", nullptr, "FFCorrL", 0},
+    {"maser_fll_cavity_coarse_code", nullptr, "CCoarse", 0},
+    {"maser_fll_oscillator_fine_code", nullptr, "OFine", 0},
+};
+
+std::string textfile_series(const ChannelSeries& series, const std::string& maser) {
+    return std::string(series.metric) + "{maser=\"" + maser + "\"" +
+           (series.label != nullptr ? std::string(",") + series.label : "") + "}";
+}
+
+std::string dumped_series(const ChannelSeries& series, const std::string& maser) {
+    // promtool prints the labels in the order of their names.
+    std::vector<std::string> labels = {"maser=\"" + maser + "\""};
+    if (series.label != nullptr) {
+        labels.emplace_back(series.label);
+    }
+    std::sort(labels.begin(), labels.end());
+    std::string name = std::string("{__name__=\"") + series.metric + "\"";
+    for (const std::string& label : labels) {
+        name += ", " + label;
+    }
+    return name + "}";
+}
+
+double series_value(const ChannelSeries& series, const std::string& row) {
+    const std::string field = row_field(row, series.channel);
+    return series.factor == 0 ? static_cast<double>(std::stoull(field, nullptr, 16))
+                              : std::stod(field) * series.factor;
 }
 
 } // namespace h2export_test

@@ -1,24 +1,22 @@
-// Logs for h2export's tests: rows exactly as h2mon writes them, and waiting for
-// what h2export writes.
+// Logs for h2export's tests: rows exactly as h2mon writes them, the series
+// every output must show for them, and waiting for what h2export writes.
 #pragma once
+
+#include "tests/support/log_rows.h"
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace h2export_test {
 
-// A log row (with its "\n") as h2mon prints it for a frame of bytes drawn from
-// `seed`, stamped with `mjd` (as h2mon prints it, six decimals).
-std::string h2mon_row(const std::string& mjd, unsigned seed);
+using h2test::mjd_text;
+using h2test::random_row;
+using h2test::row_field;
 
-// The MJD h2mon would print at `unix_seconds`.
-std::string mjd_text(double unix_seconds);
 // The MJD of the present moment plus `offset_seconds`.
 std::string mjd_now(double offset_seconds = 0);
-
-// The field of CSV channel `channel` in `row` (a row as h2mon_row makes it).
-std::string row_field(const std::string& row, const std::string& channel);
 
 void append_file(const std::string& path, const std::string& text);
 
@@ -29,5 +27,28 @@ bool eventually(const std::function<bool()>& ready,
 // The sample of `series` (a metric name with its labels, as printed) in a
 // Prometheus text, or "" when it is absent.
 std::string sample_of(const std::string& text, const std::string& series);
+
+// A channel series and the CSV channel it comes from: what the textfile, the
+// backfill and the line protocol must agree on.
+struct ChannelSeries {
+    const char* metric;
+    const char* label; // "rail=\"battery\"", or nullptr for none besides the maser
+    const char* channel;
+    double factor; // to base units; 0 for a code, its hexadecimal digits as a number
+};
+
+// Measurements of every kind of unit and label, and codes of every width.
+extern const std::vector<ChannelSeries> kCheckedSeries;
+
+// The series as a textfile names it: metric{maser="a",rail="battery"}.
+std::string textfile_series(const ChannelSeries& series, const std::string& maser);
+
+// The series as `promtool tsdb dump` names it:
+// {__name__="metric", maser="a", rail="battery"}.
+std::string dumped_series(const ChannelSeries& series, const std::string& maser);
+
+// The value the series must have for `row`: the logged decimal times the
+// factor, or the code's number.
+double series_value(const ChannelSeries& series, const std::string& row);
 
 } // namespace h2export_test

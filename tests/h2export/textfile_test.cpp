@@ -17,8 +17,8 @@ namespace fs = std::filesystem;
 
 // What `promtool check metrics` says of `text`; empty when it passes.
 std::string promtool_complaints(const std::string& text) {
-    const Finished check = run_program({"/usr/bin/promtool", "check", "metrics"}, text);
-    return check.status == 0 ? "" : check.out + check.err;
+    const ProgramRun check = run_program({"/usr/bin/promtool", "check", "metrics"}, text);
+    return check.exit_code == 0 ? "" : check.out + check.err;
 }
 
 // h2export --textfile on logs in a temporary directory.
@@ -63,7 +63,7 @@ class Textfile : public ::testing::Test, public ExportRun {};
 
 TEST_F(Textfile, ChannelsInBaseUnitsWhileUpAbsentOnceStale) {
     const std::string log_a = dir_.file("a.csv");
-    const std::string old_row = h2mon_row(mjd_now(-3600), 1);
+    const std::string old_row = random_row(mjd_now(-3600), 1);
     append_file(log_a, old_row);
     start({"a=" + log_a, "b=" + dir_.file("b.csv")});
 
@@ -77,43 +77,17 @@ TEST_F(Textfile, ChannelsInBaseUnitsWhileUpAbsentOnceStale) {
         h2export_.read_stderr(milliseconds(2000), "does not exist").find("b.csv does not exist"),
         std::string::npos);
 
-    const std::string row = h2mon_row(mjd_now(), 7);
+    const std::string row = random_row(mjd_now(), 7);
     append_file(log_a, row);
     ASSERT_TRUE(eventually([&] { return sample("a", "maser_up{maser=\"a\"}") == "1"; }));
     const std::string text = prom("a");
     EXPECT_EQ(promtool_complaints(text), "") << text;
-    const struct {
-        const char* series;
-        const char* channel;
-        double factor;
-    } cases[] = {
-        {"maser_supply_voltage_volts{maser=\"a\",rail=\"battery\"}", "Batt_V", 1},
-        {"maser_supply_voltage_volts{maser=\"a\",rail=\"n15\"}", "n15_V", 1},
-        {"maser_signal_level_volts{maser=\"a\",signal=\"receiver_if\"}", "IF_V", 1},
-        {"maser_ion_pump_voltage_volts{maser=\"a\"}", "Ion_kV", 1e3},
-        {"maser_ion_pump_current_amperes{maser=\"a\"}", "Ion_uA", 1e-6},
-        {"maser_oven_voltage_volts{maser=\"a\",oven=\"hydrogen_source\"}", "H2_V", 1},
-        {"maser_hydrogen_pressure_pascals{maser=\"a\"}", "H2_atm", 101325},
-    };
-    for (const auto& c : cases) {
-        const std::string seen = sample_of(text, c.series);
-        ASSERT_NE(seen, "") << c.series;
-        EXPECT_NEAR(std::stod(seen), std::stod(row_field(row, c.channel)) * c.factor,
-                    std::abs(std::stod(row_field(row, c.channel)) * c.factor) * 1e-15)
-            << c.series;
-    }
-    const struct {
-        const char* series;
-        const char* channel;
-    } codes[] = {
-        {"maser_fll_aux_code{maser=\"a\",field=\"4\"}", "AuxFLL4"},
-        {"maser_fll_frequency_correction_low_code{maser=\"a\"}", "FFCorrL"},
-        {"maser_fll_cavity_coarse_code{maser=\"a\"}", "CCoarse"},
-    };
-    for (const auto& c : codes) {
-        EXPECT_EQ(sample_of(text, c.series),
-                  std::to_string(std::stoull(row_field(row, c.channel), nullptr, 16)))
-            << c.series;
+    for (const ChannelSeries& series : kCheckedSeries) {
+        const std::string name = textfile_series(series, "a");
+        const std::string seen = sample_of(text, name);
+        ASSERT_NE(seen, "") << name;
+        const double expected = series_value(series, row);
+        EXPECT_NEAR(std::stod(seen), expected, std::abs(expected) * 1e-15) << name;
     }
     EXPECT_EQ(text.find("AuxFLL3"), std::string::npos);
     EXPECT_EQ(text.find("Rsvd"), std::string::npos);
@@ -136,22 +110,22 @@ TEST(TextfileRotation, FollowsBothKinds) {
         ExportRun run;
         const std::string log = run.dir_.file("m.csv");
         const std::string mjd_1 = mjd_now(-30), mjd_2 = mjd_now(-20), mjd_3 = mjd_now(-10);
-        append_file(log, h2mon_row(mjd_1, 1));
+        append_file(log, random_row(mjd_1, 1));
         run.start({"m=" + log}, "60");
         ASSERT_TRUE(run.shows_record("m", mjd_1));
         if (copy_truncate) {
             fs::copy_file(log, log + ".1");
             fs::resize_file(log, 0);
-            append_file(log, h2mon_row(mjd_2, 2));
+            append_file(log, random_row(mjd_2, 2));
             ASSERT_TRUE(run.shows_record("m", mjd_2));
         } else {
             fs::rename(log, log + ".1");
             append_file(log, "");
             // h2mon keeps writing to the file it opened until it is restarted.
-            append_file(log + ".1", h2mon_row(mjd_2, 2));
+            append_file(log + ".1", random_row(mjd_2, 2));
             ASSERT_TRUE(run.shows_record("m", mjd_2));
         }
-        append_file(log, h2mon_row(mjd_3, 3));
+        append_file(log, random_row(mjd_3, 3));
         ASSERT_TRUE(run.shows_record("m", mjd_3));
         EXPECT_EQ(run.sample("m", "maser_log_malformed_lines_total{maser=\"m\"}"), "0");
     }
@@ -161,7 +135,7 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     const std::string log = dir_.file("m.csv");
     append_file(log, "");
     start({"m=" + log}, "60");
-    const std::string good = h2mon_row(mjd_now(-10), 1);
+    const std::string good = random_row(mjd_now(-10), 1);
     const std::string bad_lines =
         std::string("\x01\xff\xfe garbage \x7f\n") + std::string(100, '\0') + "\n" +
         std::string(1 << 20, 'x') + "\n" + good.substr(0, good.rfind(',')) + "\n" +
@@ -169,11 +143,11 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
         good.substr(good.find(',', good.find(',') + 1));
     const int bad_count = 6;
     const std::string mjd_1 = mjd_now(-5), mjd_2 = mjd_now(-4);
-    append_file(log, bad_lines + h2mon_row(mjd_1, 2));
+    append_file(log, bad_lines + random_row(mjd_1, 2));
     ASSERT_TRUE(shows_record("m", mjd_1));
     EXPECT_EQ(sample("m", "maser_log_malformed_lines_total{maser=\"m\"}"),
               std::to_string(bad_count));
-    append_file(log, bad_lines + h2mon_row(mjd_2, 3));
+    append_file(log, bad_lines + random_row(mjd_2, 3));
     ASSERT_TRUE(shows_record("m", mjd_2));
     EXPECT_EQ(sample("m", "maser_log_malformed_lines_total{maser=\"m\"}"),
               std::to_string(2 * bad_count));
@@ -184,7 +158,7 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     const std::string& said = h2export_.read_stderr(milliseconds(3000), "is a directory");
     fs::remove(log);
     const std::string mjd_3 = mjd_now(-3);
-    append_file(log, h2mon_row(mjd_3, 4));
+    append_file(log, random_row(mjd_3, 4));
     ASSERT_TRUE(shows_record("m", mjd_3));
 
     const std::string all = h2export_.read_stderr(milliseconds(300));

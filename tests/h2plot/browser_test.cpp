@@ -1,8 +1,7 @@
 // h2plot's pictures and pages as a reader sees them: drawn by a real browser
 // (Debian's chromium, headless, with no network), then checked pixel by pixel.
 #include "h2plot/svg_plot.h"
-#include "tests/h2plot/log_lines.h"
-#include "tests/h2plot/run_program.h"
+#include "tests/support/log_rows.h"
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +11,8 @@
 #include <regex>
 
 namespace {
+
+using h2test::ProgramRun;
 
 // A screenshot, as 8-bit RGB.
 struct Picture {
@@ -50,7 +51,7 @@ bool read_png(const std::string& path, Picture& picture) {
 // Chromium without a network, a profile of its own, on a local file.
 ProgramRun chromium(const h2test::TempDir& dir, const std::string& file,
                     const std::vector<std::string>& action) {
-    std::vector<std::string> argv = {"chromium",
+    std::vector<std::string> argv = {"/usr/bin/chromium",
                                      "--headless",
                                      "--no-sandbox",
                                      "--disable-gpu",
@@ -64,7 +65,7 @@ ProgramRun chromium(const h2test::TempDir& dir, const std::string& file,
                                      "--user-data-dir=" + dir.file("profile")};
     argv.insert(argv.end(), action.begin(), action.end());
     argv.push_back("file://" + file);
-    return run_program(argv, dir.path(), 120);
+    return h2test::run_program(argv, "", std::chrono::seconds(120));
 }
 
 Picture screenshot(const h2test::TempDir& dir, const std::string& file, int width, int height) {
@@ -89,9 +90,8 @@ std::size_t count(const std::string& text, const std::string& what) {
 TEST(Browser, HtmlPageShowsOnePanelPerChannel) {
     h2test::TempDir dir;
     const std::string page = dir.file("plot.html");
-    const ProgramRun plot = run_program({H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse",
-                                         "--width", "600", "-o", page, H2PLOT_FIXTURE},
-                                        dir.path());
+    const ProgramRun plot = h2test::run_program({H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse",
+                                                 "--width", "600", "-o", page, H2PLOT_FIXTURE});
     ASSERT_EQ(plot.exit_code, 0) << plot.err;
 
     const ProgramRun dom = chromium(dir, page, {"--dump-dom"});
@@ -122,20 +122,19 @@ TEST(Browser, YearLogShowsItsOneSpikeAndItsGap) {
     constexpr int kRecords = 365 * 144;
     constexpr int kSpike = 30000;
     constexpr int kGapFrom = 14400, kGapTo = 15120; // days 100 to 105
-    const LogLines lines;
     std::string log;
     for (int i = 0; i < kRecords; ++i) {
         if (i >= kGapFrom && i < kGapTo) {
             continue;
         }
         const std::string ion = i == kSpike ? "50.000" : i % 7 < 3 ? "1.221" : "1.465";
-        log += lines.row(kStart + i * kStep, {{"Ion_uA", ion}, {"H2_atm", "-0.600"}}) + "\n";
+        log += h2test::log_row(kStart + i * kStep, {{"Ion_uA", ion}, {"H2_atm", "-0.600"}}) + "\n";
     }
     ASSERT_TRUE(h2test::write_text_file(dir.file("year.csv"), log));
     const int width = 1200;
     const std::string svg = dir.file("year.svg");
-    const ProgramRun plot = run_program(
-        {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm", "-o", svg, dir.file("year.csv")}, dir.path());
+    const ProgramRun plot = h2test::run_program(
+        {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm", "-o", svg, dir.file("year.csv")});
     ASSERT_EQ(plot.exit_code, 0) << plot.err;
 
     // The mean line breaks once in each panel, and the gap is marked there.

@@ -1,7 +1,7 @@
 #include "h2plot/plot_data.h"
 
 #include "telemetry/channels.h"
-#include "tests/h2plot/log_lines.h"
+#include "tests/support/log_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +21,8 @@ const int kIon = channel_row_named("Ion_uA");
 PlotData plot_of(const std::vector<Record>& records, std::optional<MicroDay> from = std::nullopt,
                  std::optional<MicroDay> to = std::nullopt, int fine_bins = 4096) {
     PlotData data({kIon}, from, to, fine_bins);
-    const LogLines lines;
     for (const Record& r : records) {
-        const std::string line = lines.row(kDay + r.offset, {{"Ion_uA", r.ion_ua}});
+        const std::string line = h2test::log_row(kDay + r.offset, {{"Ion_uA", r.ion_ua}});
         LogRow row;
         EXPECT_EQ(row.parse(line), LogLine::kRow);
         EXPECT_TRUE(data.add(row));
@@ -152,8 +151,7 @@ TEST(PlotData, MergingBinsKeepsEveryRecordAndTheSpike) {
 
 TEST(PlotData, AFieldThatIsNoNumberLeavesTheOtherChannels) {
     PlotData data({kIon, channel_row_named("CCoarse")}, std::nullopt, std::nullopt, 16);
-    const LogLines lines;
-    const std::string line = lines.row(kDay, {{"Ion_uA", "x.y"}, {"CCoarse", "0802"}});
+    const std::string line = h2test::log_row(kDay, {{"Ion_uA", "x.y"}, {"CCoarse", "0802"}});
     LogRow row; // its fields refer into the line
     ASSERT_EQ(row.parse(line), LogLine::kRow);
     EXPECT_FALSE(data.add(row));

@@ -1,7 +1,7 @@
 // The last row of a log without its line end, and logs that come through a
 // pipe: h2plot and h2export --backfill read the same inputs to the same
 // records, because both read them through the one log reader.
-#include "tests/h2plot/log_lines.h"
+#include "tests/support/log_rows.h"
 #include "tests/support/gzip.h"
 #include "tests/support/process.h"
 
@@ -44,10 +44,10 @@ Taken taken(const std::string& path, const std::string& input) {
 
 TEST(LastRow, BothProgramsTakeEveryRecordFromFilesAndPipesWithOrWithoutTheLastLineEnd) {
     h2test::TempDir dir;
-    const LogLines lines;
     std::string log = "MJD,Batt_V,...\n";
     for (int i = 0; i < kRows; ++i) {
-        log += lines.row(61384000000 + 100 * i, {{"Ion_uA", std::to_string(i) + ".000"}}) + "\n";
+        log +=
+            h2test::log_row(61384000000 + 100 * i, {{"Ion_uA", std::to_string(i) + ".000"}}) + "\n";
     }
     for (const std::string& text : {log, log.substr(0, log.size() - 1)}) {
         const bool ended = text.back() == '\n';
