@@ -1,7 +1,12 @@
+// h2export's command line: parsed in process, and --help and --version
+// through the program.
+#include "h2export/options.h"
 #include "program/version.h"
 #include "tests/h2export/running_export.h"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 namespace h2export_test {
 namespace {
@@ -35,14 +40,35 @@ TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
     };
     for (const auto& c : cases) {
         std::string shown;
+        std::vector<const char*> argv = {"h2export"};
         for (const std::string& arg : c.args) {
             shown += arg + " ";
+            argv.push_back(arg.c_str());
         }
-        const ProgramRun finished = run_h2export(c.args);
-        EXPECT_EQ(finished.exit_code, 2) << shown;
-        EXPECT_NE(finished.err.find(c.named), std::string::npos) << shown << "\n" << finished.err;
-        EXPECT_EQ(finished.out, "") << shown;
+        ExportOptions options;
+        std::ostringstream out, err;
+        const std::optional<int> code =
+            parse_options(static_cast<int>(argv.size()), argv.data(), options, out, err);
+        EXPECT_EQ(code, std::optional<int>(kExitUsage)) << shown;
+        EXPECT_EQ(err.str().rfind("h2export: ", 0), 0u) << err.str();
+        EXPECT_NE(err.str().find(c.named), std::string::npos) << shown << "\n" << err.str();
+        EXPECT_EQ(out.str(), "") << shown;
     }
+}
+
+TEST(H2exportCommandLine, ReadsEveryOption) {
+    const char* argv[] = {"h2export",       "--follow",      "a=/logs/a.csv",
+                          "--follow",       "b=/logs/b.csv", "--influx",
+                          "/out/points.lp", "--stale-after", "90"};
+    ExportOptions options;
+    std::ostringstream out, err;
+    ASSERT_EQ(parse_options(9, argv, options, out, err), std::nullopt) << err.str();
+    ASSERT_EQ(options.follows.size(), 2u);
+    EXPECT_EQ(options.follows[1].name, "b");
+    EXPECT_EQ(options.follows[1].path, "/logs/b.csv");
+    EXPECT_EQ(options.state, "/out/points.lp.state");
+    EXPECT_EQ(options.stale_after_seconds, std::optional<double>(90));
+    EXPECT_FALSE(options.backfill);
 }
 
 TEST(H2exportCommandLine, HelpAndVersion) {
