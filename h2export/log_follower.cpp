@@ -86,7 +86,6 @@ void LogFollower::open_first(LineSink& sink) {
         skip_partial_ = true;
     }
     opened_once_ = true;
-    ++opened_;
     sink.consumed({file_.id(), offset_});
 }
 
@@ -134,6 +133,7 @@ void LogFollower::check_path(LineSink& sink) {
     std::int64_t size = 0;
     std::string error;
     const PathState state = look_at(path_, id, size, error);
+    in_place_ = state == PathState::kFile && id == file_.id();
     if (state != PathState::kFile) {
         // The open file may be the log renamed away: keep reading it.
         report(state, error);
@@ -147,6 +147,7 @@ void LogFollower::check_path(LineSink& sink) {
 
 void LogFollower::poll(LineSink& sink) {
     if (!file_.is_open()) {
+        in_place_ = false;
         open_first(sink);
         if (!file_.is_open()) {
             return;

@@ -52,9 +52,11 @@ public:
 
     // True while there is no file to read: the path is missing or no file.
     bool waiting() const { return !file_.is_open(); }
+    // True when the path led to the file being read at the last poll. While it
+    // does not (the log or its folder renamed, deleted or mounted over), a
+    // watch on the folder may see nothing of a new log: look every second.
+    bool in_place() const { return in_place_; }
     const std::string& path() const { return path_; }
-    // How many times a file was opened at the path: it changes with each rotation.
-    int opened() const { return opened_; }
 
     static constexpr std::int64_t kTailBytes = 64 * 1024;
 
@@ -71,10 +73,10 @@ private:
     StartAt start_;
     std::optional<LogPosition> resume_;
     bool opened_once_ = false;
-    int opened_ = 0;
     LogFile file_;
     std::int64_t offset_ = 0;
     bool skip_partial_ = false; // started inside a line: drop bytes up to its end
     LineAssembler assembler_;
     PathState reported_ = PathState::kFile;
+    bool in_place_ = false;
 };

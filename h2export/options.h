@@ -14,10 +14,11 @@ struct FollowTarget {
 };
 
 struct ExportOptions {
-    std::vector<FollowTarget> follows;
-    std::string textfile_dir; // empty: no textfiles
-    std::string influx;       // empty: no line protocol; "-": standard output
-    std::string state;        // where the line protocol's positions are kept
+    std::vector<FollowTarget> follows;    // for --backfill, a name may come more than once
+    std::vector<std::string> follow_dirs; // every NAME.csv in each is a maser
+    std::string textfile_dir;             // empty: no textfiles
+    std::string influx;                   // empty: no line protocol; "-": standard output
+    std::string state;                    // where the line protocol's positions are kept
     std::optional<double> stale_after_seconds;
     bool backfill = false;
 };
