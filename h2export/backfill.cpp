@@ -5,6 +5,7 @@
 #include "telemetry/log_reader.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -99,7 +100,7 @@ private:
 
 enum class Backfilled { kDone, kDamaged, kFailed };
 
-Backfilled backfill_log(const FollowTarget& target, std::FILE* out) {
+Backfilled backfill_log(const FollowTarget& target, const RecordTimes& times, std::FILE* out) {
     LogReader log;
     std::string error;
     if (!log.open(target.path, error)) {
@@ -113,7 +114,7 @@ Backfilled backfill_log(const FollowTarget& target, std::FILE* out) {
     const auto bad = [&](LineKind kind) { reports.bad_line(target.name, log.name(), kind); };
     const ReadEnd end = log.read(
         [&](std::string_view line) {
-            const LineKind kind = read_log_line(line, record);
+            const LineKind kind = read_log_line(line, times, record);
             if (kind == LineKind::kRecord) {
                 writer.add(record);
                 ++records;
@@ -146,8 +147,12 @@ int run_backfill(const ExportOptions& options, std::FILE* out) {
     // A damaged log still gives what it holds, as do the logs after it; the
     // exit code tells that the history is not whole.
     bool damaged = false;
+    // Records stamped after the run (a day's grace) are damaged, not history.
+    const RecordTimes times(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count());
     for (const FollowTarget& target : options.follows) {
-        const Backfilled result = backfill_log(target, out);
+        const Backfilled result = backfill_log(target, times, out);
         if (result == Backfilled::kFailed) {
             return kExitFailed;
         }

@@ -37,9 +37,10 @@ public:
                     influx != nullptr ? influx->resume_position(target.name) : std::nullopt) {}
 
     void line(std::string_view text) override {
-        const LineKind kind = read_log_line(text, record_);
+        const std::int64_t now_ns = wall_clock_ns();
+        const LineKind kind = read_log_line(text, RecordTimes(now_ns), record_);
         if (kind == LineKind::kRecord) {
-            status_.record(record_, SteadyClock::now(), wall_clock_ns());
+            status_.record(record_, SteadyClock::now(), now_ns);
             if (influx_ != nullptr) {
                 influx_->add(target_.name, record_);
             }

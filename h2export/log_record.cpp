@@ -15,12 +15,12 @@ const char* line_kind_text(LineKind kind) {
     case LineKind::kBadNumber:
         return "a row with a field that is not a number";
     case LineKind::kBadTime:
-        return "a row whose MJD is out of range";
+        return "a row whose MJD is before 1990 or more than a day ahead of the clock";
     }
     return "?";
 }
 
-LineKind read_log_line(std::string_view line, LogRecord& record) {
+LineKind read_log_line(std::string_view line, const RecordTimes& times, LogRecord& record) {
     switch (record.row.parse(line)) {
     case LogLine::kHeader:
         return LineKind::kHeader;
@@ -34,7 +34,7 @@ LineKind read_log_line(std::string_view line, LogRecord& record) {
     if (!record.row.codes_well_formed() || !metric_values(record.row, &record.values)) {
         return LineKind::kBadNumber;
     }
-    if (!mjd_unix_ns(record.row.mjd_text(), &record.unix_ns)) {
+    if (!mjd_unix_ns(record.row.mjd_text(), &record.unix_ns) || !times.contain(record.unix_ns)) {
         return LineKind::kBadTime;
     }
     return LineKind::kRecord;

@@ -203,8 +203,8 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
         std::string("\x01\xff\xfe garbage \x7f\n") + std::string(100, '\0') + "\n" +
         std::string(1 << 20, 'x') + "\n" + good.substr(0, good.rfind(',')) + "\n" +
         good.substr(0, good.size() - 1) + ",00,00\n" + good.substr(0, good.find(',') + 1) + "2x.1" +
-        good.substr(good.find(',', good.find(',') + 1));
-    const int bad_count = 6;
+        good.substr(good.find(',', good.find(',') + 1)) + "9" + good.substr(1);
+    const int bad_count = 7; // the last one stamped in 2109: one digit of the MJD changed
     const std::string mjd_1 = mjd_now(-5), mjd_2 = mjd_now(-4);
     append_file(log, bad_lines + random_row(mjd_1, 2));
     ASSERT_TRUE(shows_record("m", mjd_1));
@@ -237,6 +237,7 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     EXPECT_EQ(count("skipped an overlong line"), 1) << all;
     EXPECT_EQ(count("skipped a line that is not the MJD and 43 fields"), 1) << all;
     EXPECT_EQ(count("skipped a row with a field that is not a number"), 1) << all;
+    EXPECT_EQ(count("skipped a row whose MJD is before 1990"), 1) << all;
     EXPECT_EQ(count("is a directory"), 1) << all;
     EXPECT_TRUE(eventually([&] { return h2export_.running(); }));
 }
