@@ -131,6 +131,8 @@ bool InfluxOutput::open(std::string& error) {
             error = path_ + ": " + std::strerror(errno);
             return false;
         }
+        // Batches are written whole; what fails is not kept in a buffer.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
         std::fseek(file_, 0, SEEK_END);
         saved_.output_size = std::ftell(file_);
     }
@@ -166,20 +168,54 @@ void InfluxOutput::consumed(const std::string& maser, const LogPosition& positio
     }
 }
 
+bool InfluxOutput::write_batch(std::string& error) {
+    if (batch_.empty()) {
+        return true;
+    }
+    if (file_ == stdout) {
+        if (std::fwrite(batch_.data(), 1, batch_.size(), file_) != batch_.size() ||
+            std::fflush(file_) != 0) {
+            error = std::string("standard output: ") + std::strerror(errno);
+            return false;
+        }
+        batch_.clear();
+        return true;
+    }
+    // The file is unbuffered: a failed write leaves nothing waiting in a buffer.
+    std::error_code failure;
+    const auto before = std::filesystem::file_size(path_, failure);
+    if (failure) {
+        error = path_ + ": " + failure.message();
+        return false;
+    }
+    if (std::fwrite(batch_.data(), 1, batch_.size(), file_) == batch_.size() &&
+        sync_to_disk(file_)) {
+        const auto after = std::filesystem::file_size(path_, failure);
+        if (!failure) {
+            pending_.output_size = static_cast<std::int64_t>(after);
+            batch_.clear();
+            return true;
+        }
+    }
+    error = path_ + ": " + (failure ? failure.message() : std::strerror(errno));
+    // Part of the batch may have gone out (a full disk): cut it off, so that
+    // the next attempt writes the batch whole after the last whole point and
+    // the saved size stays what the file holds.
+    std::clearerr(file_);
+    std::filesystem::resize_file(path_, before, failure);
+    if (failure) {
+        error += "; cutting the part written back off: " + failure.message();
+    }
+    return false;
+}
+
 bool InfluxOutput::commit(std::string& error) {
     if (!dirty_ && batch_.empty()) {
         return true;
     }
-    const bool to_file = file_ != stdout;
-    if (std::fwrite(batch_.data(), 1, batch_.size(), file_) != batch_.size() ||
-        std::fflush(file_) != 0 || (to_file && !sync_to_disk(file_))) {
-        error = (to_file ? path_ : std::string("standard output")) + ": " + std::strerror(errno);
+    if (!write_batch(error)) {
         return false;
     }
-    if (to_file) {
-        pending_.output_size += static_cast<std::int64_t>(batch_.size());
-    }
-    batch_.clear();
     if (!replace_file(state_path_, format_influx_state(pending_), true, error)) {
         return false;
     }
