@@ -61,8 +61,7 @@ install(FILES contrib/prometheus/maser-alerts.yml contrib/prometheus/maser-alert
 install(FILES contrib/logrotate/h2mon DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/logrotate.d)
 install(FILES contrib/h2mon/example.conf.sample DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/h2mon)
 install(FILES contrib/sysusers.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d)
-install(FILES contrib/tmpfiles.d/h2mon.conf contrib/tmpfiles.d/h2export.conf
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d)
+install(FILES contrib/tmpfiles.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d)
 
 configure_file(contrib/h2mon-report.in ${CMAKE_BINARY_DIR}/contrib/h2mon-report @ONLY)
 install(PROGRAMS ${CMAKE_BINARY_DIR}/contrib/h2mon-report DESTINATION ${h2_libexec_dir})
