@@ -13,7 +13,8 @@ build_packages=(
     libcli11-dev zlib1g-dev
 )
 # Everything else the tests need: the sanitizer build, GoogleTest, benchmarks,
-# the Windows build and Wine, valgrind, the format check, Prometheus.
+# the Windows build and Wine, valgrind, the format check, Prometheus; the
+# Debian package, its man pages and the clean Debian it is tested on.
 test_packages=(
     clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -22,6 +23,7 @@ test_packages=(
     prometheus prometheus-node-exporter prometheus-alertmanager
     libz-mingw-w64-dev influxdb influxdb-client
     libxml2-utils chromium libpng-dev
+    debhelper dpkg-dev lintian mandoc groff mmdebstrap systemd-container
 )
 
 case "${1:-all}" in

@@ -7,7 +7,7 @@ usage: readme_txt.py README.md README.txt
 import sys
 
 # Headings whose sections (with their subsections) are taken, in this order.
-SECTIONS = ["Install", "Running h2mon", "Windows", "Unattended on Windows"]
+SECTIONS = ["On Windows", "Running h2mon", "Windows", "Unattended on Windows"]
 
 
 def sections(lines):
