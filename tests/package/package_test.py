@@ -173,6 +173,10 @@ class Container:
                 f"{result.stdout}{result.stderr}")
         return result.stdout
 
+    def succeeds(self, args):
+        return subprocess.run(["nsenter", "-t", str(self.init_pid), "-a", "--", *args],
+                              capture_output=True, timeout=STEP_TIMEOUT_S).returncode == 0
+
     def path(self, inside):
         return os.path.join(self.root, inside.lstrip("/"))
 
@@ -257,8 +261,9 @@ def start_maser(container):
     container.run(["systemd-run", "--unit", f"h2sim-{MASER}", "--property=User=h2mon",
                    "--property=RuntimeDirectory=h2sim",
                    "/usr/bin/h2sim", "--link", f"/run/h2sim/{MASER}"])
-    wait_until("h2sim's line", lambda: True if os.path.islink(
-        container.path(f"/run/h2sim/{MASER}")) else None)
+    # /run is the container's own tmpfs: looked at from inside.
+    wait_until("h2sim's line", lambda: True if container.succeeds(
+        ["test", "-L", f"/run/h2sim/{MASER}"]) else None)
 
 
 def check_service(container):
