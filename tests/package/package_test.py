@@ -338,6 +338,9 @@ def main():
     parser.add_argument("--sources", help="apt sources for mmdebstrap (default: this machine's)")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     options = parser.parse_args()
+    if os.geteuid() != 0:
+        print("skipped: mmdebstrap, systemd-nspawn and nsenter need root", file=sys.stderr)
+        return 77
 
     # SIGTERM (CTest's timeout) and SIGINT end the run through the cleanup below.
     def stop(signum, _frame):
