@@ -108,8 +108,7 @@ std::vector<FollowTarget> logs_in_folder(const std::string& dir) {
          it.increment(error)) {
         const std::filesystem::path& path = it->path();
         const std::string stem = path.stem().string();
-        if (path.extension() == ".csv" && valid_maser_name(stem) &&
-            it->is_regular_file(error)) {
+        if (path.extension() == ".csv" && valid_maser_name(stem) && it->is_regular_file(error)) {
             found.push_back({stem, path.string()});
         }
     }

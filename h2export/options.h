@@ -16,9 +16,9 @@ struct FollowTarget {
 struct ExportOptions {
     std::vector<FollowTarget> follows;
     std::vector<std::string> follow_dirs; // a maser per NAME.csv in each, found as it comes
-    std::string textfile_dir; // empty: no textfiles
-    std::string influx;       // empty: no line protocol; "-": standard output
-    std::string state;        // where the line protocol's positions are kept
+    std::string textfile_dir;             // empty: no textfiles
+    std::string influx;                   // empty: no line protocol; "-": standard output
+    std::string state;                    // where the line protocol's positions are kept
     std::optional<double> stale_after_seconds;
     bool backfill = false;
 };
