@@ -22,15 +22,22 @@ constexpr std::int32_t kFrameQuietMs = 50;
 // The discard before a poll gives up on a line that does not go quiet by then.
 constexpr std::int32_t kDiscardLimitMs = 250;
 
+bool key_taken = false; // a key press was seen (and consumed): the run ends
+
 bool key_pressed() {
+    if (key_taken) {
+        return true;
+    }
     if (_kbhit() == 0) {
         return false;
     }
     _getch(); // consume the key so it does not reach whatever runs next
+    key_taken = true;
     return true;
 }
 
-// A stop signal or event, or a key press.
+// A stop signal or event, or a key press. Also asked by the port while it waits
+// on the line, so a stop never waits for the line to go quiet.
 bool stop_asked() {
     return stop_requested() || key_pressed();
 }
@@ -56,6 +63,17 @@ int line_failure(COMPORT& port, const char* lead, const char* port_setting) {
 bool drained(COMPORT& port, std::int32_t milliseconds) {
     port.drain(milliseconds);
     return port.isopen();
+}
+
+// How long a frame takes on the line at `baud`, counting 12 bits a character
+// (start, 8 data, parity, two stop bits: the most a character can take).
+std::int32_t frame_transfer_ms(DWORD baud) {
+    constexpr std::int64_t kBitsPerCharacter = 12;
+    if (baud == 0) {
+        return 0;
+    }
+    const std::int64_t ms = (kFrameLength * kBitsPerCharacter * 1000 + baud - 1) / baud;
+    return static_cast<std::int32_t>(ms > INT32_MAX / 2 ? INT32_MAX / 2 : ms);
 }
 
 enum class Answer { Frame, NotAFrame, LineFailed };
@@ -99,7 +117,12 @@ Line discard_stale_bytes(COMPORT& port) {
 // every channel out of place, so such an answer is not shown.
 Answer read_answer(COMPORT& port, BYTE* frame) {
     std::int32_t received = kFrameLength;
-    if (port.read(frame, &received, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
+    // The whole answer is bounded, not only the wait for its first byte: a line
+    // that trickles a byte within every inter-byte time-out would otherwise hold
+    // the read for as long as it lasts. The bound is the wait for the first byte
+    // plus the time a frame takes on the line at its rate.
+    const std::int32_t limit = kAnswerTimeoutMs + frame_transfer_ms(port.dcb.BaudRate);
+    if (port.read(frame, &received, -limit, kInterbyteTimeoutMs, kNoTerminator) != 0) {
         return Answer::LineFailed;
     }
     if (received != kFrameLength) {
@@ -116,6 +139,17 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     return Answer::LineFailed;
 }
 
+// Reads the answer with the port's stop check off: a stop asked for meanwhile
+// lets the answer and its quiet check finish, so the record it carries is kept
+// and never judged on a cut check. Both are bounded, which keeps that short.
+Answer read_answer_to_end(COMPORT& port, BYTE* frame) {
+    bool (*const stop_waiting)() = port.pfnStopWaiting;
+    port.pfnStopWaiting = nullptr;
+    const Answer answer = read_answer(port, frame);
+    port.pfnStopWaiting = stop_waiting;
+    return answer;
+}
+
 // One exchange: the stale bytes discarded (unless the line was found quiet just
 // before), the poll, the answer.
 Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failure_lead) {
@@ -127,17 +161,21 @@ Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failur
             return line == Line::Busy ? Answer::NotAFrame : Answer::LineFailed;
         }
     }
+    if (stop_asked()) {
+        return Answer::NotAFrame; // no poll whose answer would then be waited for
+    }
     poll_maser(port);
     if (!port.isopen()) {
         *failure_lead = "Write error on port";
         return Answer::LineFailed;
     }
-    return read_answer(port, frame);
+    return read_answer_to_end(port, frame);
 }
 
 } // namespace
 
 int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
+    port.pfnStopWaiting = stop_asked;
     if (!drained(port, kResyncDrainMs)) {
         return line_failure(port, "Read error on port", settings.port_setting);
     }

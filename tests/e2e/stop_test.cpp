@@ -201,23 +201,28 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
 // Whatever the line does, a key or a stop signal ends the run within a bound:
 // every wait on the line is bounded.
 TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
-    enum class Doing { Streaming, Silent, HoldingOffOutput };
+    // Trickling: a byte every 60 ms, each within the answer's inter-byte
+    // time-out, so only the answer's total time-out can end its read.
+    enum class Doing { Streaming, Trickling, Silent, HoldingOffOutput };
     struct Case {
         const char* what;
         Doing doing;
-        bool key; // else an interrupt (Ctrl-C)
+        bool key;        // else `event`
+        StopEvent event; // with key false
     };
     const Case cases[] = {
-        {"streaming, a key", Doing::Streaming, true},
-        {"streaming, an interrupt", Doing::Streaming, false},
-        {"silent, a key", Doing::Silent, true},
-        {"silent, an interrupt", Doing::Silent, false},
-        {"holding off output, a key", Doing::HoldingOffOutput, true},
-        {"holding off output, an interrupt", Doing::HoldingOffOutput, false},
+        {"streaming, a key", Doing::Streaming, true, StopEvent::Interrupt},
+        {"streaming, an interrupt", Doing::Streaming, false, StopEvent::Interrupt},
+        {"trickling, a key", Doing::Trickling, true, StopEvent::Interrupt},
+        {"trickling, a termination", Doing::Trickling, false, StopEvent::Terminate},
+        {"silent, a key", Doing::Silent, true, StopEvent::Interrupt},
+        {"silent, an interrupt", Doing::Silent, false, StopEvent::Interrupt},
+        {"holding off output, a key", Doing::HoldingOffOutput, true, StopEvent::Interrupt},
+        {"holding off output, an interrupt", Doing::HoldingOffOutput, false, StopEvent::Interrupt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (!c.key && !launcher().can_send(StopEvent::Interrupt)) {
+        if (!c.key && !launcher().can_send(c.event)) {
             continue;
         }
         MaserLine line;
@@ -225,6 +230,8 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
         std::string expected_output;
         if (c.doing == Doing::Streaming) {
             line.stream_noise(std::chrono::microseconds(500));
+        } else if (c.doing == Doing::Trickling) {
+            line.stream_noise(std::chrono::milliseconds(60));
         }
         line.play([&](int poll) {
             if (c.doing != Doing::HoldingOffOutput) {
@@ -251,7 +258,7 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
         }
         ASSERT_TRUE(h2mon->running());
         const auto sent = Clock::now();
-        ASSERT_TRUE(c.key ? h2mon->press_key('q') : h2mon->send(StopEvent::Interrupt));
+        ASSERT_TRUE(c.key ? h2mon->press_key('q') : h2mon->send(c.event));
         expect_exit(*h2mon, 0);
         EXPECT_LE(ms_since(sent), 1500);
         EXPECT_EQ(h2mon->output(), expected_output);
