@@ -1,9 +1,12 @@
 #include "h2mon/loop.h"
 
 #include "h2mon/failure_message.h"
+#include "h2mon/notices.h"
+#include "h2mon/win32/calls.h"
 #include "h2mon/win32/console_session.h"
 #include "telemetry/channels.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -76,7 +79,40 @@ std::int32_t frame_transfer_ms(DWORD baud) {
     return static_cast<std::int32_t>(ms > INT32_MAX / 2 ? INT32_MAX / 2 : ms);
 }
 
-enum class Answer { Frame, NotAFrame, LineFailed };
+// NoAnswer, ShortAnswer and NotAFrame are the ways an exchange gives no frame.
+enum class Answer { Frame, NoAnswer, ShortAnswer, NotAFrame, LineFailed };
+
+Miss miss_of(Answer answer) {
+    switch (answer) {
+    case Answer::NoAnswer:
+        return Miss::kNoAnswer;
+    case Answer::ShortAnswer:
+        return Miss::kShortAnswer;
+    default:
+        return Miss::kNotAFrame;
+    }
+}
+
+// Milliseconds on the port's clock, carried past the wrap of its 32 bits.
+class RunClock {
+public:
+    RunClock() : last_(platform_calls().timeGetTime()) {}
+    std::int64_t now_ms() {
+        const DWORD now = platform_calls().timeGetTime();
+        total_ += static_cast<DWORD>(now - last_);
+        last_ = now;
+        return total_;
+    }
+
+private:
+    DWORD last_;
+    std::int64_t total_ = 0;
+};
+
+std::int64_t unix_now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 // What the line does while it is watched.
 enum class Line { Quiet, Busy, Failed };
@@ -116,17 +152,29 @@ Line discard_stale_bytes(COMPORT& port) {
 // poll and the answer (noise, or the tail of an earlier, slow answer) would push
 // every channel out of place, so such an answer is not shown.
 Answer read_answer(COMPORT& port, BYTE* frame) {
-    std::int32_t received = kFrameLength;
     // The whole answer is bounded, not only the wait for its first byte: a line
     // that trickles a byte within every inter-byte time-out would otherwise hold
-    // the read for as long as it lasts. The bound is the wait for the first byte
-    // plus the time a frame takes on the line at its rate.
-    const std::int32_t limit = kAnswerTimeoutMs + frame_transfer_ms(port.dcb.BaudRate);
-    if (port.read(frame, &received, -limit, kInterbyteTimeoutMs, kNoTerminator) != 0) {
+    // the read for as long as it lasts. After the first byte, the rest must come
+    // within the time it takes on the line at its rate, plus one inter-byte
+    // time-out for an adapter that hands bytes over late.
+    std::int32_t first = 1;
+    if (port.read(frame, &first, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
         return Answer::LineFailed;
     }
+    std::int32_t received = first;
+    if (first == 1) {
+        std::int32_t rest = kFrameLength - 1;
+        const std::int32_t limit = frame_transfer_ms(port.dcb.BaudRate) + kInterbyteTimeoutMs;
+        if (port.read(frame + 1, &rest, -limit, kInterbyteTimeoutMs, kNoTerminator) != 0) {
+            return Answer::LineFailed;
+        }
+        received += rest;
+    }
+    if (received == 0) {
+        return Answer::NoAnswer;
+    }
     if (received != kFrameLength) {
-        return Answer::NotAFrame;
+        return Answer::ShortAnswer;
     }
     switch (line_within(port, kFrameQuietMs)) {
     case Line::Quiet:
@@ -182,6 +230,9 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
     BYTE frame[kFrameLength];
     bool first_frame_pending = true;
     bool line_quiet = false; // found quiet by a frame's check, with no pause since
+    RunClock clock;
+    FrameWatch watch(settings.port_setting, settings.interval_ms, settings.notices);
+    watch.start(clock.now_ms(), unix_now_ms());
     for (;;) {
         if (stop_asked()) {
             return 0;
@@ -195,17 +246,19 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
             return stop_asked() ? 0 : line_failure(port, failure_lead, settings.port_setting);
         }
         line_quiet = answer == Answer::Frame;
-        if (answer == Answer::NotAFrame) {
+        if (answer != Answer::Frame) {
             // A stop asked for during the exchange is taken before the pause.
             if (stop_asked()) {
                 return 0;
             }
+            watch.miss(miss_of(answer), clock.now_ms());
             // Let the rest of the broken answer pass, then poll again at once.
             if (!drained(port, kResyncDrainMs)) {
                 return line_failure(port, "Read error on port", settings.port_setting);
             }
             continue;
         }
+        watch.frame(clock.now_ms(), unix_now_ms());
         if (first_frame_pending) {
             first_frame_pending = false;
             continue;

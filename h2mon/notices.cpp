@@ -2,6 +2,7 @@
 
 #include "h2mon/win32/stdout_text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -44,4 +45,61 @@ void LogHealth::row_written(int error) {
         failing_ = false;
         missed_ = 0;
     }
+}
+
+namespace {
+
+constexpr std::int64_t kNoFrameNoticeMs = 30000;
+constexpr std::int64_t kNoFrameIntervals = 3;
+
+unsigned bit_of(Miss kind) {
+    return 1u << static_cast<unsigned>(kind);
+}
+
+// "no answer", "short answers", "answers that were no frame", joined by ", ".
+std::string what_came(unsigned kinds) {
+    static const struct {
+        Miss kind;
+        const char* words;
+    } names[] = {{Miss::kNoAnswer, "no answer"},
+                 {Miss::kShortAnswer, "short answers"},
+                 {Miss::kNotAFrame, "answers that were no frame"}};
+    std::string text;
+    for (const auto& name : names) {
+        if ((kinds & bit_of(name.kind)) != 0) {
+            text += (text.empty() ? "" : ", ") + std::string(name.words);
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+FrameWatch::FrameWatch(std::string port, std::int32_t interval_ms, std::FILE* notices)
+    : port_(std::move(port)),
+      limit_ms_(std::max<std::int64_t>(kNoFrameNoticeMs, kNoFrameIntervals * interval_ms)),
+      notices_(notices) {}
+
+void FrameWatch::start(std::int64_t now_ms, std::int64_t unix_ms) {
+    last_frame_ms_ = now_ms;
+    last_frame_unix_ms_ = unix_ms;
+}
+
+void FrameWatch::frame(std::int64_t now_ms, std::int64_t unix_ms) {
+    if (reported_) {
+        print_notice(notices_, "Frames from " + port_ + " again since " + notice_time(unix_ms));
+    }
+    reported_ = false;
+    missed_kinds_ = 0;
+    start(now_ms, unix_ms);
+}
+
+void FrameWatch::miss(Miss kind, std::int64_t now_ms) {
+    missed_kinds_ |= bit_of(kind);
+    if (reported_ || now_ms - last_frame_ms_ < limit_ms_) {
+        return;
+    }
+    reported_ = true;
+    print_notice(notices_, "No frame from " + port_ + " since " + notice_time(last_frame_unix_ms_) +
+                               ": " + what_came(missed_kinds_));
 }

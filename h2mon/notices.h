@@ -36,3 +36,33 @@ private:
     bool failing_ = false;
     std::int64_t missed_ = 0;
 };
+
+// What came instead of a frame.
+enum class Miss { kNoAnswer, kShortAnswer, kNotAFrame };
+
+// Watches for a maser that gives no frame: when none has come for the watch's
+// limit, one notice naming the port, since when, and what came instead; when
+// frames come again, one notice saying so. Nothing in between, so a maser that
+// is off for a week costs two lines.
+class FrameWatch {
+public:
+    // The limit is 30 s or three reading intervals, whichever is longer.
+    FrameWatch(std::string port, std::int32_t interval_ms, std::FILE* notices);
+
+    // The watch starts (the run begins): `now_ms` on a monotonic clock in
+    // milliseconds, `unix_ms` the wall clock at that moment.
+    void start(std::int64_t now_ms, std::int64_t unix_ms);
+    void frame(std::int64_t now_ms, std::int64_t unix_ms);
+    void miss(Miss kind, std::int64_t now_ms);
+
+    std::int64_t limit_ms() const { return limit_ms_; }
+
+private:
+    std::string port_;
+    std::int64_t limit_ms_;
+    std::FILE* notices_;
+    std::int64_t last_frame_ms_ = 0; // the last frame, or the start
+    std::int64_t last_frame_unix_ms_ = 0;
+    unsigned missed_kinds_ = 0; // bits of Miss seen since the last frame
+    bool reported_ = false;
+};
