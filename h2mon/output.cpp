@@ -22,6 +22,22 @@ bool output_form_from_name(const char* name, OutputForm* form) {
     return false;
 }
 
+namespace {
+
+// Whether a failed write to standard output means its reader has gone. On
+// Windows a pipe whose reader has gone fails with ERROR_NO_DATA, which the C
+// runtime reports as EINVAL.
+bool reader_gone(int error) {
+#ifdef _WIN32
+    if (error == EINVAL && GetLastError() == ERROR_NO_DATA) {
+        return true;
+    }
+#endif
+    return error == EPIPE;
+}
+
+} // namespace
+
 bool print_record(OutputForm form, const std::uint8_t* frame, int received,
                   const RecordOutput& output) {
     switch (form) {
@@ -38,7 +54,7 @@ bool print_record(OutputForm form, const std::uint8_t* frame, int received,
     // A record held back in a stream buffer would be lost if the program were
     // stopped other than by a key press, and would reach a pipe or log reader late.
     std::fflush(output.out);
-    return !(std::ferror(output.out) != 0 && errno == EPIPE);
+    return !(std::ferror(output.out) != 0 && reader_gone(errno));
 }
 
 void write_log_row(const std::string& row, const RecordOutput& output) {

@@ -301,19 +301,27 @@ TEST_F(StopTest, StandardInputAtItsEndIsNoKey) {
     EXPECT_EQ(lines_of(h2mon->output())[2], hex(frames_[0]));
 }
 
-// In the classic Windows console a click starts a selection (QuickEdit) that
-// holds every console write, and with it the run, until it ends.
-TEST_F(StopTest, QuickEditIsOffWhileRunningSoAClickCannotHoldTheRun) {
+// In the classic Windows console a click starts a selection (QuickEdit), and
+// with line input on, Pause or Ctrl+S pauses output: either holds every console
+// write, and with it the run. Mouse input on turns the wheel into input records,
+// so the operator could not scroll back. All off while running, the
+// extended-flags bit on (without it the console ignores the QuickEdit bit).
+TEST_F(StopTest, TheConsoleInputCannotHoldTheRunWhileRunning) {
     E2E_REQUIRE(WindowsConsole);
+    constexpr unsigned kLineInput = 0x2;      // ENABLE_LINE_INPUT
+    constexpr unsigned kEchoInput = 0x4;      // ENABLE_ECHO_INPUT
+    constexpr unsigned kMouseInput = 0x10;    // ENABLE_MOUSE_INPUT
     constexpr unsigned kQuickEdit = 0x40;     // ENABLE_QUICK_EDIT_MODE
     constexpr unsigned kExtendedFlags = 0x80; // ENABLE_EXTENDED_FLAGS
+    constexpr unsigned kWatched =
+        kLineInput | kEchoInput | kMouseInput | kQuickEdit | kExtendedFlags;
     line_.play([this](int poll) { return frame_for(poll); });
     auto h2mon = start({port_arg(line_.path()), "/fmt:hex", "/interval_ms:0"});
     ASSERT_NE(h2mon, nullptr);
     ASSERT_TRUE(wait_for_lines(*h2mon, 1));
     unsigned mode = 0;
     ASSERT_TRUE(h2mon->console_input_mode(mode));
-    EXPECT_EQ(mode & (kQuickEdit | kExtendedFlags), kExtendedFlags) << std::hex << mode;
+    EXPECT_EQ(mode & kWatched, kExtendedFlags) << std::hex << mode;
     stop_with_key(*h2mon);
 }
 
