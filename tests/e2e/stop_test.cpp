@@ -119,6 +119,8 @@ const char* name_of(StopEvent event) {
         return "hang-up";
     case StopEvent::EndSession:
         return "end of session";
+    case StopEvent::CloseWindow:
+        return "WM_CLOSE";
     }
     return "?";
 }
@@ -129,8 +131,8 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
         bool while_reading; // during the wait for the second answer, else in the interval
     };
     std::vector<Case> cases;
-    for (StopEvent event :
-         {StopEvent::Interrupt, StopEvent::Terminate, StopEvent::HangUp, StopEvent::EndSession}) {
+    for (StopEvent event : {StopEvent::Interrupt, StopEvent::Terminate, StopEvent::HangUp,
+                            StopEvent::EndSession, StopEvent::CloseWindow}) {
         if (launcher().can_send(event)) {
             cases.push_back({event, false});
             cases.push_back({event, true});
