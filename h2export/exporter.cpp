@@ -8,9 +8,13 @@
 #include "h2export/log_follower.h"
 #include "h2export/textfile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <set>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -26,10 +30,12 @@ std::int64_t wall_clock_ns() {
 // One maser: its log, what is known of it, where its records go.
 class MaserFeed : public LineSink {
 public:
-    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx)
+    // A log found after the start is new: all of it is read.
+    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx,
+              bool found_later = false)
         : target_(target), status_(target.name, stale_after(options)), influx_(influx),
           follower_(target.name, target.path,
-                    influx != nullptr ? StartAt::kBeginning : StartAt::kTail,
+                    influx != nullptr || found_later ? StartAt::kBeginning : StartAt::kTail,
                     influx != nullptr ? influx->resume_position(target.name) : std::nullopt) {}
 
     void line(std::string_view text) override {
@@ -93,6 +99,24 @@ private:
 // A log whose directory cannot be watched is looked at this often.
 constexpr milliseconds kMissingRetry{1000};
 
+// The logs of a followed folder: NAME.csv for a maser NAME. Rotated files
+// (NAME.csv.1, NAME.csv.2.gz) and anything else are not masers.
+std::vector<FollowTarget> logs_in_folder(const std::string& dir) {
+    std::vector<FollowTarget> found;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::filesystem::path& path = it->path();
+        const std::string stem = path.stem().string();
+        if (path.extension() == ".csv" && valid_maser_name(stem) && it->is_regular_file(error)) {
+            found.push_back({stem, path.string()});
+        }
+    }
+    std::sort(found.begin(), found.end(),
+              [](const FollowTarget& a, const FollowTarget& b) { return a.name < b.name; });
+    return found;
+}
+
 class Exporter {
 public:
     explicit Exporter(const ExportOptions& options) : options_(options) {}
@@ -107,8 +131,9 @@ public:
             }
         }
         for (const FollowTarget& target : options_.follows) {
-            masers_.push_back(std::make_unique<MaserFeed>(target, options_, influx_.get()));
+            add_maser(target, false);
         }
+        find_new_logs(false);
         std::string error;
         if (!stops_.ok(error)) {
             std::fprintf(stderr, "h2export: %s\n", error.c_str());
@@ -117,6 +142,7 @@ public:
         bool first = true;
         bool rewatch = true;
         while (!stops_.requested()) {
+            rewatch = find_new_logs(true) || rewatch;
             if (rewatch) {
                 all_watched_ = watch_all();
             }
@@ -137,8 +163,36 @@ public:
     }
 
 private:
+    void add_maser(const FollowTarget& target, bool found_later) {
+        names_.insert(target.name);
+        masers_.push_back(
+            std::make_unique<MaserFeed>(target, options_, influx_.get(), found_later));
+    }
+
+    // Follows the logs that have appeared in the followed folders; true when
+    // there is one. A name given with --follow, or seen before, is not taken
+    // again.
+    bool find_new_logs(bool found_later) {
+        bool added = false;
+        for (const std::string& dir : options_.follow_dirs) {
+            for (const FollowTarget& target : logs_in_folder(dir)) {
+                if (names_.count(target.name) == 0) {
+                    std::fprintf(stderr, "h2export: %s: following %s\n", target.name.c_str(),
+                                 target.path.c_str());
+                    add_maser(target, found_later);
+                    added = true;
+                }
+            }
+        }
+        return added;
+    }
+
     bool watch_all() {
         bool all = true;
+        for (const std::string& dir : options_.follow_dirs) {
+            // A name inside the folder: the folder itself is what is watched.
+            all = watch_.watch(dir + "/.") && all;
+        }
         for (const auto& maser : masers_) {
             all = watch_.watch(maser->path()) && all;
         }
@@ -202,6 +256,7 @@ private:
     ChangeWatch watch_{stops_};
     std::unique_ptr<InfluxOutput> influx_;
     std::vector<std::unique_ptr<MaserFeed>> masers_;
+    std::set<std::string> names_;
     bool all_watched_ = false;
     bool textfile_ok_ = true;
     bool influx_ok_ = true;

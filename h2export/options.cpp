@@ -12,27 +12,12 @@ constexpr const char* kDescription =
     "node_exporter's textfile collector, InfluxDB line protocol, or (with --backfill) whole "
     "logs as OpenMetrics for promtool.";
 
-// A maser name is a label value and a file name: letters, digits, '_', '-', '.'.
-bool valid_name(const std::string& name) {
-    if (name.empty() || name[0] == '.') {
-        return false;
-    }
-    for (char c : name) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string check_follow(const std::string& text) {
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos || equals + 1 == text.size()) {
         return "expected NAME=PATH, got '" + text + "'";
     }
-    if (!valid_name(text.substr(0, equals))) {
+    if (!valid_maser_name(text.substr(0, equals))) {
         return "the name in '" + text +
                "' must be letters, digits, '_', '-' or '.' (not starting with '.')";
     }
@@ -52,7 +37,15 @@ void check_combination(const ExportOptions& options) {
     if (standard_input > 0 && (!options.backfill || standard_input > 1)) {
         throw CLI::ValidationError("--follow", "- (standard input) is one log for --backfill only");
     }
+    if (options.follows.empty() && options.follow_dirs.empty()) {
+        throw CLI::ValidationError("--follow", "give --follow NAME=PATH or --follow-dir DIR");
+    }
     if (options.backfill) {
+        if (!options.follow_dirs.empty()) {
+            throw CLI::ValidationError("--follow-dir",
+                                       "follows a folder as it changes; --backfill takes its "
+                                       "logs as --follow NAME=PATH");
+        }
         if (!options.textfile_dir.empty() || !options.influx.empty()) {
             throw CLI::ValidationError("--backfill",
                                        "writes OpenMetrics to standard output; it takes no "
@@ -71,15 +64,32 @@ void check_combination(const ExportOptions& options) {
 
 } // namespace
 
+bool valid_maser_name(const std::string& name) {
+    if (name.empty() || name[0] == '.') {
+        return false;
+    }
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<int> parse_options(int argc, const char* const* argv, ExportOptions& options,
                                  std::ostream& out, std::ostream& err) {
     CLI::App app(kDescription);
     set_up_command_line(app, "h2export");
     std::vector<std::string> follows;
     app.add_option("--follow", follows, "A maser and its log (repeatable): NAME=PATH")
-        ->required()
         ->type_name("NAME=PATH")
         ->check(CLI::Validator(check_follow, "NAME=PATH"));
+    app.add_option("--follow-dir", options.follow_dirs,
+                   "Every log NAME.csv in this directory, a maser each, named NAME; logs that "
+                   "appear later are followed too (repeatable)")
+        ->type_name("DIR");
     app.add_option("--textfile", options.textfile_dir,
                    "Keep NAME.prom for each maser in this directory (node_exporter's "
                    "textfile collector)")

@@ -19,6 +19,7 @@ TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
         const char* named;
     } cases[] = {
         {{"--textfile", dir.path()}, "--follow"},
+        {{"--follow-dir", dir.path(), "--backfill"}, "--follow-dir"},
         {{"--follow", "a", "--textfile", dir.path()}, "--follow"},
         {{"--follow", "a=", "--textfile", dir.path()}, "--follow"},
         {{"--follow", "a b=" + log, "--textfile", dir.path()}, "--follow"},

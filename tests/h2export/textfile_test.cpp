@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -176,6 +177,33 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     EXPECT_EQ(count("skipped a row with a field that is not a number"), 1) << all;
     EXPECT_EQ(count("is a directory"), 1) << all;
     EXPECT_TRUE(eventually([&] { return h2export_.running(); }));
+}
+
+TEST_F(Textfile, AFollowedFolderGivesAMaserPerLogAndTakesNewOnesAsTheyCome) {
+    fs::create_directory(dir_.file("logs"));
+    fs::create_directory(dir_.file("out"));
+    const std::string east_row = random_row(mjd_now(), 3);
+    append_file(dir_.file("logs/east.csv"), east_row);
+    // Rotated files and other names are no masers.
+    append_file(dir_.file("logs/east.csv.1"), random_row(mjd_now(-60), 4));
+    append_file(dir_.file("logs/notes.txt"), "not a log\n");
+    start_h2export(h2export_, {"--follow-dir", dir_.file("logs"), "--textfile", dir_.file("out"),
+                               "--stale-after", "30"});
+    ASSERT_TRUE(eventually([&] { return !prom("east").empty(); }));
+
+    // A maser added while h2export runs: its whole log is read.
+    const std::string west_row = random_row(mjd_now(), 5);
+    append_file(dir_.file("logs/west.csv"), west_row);
+    ASSERT_TRUE(eventually([&] { return sample("west", "maser_up{maser=\"west\"}") == "1"; }));
+    ASSERT_TRUE(shows_record("west", west_row.substr(0, west_row.find(','))));
+    ASSERT_TRUE(shows_record("east", east_row.substr(0, east_row.find(','))));
+
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_.file("out"))) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"east.prom", "west.prom"}));
 }
 
 } // namespace
