@@ -8,8 +8,7 @@
 #include <array>
 #include <cstdint>
 
-template <int Steps>
-class RecentSteps {
+template <int Steps> class RecentSteps {
 public:
     // Takes the step from one record to the next, in any unit; only steps
     // forward (> 0) are taken.
