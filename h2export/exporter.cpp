@@ -9,6 +9,7 @@
 #include "h2export/log_follower.h"
 #include "h2export/textfile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -30,10 +31,12 @@ std::int64_t wall_clock_ns() {
 // One maser: its log, what is known of it, where its records go.
 class MaserFeed : public LineSink {
 public:
-    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx)
+    // A log found after the start is new: all of it is read.
+    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx,
+              bool found_later = false)
         : target_(target), status_(target.name, stale_after(options)), influx_(influx),
           follower_(target.name, target.path,
-                    influx != nullptr ? StartAt::kBeginning : StartAt::kTail,
+                    influx != nullptr || found_later ? StartAt::kBeginning : StartAt::kTail,
                     influx != nullptr ? influx->resume_position(target.name) : std::nullopt) {}
 
     void line(std::string_view text) override {
@@ -126,15 +129,16 @@ public:
             }
         }
         for (const FollowTarget& target : options_.follows) {
-            add_maser(target);
+            add_maser(target, false);
         }
+        find_new_logs(false);
         std::string error;
         if (!stops_.ok(error)) {
             std::fprintf(stderr, "h2export: %s\n", error.c_str());
             return kExitFailed;
         }
         while (!stops_.requested()) {
-            find_new_logs();
+            find_new_logs(true);
             // Watched anew after every wake: a log opened anew (rotated, come
             // back) or a folder replaced gets its watch before it is read.
             const bool all_watched = watch_all();
@@ -151,13 +155,16 @@ public:
     }
 
 private:
-    void add_maser(const FollowTarget& target) {
+    void add_maser(const FollowTarget& target, bool found_later) {
         followed_[target.name] = target.path;
-        masers_.push_back(std::make_unique<MaserFeed>(target, options_, influx_.get()));
+        masers_.push_back(
+            std::make_unique<MaserFeed>(target, options_, influx_.get(), found_later));
     }
 
-    // Every NAME.csv in the folders that is not followed yet becomes a maser.
-    void find_new_logs() {
+    // Every NAME.csv in the folders that is not followed yet becomes a maser;
+    // one found after the start is a new log, read whole. A name given with
+    // --follow, or seen before, is not taken again.
+    void find_new_logs(bool found_later) {
         for (LogFolder& folder : folders_) {
             std::vector<FolderLog> logs;
             std::string error;
@@ -174,7 +181,9 @@ private:
             for (const FolderLog& log : logs) {
                 const auto known = followed_.find(log.name);
                 if (known == followed_.end()) {
-                    add_maser({log.name, log.path});
+                    std::fprintf(stderr, "h2export: %s: following %s\n", log.name.c_str(),
+                                 log.path.c_str());
+                    add_maser({log.name, log.path}, found_later);
                     continue;
                 }
                 std::error_code failure;

@@ -1,17 +1,9 @@
 #include "h2export/log_folder.h"
 
+#include "h2export/options.h"
+
 #include <algorithm>
 #include <filesystem>
-
-bool is_maser_name(const std::string& name) {
-    if (name.empty() || name[0] == '.') {
-        return false;
-    }
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '-' || c == '.';
-    });
-}
 
 bool logs_in_folder(const std::string& folder, std::vector<FolderLog>& logs, std::string& error) {
     namespace fs = std::filesystem;
@@ -25,7 +17,7 @@ bool logs_in_folder(const std::string& folder, std::vector<FolderLog>& logs, std
             continue;
         }
         const std::string name = path.stem().string();
-        if (is_maser_name(name)) {
+        if (valid_maser_name(name)) {
             logs.push_back({name, path.string()});
         }
     }

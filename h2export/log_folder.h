@@ -6,10 +6,6 @@
 #include <string>
 #include <vector>
 
-// A maser name is a label value and a file name: letters, digits, '_', '-',
-// '.', not starting with '.'.
-bool is_maser_name(const std::string& name);
-
 struct FolderLog {
     std::string name; // the file's stem: "east" for "east.csv"
     std::string path;

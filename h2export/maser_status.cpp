@@ -3,10 +3,8 @@
 #include <algorithm>
 
 void StaleRule::record_time(std::int64_t unix_ns) {
-    if (last_ns_ != 0 && unix_ns > last_ns_) {
-        intervals_[next_] = unix_ns - last_ns_;
-        next_ = (next_ + 1) % kIntervals;
-        interval_count_ = std::min(interval_count_ + 1, kIntervals);
+    if (last_ns_ != 0) {
+        intervals_.note(unix_ns - last_ns_);
     }
     last_ns_ = unix_ns;
 }
@@ -16,12 +14,8 @@ std::chrono::nanoseconds StaleRule::stale_after() const {
         return *fixed_;
     }
     std::chrono::nanoseconds stale = kStaleFloor;
-    if (interval_count_ > 0) {
-        std::int64_t sorted[kIntervals];
-        std::copy(intervals_, intervals_ + interval_count_, sorted);
-        std::nth_element(sorted, sorted + interval_count_ / 2, sorted + interval_count_);
-        stale = std::max(stale,
-                         std::chrono::nanoseconds(kStaleIntervals * sorted[interval_count_ / 2]));
+    if (intervals_.count() > 0) {
+        stale = std::max(stale, std::chrono::nanoseconds(kStaleIntervals * intervals_.median()));
     }
     return stale;
 }

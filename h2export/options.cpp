@@ -1,6 +1,5 @@
 #include "h2export/options.h"
 
-#include "h2export/log_folder.h"
 #include "program/command_line.h"
 
 #include <cmath>
@@ -18,7 +17,7 @@ std::string check_follow(const std::string& text) {
     if (equals == std::string::npos || equals + 1 == text.size()) {
         return "expected NAME=PATH, got '" + text + "'";
     }
-    if (!is_maser_name(text.substr(0, equals))) {
+    if (!valid_maser_name(text.substr(0, equals))) {
         return "the name in '" + text +
                "' must be letters, digits, '_', '-' or '.' (not starting with '.')";
     }
@@ -40,12 +39,13 @@ void check_combination(const ExportOptions& options) {
         throw CLI::ValidationError("--follow", "- (standard input) is one log for --backfill only");
     }
     if (options.follows.empty() && options.follow_dirs.empty()) {
-        throw CLI::RequiredError("--follow NAME=PATH or --follow-dir DIR");
+        throw CLI::ValidationError("--follow", "give --follow NAME=PATH or --follow-dir DIR");
     }
     if (options.backfill) {
         if (!options.follow_dirs.empty()) {
-            throw CLI::ValidationError("--follow-dir", "follows logs as they grow; --backfill "
-                                                       "takes the files with --follow NAME=PATH");
+            throw CLI::ValidationError("--follow-dir",
+                                       "follows a folder as it changes; --backfill takes its "
+                                       "logs as --follow NAME=PATH");
         }
         if (!options.textfile_dir.empty() || !options.influx.empty()) {
             throw CLI::ValidationError("--backfill",
@@ -68,6 +68,20 @@ void check_combination(const ExportOptions& options) {
 
 } // namespace
 
+bool valid_maser_name(const std::string& name) {
+    if (name.empty() || name[0] == '.') {
+        return false;
+    }
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<int> parse_options(int argc, const char* const* argv, ExportOptions& options,
                                  std::ostream& out, std::ostream& err) {
     CLI::App app(kDescription);
@@ -77,8 +91,8 @@ std::optional<int> parse_options(int argc, const char* const* argv, ExportOption
         ->type_name("NAME=PATH")
         ->check(CLI::Validator(check_follow, "NAME=PATH"));
     app.add_option("--follow-dir", options.follow_dirs,
-                   "Follow every h2mon log NAME.csv in this directory as maser NAME, and the "
-                   "ones created there later (repeatable; rotated NAME.csv.1 are not masers)")
+                   "Every log NAME.csv in this directory, a maser each, named NAME; logs that "
+                   "appear later are followed too (repeatable; rotated NAME.csv.1 are not masers)")
         ->type_name("DIR");
     app.add_option("--textfile", options.textfile_dir,
                    "Keep NAME.prom for each maser in this directory (node_exporter's "

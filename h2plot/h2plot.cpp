@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -22,14 +24,17 @@ namespace {
 // a record by at most a fraction of a pixel.
 constexpr int kBinsPerColumn = 8;
 
-std::string heading(const PlotModel& model, const InputCounts& counts) {
-    return utc_text(model.lo, 4) + " to " + utc_text(model.hi, 4) + " UTC (MJD " +
+std::string heading(const std::string& title, const PlotModel& model, const InputCounts& counts) {
+    return (title.empty() ? "" : title + ": ") + utc_text(model.lo, 4) + " to " +
+           utc_text(model.hi, 4) + " UTC (MJD " +
            number_text(static_cast<double>(model.lo) / kMicroDaysPerDay, 3) + " to " +
            number_text(static_cast<double>(model.hi) / kMicroDaysPerDay, 3) + "), " +
            std::to_string(counts.rows) + " records read";
 }
 
-// Writes the whole text; the same bytes on every system.
+// Writes the whole text; the same bytes on every system. A file is written
+// beside its place and renamed into it, so that a page rebuilt on a timer is
+// never read half-written.
 bool write_output(const std::string& path, const std::string& text) {
     if (path == "-") {
 #ifdef _WIN32
@@ -38,12 +43,25 @@ bool write_output(const std::string& path, const std::string& text) {
         return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
                std::fflush(stdout) == 0;
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    const std::string temporary = path + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
         return false;
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && written;
+    std::error_code error;
+    if (std::fclose(file) != 0 || !written) {
+        std::filesystem::remove(temporary, error);
+        return false;
+    }
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        errno = error.value();
+        return false;
+    }
+    return true;
 }
 
 void report_input(const InputCounts& counts) {
@@ -75,7 +93,7 @@ int run(const PlotOptions& options) {
         return kExitFailed;
     }
     const PlotModel model = data.model(columns);
-    const std::string title = heading(model, input.counts());
+    const std::string title = heading(options.title, model, input.counts());
     const std::string text = options.form == OutputForm::kHtml
                                  ? render_html(model, options.width, title)
                                  : render_svg(model, options.width, title, true);

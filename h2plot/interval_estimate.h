@@ -4,8 +4,7 @@
 #pragma once
 
 #include "h2plot/time_text.h"
-
-#include <array>
+#include "telemetry/recent_steps.h"
 
 class IntervalEstimate {
 public:
@@ -25,9 +24,7 @@ public:
 
 private:
     static constexpr int kSteps = 31;
-    std::array<MicroDay, kSteps> steps_{};
-    int count_ = 0; // steps held, up to kSteps
-    int next_ = 0;  // where the next step goes
+    RecentSteps<kSteps> steps_;
     int fresh_ = 0; // steps taken since the median was worked out
     MicroDay median_ = 0;
 };

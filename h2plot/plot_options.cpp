@@ -5,6 +5,7 @@
 #include "program/command_line.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -54,6 +55,13 @@ MicroDay time_option(const std::string& option, const std::string& text) {
     return *t;
 }
 
+// The present moment, to the microday.
+MicroDay now() {
+    const double unix_seconds =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return micro_days(static_cast<double>(kUnixEpochMjd) + unix_seconds / kSecondsPerDay);
+}
+
 OutputForm form_of(const std::string& output) {
     if (output == "-") {
         return OutputForm::kSvg;
@@ -75,6 +83,33 @@ OutputForm form_of(const std::string& output) {
 }
 
 } // namespace
+
+std::optional<MicroDay> parse_span(std::string_view text) {
+    constexpr std::int64_t kMaxCount = 100000; // weeks: some 1900 years, far below overflow
+    if (text.size() < 2 || text.size() > 8) {
+        return std::nullopt;
+    }
+    std::int64_t count = 0;
+    for (char c : text.substr(0, text.size() - 1)) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        count = count * 10 + (c - '0');
+    }
+    if (count == 0 || count > kMaxCount) {
+        return std::nullopt;
+    }
+    switch (text.back()) {
+    case 'h':
+        return count * kMicroDaysPerDay / 24;
+    case 'd':
+        return count * kMicroDaysPerDay;
+    case 'w':
+        return count * 7 * kMicroDaysPerDay;
+    default:
+        return std::nullopt;
+    }
+}
 
 bool plottable(int row) {
     const CHANNEL& channel = kChannels[row];
@@ -105,7 +140,7 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
                  "panels over one time axis, to an SVG picture or a self-contained HTML page.");
     set_up_command_line(app, "h2plot");
     std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
-    std::string from, to;
+    std::string from, to, last;
     app.add_option("--channels", channels,
                    "Channels to plot, by their CSV names in any case, comma-separated")
         ->delimiter(',')
@@ -115,6 +150,13 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->type_name("TIME");
     app.add_option("--to", to, "End of the time range (included); default: the end of the data")
         ->type_name("TIME");
+    app.add_option("--last", last,
+                   "The time range is this span up to --to, or up to now: 12h, 7d, 2w "
+                   "(for a page rebuilt on a timer)")
+        ->type_name("SPAN")
+        ->excludes("--from");
+    app.add_option("--title", options.title, "A title before the time range (the maser's name)")
+        ->type_name("TEXT");
     app.add_option("--width", options.width, "Width of the picture in pixels")
         ->type_name("PX")
         ->check(CLI::Range(kMinWidth, kMaxWidth))
@@ -130,6 +172,16 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         options.rows = channel_rows(channels);
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));
+        if (!last.empty()) {
+            const std::optional<MicroDay> span = parse_span(last);
+            if (!span) {
+                throw CLI::ValidationError("--last", "\"" + last +
+                                                         "\" is no span: a whole number and h, d "
+                                                         "or w, as 12h, 7d or 2w");
+            }
+            options.to = options.to ? options.to : std::optional(now());
+            options.from = *options.to - *span;
+        }
         if (options.from && options.to && *options.from > *options.to) {
             throw CLI::ValidationError("--from", "the range starts after it ends (--to)");
         }

@@ -1,5 +1,6 @@
 // h2plot's command line:
-//   h2plot [--channels LIST] [--from TIME] [--to TIME] [--width PX] [-o FILE] LOG...
+//   h2plot [--channels LIST] [--from TIME | --last SPAN] [--to TIME] [--title TEXT]
+//          [--width PX] [-o FILE] LOG...
 #pragma once
 
 #include "h2plot/time_text.h"
@@ -16,6 +17,7 @@ struct PlotOptions {
     std::vector<int> rows; // channel table rows, in the order given
     std::optional<MicroDay> from;
     std::optional<MicroDay> to;
+    std::string title; // shown before the time range, as the maser's name
     int width = 1200;
     std::string output = "h2plot.svg"; // "-": standard output
     OutputForm form = OutputForm::kSvg;
@@ -27,6 +29,10 @@ struct PlotOptions {
 // the text to `out` (help, version) or `err` (what was wrong, naming the option).
 std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
                                       std::ostream& out, std::ostream& err);
+
+// A span of time written as a count and a unit: "12h", "7d", "2w". Empty on
+// anything else.
+std::optional<MicroDay> parse_span(std::string_view text);
 
 // Whether a channel table row can be plotted: a measurement, or a code of the
 // FLL system narrow enough to be a number without rounding.

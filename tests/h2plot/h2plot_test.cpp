@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 const std::string kFixture = H2PLOT_TEST_DIR "/fixture.csv";
@@ -76,6 +78,19 @@ TEST(H2plot, HtmlPageHasTheStatisticsOfEveryChannel) {
     for (const char* outward : {"href", "src=", "url(", "@import", "<script"}) {
         EXPECT_EQ(page.find(outward), std::string::npos) << outward;
     }
+}
+
+TEST(H2plot, APageRebuiltOnATimerIsTitledAndReplacedWhole) {
+    h2test::TempDir dir;
+    ASSERT_TRUE(h2test::write_text_file(dir.file("east.html"), "the page of an hour ago"));
+    std::vector<std::string> args = fixture_args();
+    args.insert(args.end(), {"--title", "east <2>", "-o", dir.file("east.html"), kFixture});
+    ASSERT_EQ(h2plot(args, dir).exit_code, 0);
+    const std::string page = h2test::read_text_file(dir.file("east.html"));
+    EXPECT_NE(page.find("<title>east &lt;2&gt;: "), std::string::npos);
+    EXPECT_EQ(page.find("an hour ago"), std::string::npos);
+    // Written beside its place and renamed: nothing else is left in the folder.
+    EXPECT_FALSE(std::filesystem::exists(dir.file("east.html.tmp")));
 }
 
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {

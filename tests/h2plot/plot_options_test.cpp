@@ -40,6 +40,27 @@ TEST(PlotOptions, ReadsEveryOption) {
     EXPECT_EQ(p.options.logs, (std::vector<std::string>{"b.csv.gz", "/var/log/a.csv"}));
 }
 
+TEST(PlotOptions, LastIsASpanUpToToOrUpToNow) {
+    const struct {
+        const char* text;
+        MicroDay span;
+    } spans[] = {
+        {"12h", kMicroDaysPerDay / 2}, {"7d", 7 * kMicroDaysPerDay}, {"2w", 14 * kMicroDaysPerDay}};
+    for (const auto& c : spans) {
+        const Parsed p = parse({"--last", c.text, "--to", "61384.5", "a.csv"});
+        ASSERT_FALSE(p.exit_code) << p.err;
+        EXPECT_EQ(p.options.to, 61384500000);
+        EXPECT_EQ(p.options.from, 61384500000 - c.span) << c.text;
+    }
+    const Parsed to_now = parse({"--last", "1d", "--title", "east", "a.csv"});
+    ASSERT_FALSE(to_now.exit_code) << to_now.err;
+    ASSERT_TRUE(to_now.options.to && to_now.options.from);
+    // MJD 60000 is 2023-02-25: "now" is the clock's, not the data's.
+    EXPECT_GT(*to_now.options.to, 60000 * kMicroDaysPerDay);
+    EXPECT_EQ(*to_now.options.to - *to_now.options.from, kMicroDaysPerDay);
+    EXPECT_EQ(to_now.options.title, "east");
+}
+
 TEST(PlotOptions, DefaultsAreHealthChannelsAllTimeAndAnSvg) {
     const Parsed p = parse({"a.csv"});
     ASSERT_FALSE(p.exit_code) << p.err;
@@ -70,6 +91,10 @@ TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
         {{"--width", "wide", "a.csv"}, "--width"},
         {{"-o", "plot.png", "a.csv"}, "-o"},
         {{"--colour", "red", "a.csv"}, "--colour"},
+        {{"--last", "7", "a.csv"}, "--last"},
+        {{"--last", "7m", "a.csv"}, "--last"},
+        {{"--last", "0d", "a.csv"}, "--last"},
+        {{"--last", "7d", "--from", "61384", "a.csv"}, "--from"},
     };
     for (const auto& c : cases) {
         const Parsed p = parse(c.args);
