@@ -40,11 +40,12 @@ void append_influx_point(std::string& out, const std::string& maser, const LogRe
 
 std::string format_influx_state(const InfluxState& state) {
     std::ostringstream text;
-    text << "h2export-influx-state 1\n";
+    text << "h2export-influx-state 2\n";
     text << "output_size " << state.output_size << "\n";
     for (const auto& [maser, position] : state.positions) {
         text << "position " << maser << " " << position.id.device << " " << position.id.number
-             << " " << position.offset << "\n";
+             << " " << position.offset << " " << position.print_bytes << " " << position.print
+             << "\n";
     }
     return text.str();
 }
@@ -53,7 +54,8 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
     std::istringstream in(text);
     std::string word;
     int version = 0;
-    if (!(in >> word >> version) || word != "h2export-influx-state" || version != 1) {
+    // Version 1 knew a log by its file number alone.
+    if (!(in >> word >> version) || word != "h2export-influx-state" || version < 1 || version > 2) {
         return false;
     }
     if (!(in >> word >> state.output_size) || word != "output_size") {
@@ -65,7 +67,9 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
         LogPosition position;
         if (word != "position" ||
             !(in >> maser >> position.id.device >> position.id.number >> position.offset) ||
-            position.offset < 0) {
+            (version == 2 && !(in >> position.print_bytes >> position.print)) ||
+            position.offset < 0 || position.print_bytes < 0 ||
+            position.print_bytes > LogPosition::kPrintBytes) {
             return false;
         }
         state.positions[maser] = position;
@@ -156,7 +160,8 @@ void InfluxOutput::add(const std::string& maser, const LogRecord& record) {
 
 void InfluxOutput::consumed(const std::string& maser, const LogPosition& position) {
     LogPosition& kept = pending_.positions[maser];
-    if (kept.id != position.id || kept.offset != position.offset) {
+    if (kept.id != position.id || kept.offset != position.offset ||
+        kept.print_bytes != position.print_bytes) {
         kept = position;
         dirty_ = true;
     }

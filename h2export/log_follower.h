@@ -21,9 +21,16 @@
 #include <string_view>
 
 // A place in a log: the file, and the byte after the last whole line read.
+// The file is told apart by its first bytes (up to kPrintBytes, no more than
+// were read), since a file number is reused once a file is deleted and a
+// copied or truncated log keeps none of its own.
 struct LogPosition {
     FileId id;
     std::int64_t offset = 0;
+    std::int64_t print_bytes = 0; // 0: not known; the file is known by its id alone
+    std::uint64_t print = 0;      // FNV-1a of the file's first print_bytes bytes
+
+    static constexpr std::int64_t kPrintBytes = 4096;
 };
 
 class LineSink {
@@ -62,7 +69,9 @@ public:
 
 private:
     void open_first(LineSink& sink);
-    bool open_renamed(const LogPosition& resume);
+    bool holds(const LogPosition& resume) const;
+    bool open_saved(const LogPosition& resume);
+    LogPosition position() const;
     void read_new(LineSink& sink);
     void check_path(LineSink& sink);
     void move_to(LineSink& sink);
@@ -75,6 +84,8 @@ private:
     bool opened_once_ = false;
     LogFile file_;
     std::int64_t offset_ = 0;
+    mutable std::int64_t print_bytes_ = 0; // of the open file, once known
+    mutable std::uint64_t print_ = 0;
     bool skip_partial_ = false; // started inside a line: drop bytes up to its end
     LineAssembler assembler_;
     PathState reported_ = PathState::kFile;
