@@ -1,5 +1,6 @@
 #include "h2export/exporter.h"
 
+#include "h2export/atomic_file.h"
 #include "h2export/change_watch.h"
 #include "program/exit_code.h"
 #include "program/stop_signals.h"
@@ -128,6 +129,9 @@ public:
                 return kExitFailed;
             }
         }
+        if (!options_.textfile_dir.empty() && !textfiles_writable()) {
+            return kExitFailed;
+        }
         for (const FollowTarget& target : options_.follows) {
             add_maser(target, false);
         }
@@ -155,6 +159,20 @@ public:
     }
 
 private:
+    // A textfile folder that cannot be written fails the start, as an output
+    // that cannot be opened does: a service that runs on without its files
+    // would only show as a stale maser.
+    bool textfiles_writable() const {
+        const std::string probe = options_.textfile_dir + "/.h2export-start";
+        std::string error;
+        if (!replace_file(probe, "", false, error)) {
+            std::fprintf(stderr, "h2export: --textfile: %s\n", error.c_str());
+            return false;
+        }
+        std::remove(probe.c_str());
+        return true;
+    }
+
     void add_maser(const FollowTarget& target, bool found_later) {
         followed_[target.name] = target.path;
         masers_.push_back(

@@ -242,5 +242,24 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     EXPECT_TRUE(eventually([&] { return h2export_.running(); }));
 }
 
+// A textfile folder that cannot be written (read-only; for a user, one without
+// write permission) fails the start with exit code 1, naming the option.
+TEST(TextfileStart, AFolderThatCannotBeWrittenFailsTheStart) {
+    h2test::TempDir dir;
+    const std::string out = dir.file("out");
+    fs::create_directory(out);
+    TmpfsMount read_only;
+    std::string error;
+    if (TmpfsMount::allowed()) {
+        ASSERT_TRUE(read_only.mount(out, 64 * 1024, error, true)) << error;
+    } else {
+        fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    const ProgramRun run =
+        run_h2export({"--follow", "a=" + dir.file("a.csv"), "--textfile", out}, milliseconds(5000));
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("h2export: --textfile: " + out), std::string::npos) << run.err;
+}
+
 } // namespace
 } // namespace h2export_test

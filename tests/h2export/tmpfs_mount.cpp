@@ -11,10 +11,12 @@ bool TmpfsMount::allowed() {
     return ::geteuid() == 0;
 }
 
-bool TmpfsMount::mount(const std::string& at, std::size_t bytes, std::string& error) {
+bool TmpfsMount::mount(const std::string& at, std::size_t bytes, std::string& error,
+                       bool read_only) {
     unmount();
     const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-    if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+    const unsigned long flags = MS_NOSUID | MS_NODEV | (read_only ? MS_RDONLY : 0);
+    if (::mount("tmpfs", at.c_str(), "tmpfs", flags, options.c_str()) != 0) {
         error = "mount tmpfs on " + at + ": " + std::strerror(errno);
         return false;
     }

@@ -18,7 +18,8 @@ public:
     static bool allowed();
 
     // Mounts a tmpfs of `bytes` over the folder `at`. False with `error` set on failure.
-    bool mount(const std::string& at, std::size_t bytes, std::string& error);
+    bool mount(const std::string& at, std::size_t bytes, std::string& error,
+               bool read_only = false);
     void unmount();
 
 private:
