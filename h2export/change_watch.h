@@ -2,9 +2,9 @@
 // the kernel says when a log changes (inotify), so a quiet log costs no
 // wake-ups at all; elsewhere the logs are looked at every kPollInterval.
 //
-// A stop request (StopSignals) ends a wait at once; it is taken only there,
-// so the work between two waits (a batch of points written and its positions
-// saved) is never cut short by an orderly stop.
+// A stop request (StopSignals) ends a wait at once; it is taken there, and
+// between two batches of a long log being caught up, so a batch of points and
+// its positions are never cut apart by an orderly stop.
 #pragma once
 
 #include "program/stop_signals.h"

@@ -34,8 +34,9 @@ class MaserFeed : public LineSink {
 public:
     // A log found after the start is new: all of it is read.
     MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx,
-              bool found_later = false)
+              const StopSignals& stops, bool found_later = false)
         : target_(target), status_(target.name, stale_after(options)), influx_(influx),
+          stops_(stops),
           follower_(target.name, target.path,
                     influx != nullptr || found_later ? StartAt::kBeginning : StartAt::kTail,
                     influx != nullptr ? influx->resume_position(target.name) : std::nullopt) {}
@@ -59,6 +60,9 @@ public:
             influx_->consumed(target_.name, position);
         }
     }
+    // A long log being caught up stops between batches when asked to: the
+    // loop then writes the batch in hand with its positions and ends.
+    bool go_on() const override { return !stops_.requested(); }
 
     // Reads what is new; true when the textfile needs writing (always the first time).
     bool poll(SteadyClock::time_point now) {
@@ -93,6 +97,7 @@ private:
     FollowTarget target_;
     MaserStatus status_;
     InfluxOutput* influx_;
+    const StopSignals& stops_;
     LogFollower follower_;
     LogRecord record_;
     LineReports reports_;
@@ -176,7 +181,7 @@ private:
     void add_maser(const FollowTarget& target, bool found_later) {
         followed_[target.name] = target.path;
         masers_.push_back(
-            std::make_unique<MaserFeed>(target, options_, influx_.get(), found_later));
+            std::make_unique<MaserFeed>(target, options_, influx_.get(), stops_, found_later));
     }
 
     // Every NAME.csv in the folders that is not followed yet becomes a maser;

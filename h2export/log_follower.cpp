@@ -165,7 +165,7 @@ void LogFollower::read_new(LineSink& sink) {
         assembler_.feed(
             bytes, [&](std::string_view line) { sink.line(line); }, [&] { sink.overlong(); });
         sink.consumed(position());
-        if (at_end) {
+        if (at_end || !sink.go_on()) {
             // A short read of a file is its end; what comes after is for the next poll.
             return;
         }

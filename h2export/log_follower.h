@@ -40,6 +40,9 @@ public:
     virtual void overlong() = 0;
     // Every whole line before `position` has been passed on.
     virtual void consumed(const LogPosition& position) = 0;
+    // Asked after each block of a long read: false stops reading there (a stop
+    // was requested while a long log is caught up); the rest comes next poll.
+    virtual bool go_on() const { return true; }
 };
 
 enum class StartAt {

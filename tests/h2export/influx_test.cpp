@@ -1,5 +1,6 @@
 // h2export --influx: one point per record, each exactly once across restarts,
 // read back equal from a real InfluxDB.
+#include "h2export/influx.h"
 #include "tests/h2export/influx_server.h"
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/tmpfs_mount.h"
@@ -116,6 +117,40 @@ TEST(Influx, AFullDiskLeavesWholePointsAndARestartLosesAndRepeatsNothing) {
     expect_points_of(output, {rows.begin(), rows.begin() + 22});
     add(22, 30);
     export_until(args, output, 30);
+    expect_points_of(output, rows);
+}
+
+// A stop while a long log is caught up is taken between two batches, not
+// after the whole log (a log of gigabytes would outlast a service manager's
+// stop time-out); the restart goes on from there, each point once.
+TEST(Influx, AStopWhileALongLogIsCaughtUpComesBetweenBatches) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("a.csv");
+    const std::string output = dir.file("points.lp");
+    const std::vector<std::string> args{"--follow", "a=" + log, "--influx", output};
+    std::vector<std::string> rows;
+    std::string text;
+    while (text.size() < 16u * InfluxOutput::kBatchBytes) {
+        rows.push_back(random_row(mjd_text(1.7e9 + 10.3 * static_cast<double>(rows.size())),
+                                  static_cast<unsigned>(rows.size())));
+        text += rows.back();
+    }
+    append_file(log, text);
+    {
+        h2test::ChildProcess h2export;
+        start_h2export(h2export, args);
+        ASSERT_TRUE(eventually([&] {
+            return std::filesystem::exists(output) && std::filesystem::file_size(output) > 0;
+        }));
+        h2export.signal(SIGTERM);
+        int status = -1;
+        EXPECT_TRUE(h2export.wait_exit(status, milliseconds(5000)));
+        EXPECT_EQ(status, 0);
+    }
+    const std::size_t written = lines_of(h2test::read_text_file(output)).size();
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, rows.size()) << "the whole log was read before the stop";
+    export_until(args, output, rows.size());
     expect_points_of(output, rows);
 }
 
