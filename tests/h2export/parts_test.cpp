@@ -2,6 +2,7 @@
 // stale time, a stop that ends a wait for changes, and a conversion's rounding.
 #include "h2export/change_watch.h"
 #include "h2export/maser_status.h"
+#include "h2export/log_record.h"
 #include "h2export/metrics.h"
 #include "tests/support/log_rows.h"
 
@@ -59,6 +60,33 @@ TEST(MetricValues, PressureInPascalsPrintsAsTheLoggedDecimalTimesTheFactor) {
         std::string shown;
         append_sample_value(shown, values[metric], false);
         EXPECT_EQ(shown, c.shown) << c.logged;
+    }
+}
+
+// Fields that read as numbers but are not of the form h2mon prints are bad.
+TEST(LogRecord, NumbersNotAsH2monPrintsThemAreBad) {
+    const std::string row = h2test::random_row("61384.290591", 3);
+    const std::string line = row.substr(0, row.size() - 1);
+    const std::size_t second = line.find(',', line.find(',') + 1);
+    const auto with_first_field = [&](const std::string& field) {
+        return line.substr(0, line.find(',') + 1) + field + line.substr(second);
+    };
+    const RecordTimes times(2000000000LL * 1000000000LL);
+    LogRecord record;
+    EXPECT_EQ(read_log_line(line, times, record), LineKind::kRecord);
+    for (const char* field : {"27.069", "-0.150", "0.000", "100.000"}) {
+        EXPECT_EQ(read_log_line(with_first_field(field), times, record), LineKind::kRecord)
+            << field;
+    }
+    for (const char* field :
+         {"27", ".069", "027.069", "1e5", "27.0690", "27.06", "+27.069", "-.069", "27.069 "}) {
+        EXPECT_EQ(read_log_line(with_first_field(field), times, record), LineKind::kBadNumber)
+            << field;
+    }
+    for (const char* mjd : {"61384.29059", "61384", "061384.290591", "61384.2905910"}) {
+        EXPECT_NE(read_log_line(std::string(mjd) + line.substr(line.find(',')), times, record),
+                  LineKind::kRecord)
+            << mjd;
     }
 }
 
