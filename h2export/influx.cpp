@@ -40,12 +40,12 @@ void append_influx_point(std::string& out, const std::string& maser, const LogRe
 
 std::string format_influx_state(const InfluxState& state) {
     std::ostringstream text;
-    text << "h2export-influx-state 2\n";
+    text << "h2export-influx-state 3\n";
     text << "output_size " << state.output_size << "\n";
     for (const auto& [maser, position] : state.positions) {
         text << "position " << maser << " " << position.id.device << " " << position.id.number
              << " " << position.offset << " " << position.print_bytes << " " << position.print
-             << "\n";
+             << " " << static_cast<int>(position.inside) << "\n";
     }
     return text.str();
 }
@@ -54,8 +54,9 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
     std::istringstream in(text);
     std::string word;
     int version = 0;
-    // Version 1 knew a log by its file number alone.
-    if (!(in >> word >> version) || word != "h2export-influx-state" || version < 1 || version > 2) {
+    // Version 1 knew a log by its file number alone; version 2 did not say
+    // whether the position was inside a line already reported.
+    if (!(in >> word >> version) || word != "h2export-influx-state" || version < 1 || version > 3) {
         return false;
     }
     if (!(in >> word >> state.output_size) || word != "output_size") {
@@ -65,13 +66,16 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
     while (in >> word) {
         std::string maser;
         LogPosition position;
+        int inside = 0;
         if (word != "position" ||
             !(in >> maser >> position.id.device >> position.id.number >> position.offset) ||
-            (version == 2 && !(in >> position.print_bytes >> position.print)) ||
-            position.offset < 0 || position.print_bytes < 0 ||
-            position.print_bytes > LogPosition::kPrintBytes) {
+            (version >= 2 && !(in >> position.print_bytes >> position.print)) ||
+            (version >= 3 && !(in >> inside)) || position.offset < 0 ||
+            position.print_bytes < 0 || position.print_bytes > LogPosition::kPrintBytes ||
+            inside < 0 || inside > static_cast<int>(LineAssembler::Inside::kHole)) {
             return false;
         }
+        position.inside = static_cast<LineAssembler::Inside>(inside);
         state.positions[maser] = position;
     }
     return in.eof();
@@ -161,7 +165,8 @@ void InfluxOutput::add(const std::string& maser, const LogRecord& record) {
 void InfluxOutput::consumed(const std::string& maser, const LogPosition& position) {
     LogPosition& kept = pending_.positions[maser];
     if (kept.id != position.id || kept.offset != position.offset ||
-        kept.print_bytes != position.print_bytes) {
+        kept.print_bytes != position.print_bytes || kept.print != position.print ||
+        kept.inside != position.inside) {
         kept = position;
         dirty_ = true;
     }

@@ -7,6 +7,7 @@
 namespace {
 
 constexpr std::size_t kReadBlock = 64 * 1024;
+char block[kReadBlock]; // what a poll reads, before it is cut into lines
 
 } // namespace
 
@@ -40,7 +41,7 @@ void LogFollower::report(PathState state, const std::string& error) {
 
 namespace {
 
-// FNV-1a of the first `bytes` bytes of `file`; false when they cannot be read.
+// content_print() of the first `bytes` bytes of `file`; false when they cannot be read.
 bool first_bytes_print(const LogFile& file, std::int64_t bytes, std::uint64_t& print) {
     char buffer[LogPosition::kPrintBytes];
     std::int64_t got = 0;
@@ -51,10 +52,7 @@ bool first_bytes_print(const LogFile& file, std::int64_t bytes, std::uint64_t& p
         }
         got += part;
     }
-    print = 14695981039346656037ULL;
-    for (std::int64_t i = 0; i < bytes; ++i) {
-        print = (print ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ULL;
-    }
+    print = content_print(std::string_view(buffer, static_cast<std::size_t>(bytes)));
     return true;
 }
 
@@ -74,70 +72,126 @@ bool LogFollower::holds(const LogPosition& resume) const {
 }
 
 LogPosition LogFollower::position() const {
+    if (!backlog_.empty()) {
+        return backlog_.front().at(backlog_offset_ - static_cast<std::int64_t>(assembler_.pending()),
+                                   assembler_.inside());
+    }
     // Known once enough has been read; until then taken again as the file grows.
     const std::int64_t bytes = std::min(offset_, LogPosition::kPrintBytes);
     if (bytes > print_bytes_ && first_bytes_print(file_, bytes, print_)) {
         print_bytes_ = bytes;
     }
     return {file_.id(), offset_ - static_cast<std::int64_t>(assembler_.pending()), print_bytes_,
-            print_};
+            print_, assembler_.inside()};
 }
 
-bool LogFollower::open_saved(const LogPosition& resume) {
-    std::error_code failure;
-    const std::filesystem::path log(path_);
-    const std::filesystem::path folder = log.has_parent_path() ? log.parent_path() : ".";
-    std::string error;
-    for (std::filesystem::directory_iterator it(folder, failure), end; !failure && it != end;
-         it.increment(failure)) {
-        FileId id;
-        std::int64_t size = 0;
-        const std::string path = it->path().string();
-        if (look_at(path, id, size, error) == PathState::kFile && size >= resume.offset &&
-            file_.open(path, error) == PathState::kFile && holds(resume)) {
-            return true;
-        }
+// The log was rotated (renamed, or copied and truncated, and maybe
+// compressed, more than once) while h2export was stopped: the rest of the file
+// it was reading comes first, then each newer rotated file, then the log. The
+// newest rotated file, when it is not compressed, is followed as the open file:
+// h2mon may still be appending to it.
+bool LogFollower::resume_rotated(const LogPosition& resume) {
+    std::vector<RotatedFile> chain = rotated_since(path_, resume);
+    if (chain.empty()) {
+        return false;
     }
-    file_.open(path_, error);
-    return false;
+    std::string error;
+    std::string told = chain.front().path + " from byte " + std::to_string(resume.offset);
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        told += ", then " + chain[i].path;
+    }
+    std::fprintf(stderr,
+                 "h2export: %s: %s was rotated while h2export was stopped: reading on in %s, "
+                 "then %s\n",
+                 label_.c_str(), path_.c_str(), told.c_str(), path_.c_str());
+    const bool follow_last = !chain.back().compressed &&
+                             file_.open(chain.back().path, error) == PathState::kFile &&
+                             file_.id() == chain.back().id;
+    if (follow_last) {
+        chain.pop_back();
+        offset_ = chain.empty() ? resume.offset : 0;
+    } else {
+        file_.open(path_, error);
+    }
+    backlog_.assign(chain.begin(), chain.end());
+    backlog_offset_ = resume.offset;
+    return true;
+}
+
+bool LogFollower::read_backlog(LineSink& sink) {
+    const auto line = [&](std::string_view text) { sink.line(text); };
+    const auto overlong = [&] { sink.overlong(); };
+    while (!backlog_.empty()) {
+        const RotatedFile& file = backlog_.front();
+        std::string error;
+        long got = 0;
+        if (!backlog_reader_.is_open() &&
+            !backlog_reader_.open(file.path, backlog_offset_, error)) {
+            std::fprintf(stderr, "h2export: %s: %s; going on without it\n", label_.c_str(),
+                         error.c_str());
+            got = -1;
+        }
+        while (got >= 0 && (got = backlog_reader_.read(block, sizeof block)) > 0) {
+            backlog_offset_ += got;
+            assembler_.feed(std::string_view(block, static_cast<std::size_t>(got)), line,
+                            overlong);
+            sink.consumed(position());
+            if (!sink.go_on()) {
+                return false; // the rest at the next poll
+            }
+        }
+        if (got < 0 && !backlog_reader_.error().empty()) {
+            std::fprintf(stderr,
+                         "h2export: %s: %s: damaged after byte %lld: %s; going on with what "
+                         "follows\n",
+                         label_.c_str(), file.path.c_str(), static_cast<long long>(backlog_offset_),
+                         backlog_reader_.error().c_str());
+        }
+        backlog_reader_.close();
+        // A rotated file's last line gets no line end any more: it counts without.
+        if (got == 0 && assembler_.pending() > 0) {
+            assembler_.feed("\n", line, overlong);
+        }
+        assembler_.reset();
+        backlog_.pop_front();
+        backlog_offset_ = 0;
+        sink.consumed(position());
+    }
+    return true;
 }
 
 void LogFollower::open_first(LineSink& sink) {
     std::string error;
     const PathState state = file_.open(path_, error);
-    if (state != PathState::kFile) {
-        report(state, error);
-        return;
-    }
-    report(PathState::kFile, error);
-    const std::int64_t size = file_.size();
+    report(state, error);
     offset_ = 0;
-    skip_partial_ = false;
     assembler_.reset();
     print_bytes_ = 0;
-    if (!opened_once_ && resume_ && resume_->offset > 0 && holds(*resume_)) {
+    const bool resuming = !opened_once_ && resume_ && resume_->offset > 0;
+    if (resuming && state == PathState::kFile && holds(*resume_)) {
         offset_ = resume_->offset;
-    } else if (!opened_once_ && resume_ && resume_->offset > 0 && open_saved(*resume_)) {
-        // The log was rotated (renamed, or copied and truncated) while
-        // h2export was stopped: the rest of the file it was reading comes
-        // first, then the new log from its start.
-        offset_ = resume_->offset;
-    } else if (!file_.is_open()) {
+        assembler_.resume_inside(resume_->inside);
+    } else if (resuming && resume_rotated(*resume_)) {
+        assembler_.resume_inside(resume_->inside);
+    } else if (state != PathState::kFile) {
         return;
-    } else if (!opened_once_ && resume_ && resume_->offset > 0) {
+    } else if (resuming) {
         std::fprintf(stderr,
                      "h2export: %s: the log read before (%lld bytes of it) is neither %s nor "
-                     "beside it (deleted, compressed or moved while "
-                     "h2export was stopped): reading %s from its start; what was written to "
-                     "the old log after those bytes is not read\n",
+                     "a file rotated from it beside it (deleted or moved while h2export was "
+                     "stopped): reading %s from its start; what was written to the old log "
+                     "after those bytes is not read\n",
                      label_.c_str(), static_cast<long long>(resume_->offset), path_.c_str(),
                      path_.c_str());
-    } else if (!opened_once_ && start_ == StartAt::kTail && size > kTailBytes) {
-        offset_ = size - kTailBytes;
-        skip_partial_ = true;
+    } else if (!opened_once_ && start_ == StartAt::kTail && file_.size() > kTailBytes) {
+        offset_ = file_.size() - kTailBytes;
+        // Somewhere in a line: the reading starts after its end.
+        assembler_.resume_inside(LineAssembler::Inside::kOverlong);
     }
     opened_once_ = true;
-    sink.consumed(position());
+    if (file_.is_open() || !backlog_.empty()) {
+        sink.consumed(position());
+    }
 }
 
 void LogFollower::read_new(LineSink& sink) {
@@ -145,25 +199,18 @@ void LogFollower::read_new(LineSink& sink) {
         // Truncated in place (copy and truncate): what follows is new.
         offset_ = 0;
         print_bytes_ = 0;
-        skip_partial_ = false;
         assembler_.reset();
     }
-    static char buffer[kReadBlock];
     for (;;) {
-        const long got = file_.read_at(offset_, buffer, sizeof buffer);
+        const long got = file_.read_at(offset_, block, sizeof block);
         if (got <= 0) {
             return;
         }
-        const bool at_end = static_cast<std::size_t>(got) < sizeof buffer;
+        const bool at_end = static_cast<std::size_t>(got) < sizeof block;
         offset_ += got;
-        std::string_view bytes(buffer, static_cast<std::size_t>(got));
-        if (skip_partial_) {
-            const std::size_t end = bytes.find('\n');
-            skip_partial_ = end == std::string_view::npos;
-            bytes.remove_prefix(skip_partial_ ? bytes.size() : end + 1);
-        }
         assembler_.feed(
-            bytes, [&](std::string_view line) { sink.line(line); }, [&] { sink.overlong(); });
+            std::string_view(block, static_cast<std::size_t>(got)),
+            [&](std::string_view line) { sink.line(line); }, [&] { sink.overlong(); });
         sink.consumed(position());
         if (at_end || !sink.go_on()) {
             // A short read of a file is its end; what comes after is for the next poll.
@@ -198,13 +245,15 @@ void LogFollower::check_path(LineSink& sink) {
 }
 
 void LogFollower::poll(LineSink& sink) {
-    if (!file_.is_open()) {
+    if (!file_.is_open() && backlog_.empty()) {
         in_place_ = false;
         open_first(sink);
-        if (!file_.is_open()) {
-            return;
-        }
     }
-    read_new(sink);
-    check_path(sink);
+    if (!backlog_.empty() && !read_backlog(sink)) {
+        return;
+    }
+    if (file_.is_open()) {
+        read_new(sink);
+        check_path(sink);
+    }
 }

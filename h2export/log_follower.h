@@ -8,30 +8,24 @@
 //   has data. So rows that h2mon, which keeps the file it opened, goes on
 //   appending to the renamed file are still read until h2mon is restarted.
 //
+// A restart goes on from a saved position: in the log, or when the log was
+// rotated meanwhile, in the rotated file that holds it (compressed or not),
+// then through every newer rotated file, then the log.
+//
 // A log that is missing, a directory or unreadable is reported once on
 // standard error and looked at again on every poll.
 #pragma once
 
 #include "h2export/log_file.h"
+#include "h2export/log_position.h"
+#include "h2export/rotated_logs.h"
 #include "telemetry/line_assembler.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
-
-// A place in a log: the file, and the byte after the last whole line read.
-// The file is told apart by its first bytes (up to kPrintBytes, no more than
-// were read), since a file number is reused once a file is deleted and a
-// copied or truncated log keeps none of its own.
-struct LogPosition {
-    FileId id;
-    std::int64_t offset = 0;
-    std::int64_t print_bytes = 0; // 0: not known; the file is known by its id alone
-    std::uint64_t print = 0;      // FNV-1a of the file's first print_bytes bytes
-
-    static constexpr std::int64_t kPrintBytes = 4096;
-};
 
 class LineSink {
 public:
@@ -73,8 +67,9 @@ public:
 private:
     void open_first(LineSink& sink);
     bool holds(const LogPosition& resume) const;
-    bool open_saved(const LogPosition& resume);
+    bool resume_rotated(const LogPosition& resume);
     LogPosition position() const;
+    bool read_backlog(LineSink& sink);
     void read_new(LineSink& sink);
     void check_path(LineSink& sink);
     void move_to(LineSink& sink);
@@ -89,8 +84,12 @@ private:
     std::int64_t offset_ = 0;
     mutable std::int64_t print_bytes_ = 0; // of the open file, once known
     mutable std::uint64_t print_ = 0;
-    bool skip_partial_ = false; // started inside a line: drop bytes up to its end
     LineAssembler assembler_;
+    // Rotated files read to their end before the open file, at a restart
+    // that found the log rotated; the first is being read.
+    std::deque<RotatedFile> backlog_;
+    std::int64_t backlog_offset_ = 0;
+    RotatedReader backlog_reader_;
     PathState reported_ = PathState::kFile;
     bool in_place_ = false;
 };

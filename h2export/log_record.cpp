@@ -1,5 +1,6 @@
 #include "h2export/log_record.h"
 
+#include "telemetry/line_assembler.h"
 #include "telemetry/mjd_time.h"
 
 const char* line_kind_text(LineKind kind) {
@@ -10,6 +11,8 @@ const char* line_kind_text(LineKind kind) {
         return "a header line";
     case LineKind::kOverlong:
         return "an overlong line";
+    case LineKind::kHole:
+        return "NUL bytes (a hole a power loss leaves in a file)";
     case LineKind::kBadShape:
         return "a line that is not the MJD and 43 fields";
     case LineKind::kBadNumber:
@@ -58,6 +61,9 @@ bool fields_as_printed(const LogRow& row) {
 } // namespace
 
 LineKind read_log_line(std::string_view line, const RecordTimes& times, LogRecord& record) {
+    if (line == LineAssembler::kHoleLine) {
+        return LineKind::kHole;
+    }
     switch (record.row.parse(line)) {
     case LogLine::kHeader:
         return LineKind::kHeader;

@@ -11,11 +11,12 @@ enum class LineKind {
     kRecord,
     kHeader,
     kOverlong,  // longer than any row: binary garbage, a lost line end
+    kHole,      // NUL bytes: a hole a power loss left, with the line it cut
     kBadShape,  // not the MJD and 43 fields
     kBadNumber, // a field that is not a number of the form h2mon prints
     kBadTime,   // an MJD before the masers' era or after the time it is read
 };
-constexpr int kLineKindCount = 6;
+constexpr int kLineKindCount = 7;
 
 // What a bad line is, for messages: "a line of the wrong shape".
 const char* line_kind_text(LineKind kind);

@@ -3,6 +3,12 @@
 // only once its "\n" has arrived; a line longer than the limit is reported as
 // overlong once and skipped up to its end, so a log full of binary garbage
 // never makes the reader hold more than the limit.
+//
+// h2mon writes no NUL byte. A run of them is a hole: what a power loss leaves
+// where the file had grown but its last blocks never reached the disk. A hole
+// is passed on once, as the line kHoleLine, together with the unfinished line
+// it cut; what follows it starts a new line, so the first row h2mon appends
+// after its restart is read.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +19,9 @@ class LineAssembler {
 public:
     explicit LineAssembler(std::size_t max_line = kDefaultMaxLine) : max_line_(max_line) {}
 
+    // What a hole is passed on as: one NUL byte, which no reader takes for a row.
+    static constexpr std::string_view kHoleLine{"\0", 1};
+
     // Calls on_line(std::string_view line) for every line that `bytes`
     // completes, without its "\n", and on_overlong() once for every line over
     // the limit. Lines wholly inside `bytes` are passed without a copy.
@@ -22,10 +31,28 @@ public:
     // Bytes of a line whose "\n" has not come yet.
     std::size_t pending() const { return partial_.size(); }
 
+    // Where the stream stands after the bytes fed so far, for a reader that
+    // stops and later goes on from the byte after them: inside a line (whose
+    // pending() bytes it reads again), inside an overlong line already
+    // reported, or inside a hole already reported.
+    enum class Inside { kLine, kOverlong, kHole };
+    Inside inside() const {
+        return skipping_ ? Inside::kOverlong : in_hole_ ? Inside::kHole : Inside::kLine;
+    }
+    // Goes on as if the bytes before had left the stream `where`: the rest
+    // of an overlong line or a hole is skipped without being passed on again.
+    // kOverlong also starts a reading in the middle of a line (the tail of a log).
+    void resume_inside(Inside where) {
+        reset();
+        skipping_ = where == Inside::kOverlong;
+        in_hole_ = where == Inside::kHole;
+    }
+
     // Forgets the unfinished line, for a file that was truncated or replaced.
     void reset() {
         partial_.clear();
         skipping_ = false;
+        in_hole_ = false;
     }
 
     static constexpr std::size_t kDefaultMaxLine = 64 * 1024;
@@ -34,15 +61,36 @@ private:
     std::size_t max_line_;
     std::string partial_;
     bool skipping_ = false; // inside an overlong line, until its "\n"
+    bool in_hole_ = false;  // inside a run of NUL bytes
 };
 
 template <class OnLine, class OnOverlong>
 void LineAssembler::feed(std::string_view bytes, OnLine&& on_line, OnOverlong&& on_overlong) {
     while (!bytes.empty()) {
-        const std::size_t end = bytes.find('\n');
+        if (in_hole_) {
+            const std::size_t data = bytes.find_first_not_of('\0');
+            if (data == std::string_view::npos) {
+                return;
+            }
+            in_hole_ = false;
+            // The hole ended the line it cut; a line end right after it ends nothing more.
+            bytes.remove_prefix(bytes[data] == '\n' ? data + 1 : data);
+            continue;
+        }
+        std::size_t end = bytes.find('\n');
+        const std::size_t nul = bytes.substr(0, end).find('\0');
+        const bool hole = nul != std::string_view::npos;
+        end = hole ? nul : end;
         const std::string_view piece = bytes.substr(0, end);
         const bool complete = end != std::string_view::npos;
         bytes.remove_prefix(complete ? end + 1 : bytes.size());
+        if (hole) {
+            partial_.clear();
+            skipping_ = false;
+            in_hole_ = true;
+            on_line(kHoleLine);
+            continue;
+        }
         if (skipping_) {
             skipping_ = !complete;
             continue;

@@ -3,6 +3,7 @@
 // step with no waiting.
 #include "h2export/log_follower.h"
 #include "tests/h2export/log_fixture.h"
+#include "tests/support/gzip.h"
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,9 @@ namespace {
 
 class Lines : public LineSink {
 public:
-    void line(std::string_view text) override { seen += std::string(text) + "|"; }
+    void line(std::string_view text) override {
+        seen += text == LineAssembler::kHoleLine ? "hole|" : std::string(text) + "|";
+    }
     void overlong() override { seen += "overlong|"; }
     void consumed(const LogPosition& at) override { position = at; }
 
@@ -64,6 +67,9 @@ TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
         {"renamed away and none made: the old file is followed on",
          {append("log", "a\n"), poll("a|"), rename("log", "log.1"), append("log.1", "b\n"),
           poll("b|")}},
+        {"a hole a power loss left cuts the line it fell in, not the row after it",
+         {append("log", "a\nb-cut"), poll("a|"), append("log", std::string(5000, '\0')),
+          poll("hole|"), append("log", std::string(3, '\0') + "c\n"), poll("c|")}},
     };
     for (const auto& c : cases) {
         h2test::TempDir dir;
@@ -90,54 +96,96 @@ TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
     }
 }
 
+// Rows for the restart cases, stamped in the order of their letters: "ab"
+// gives the log text "61001,a\n61002,b\n", what the follower passes on is
+// "61001,a|61002,b|".
+std::string rows(const std::string& letters) {
+    std::string text;
+    for (char letter : letters) {
+        text += std::to_string(61000 + letter - 'a') + "," + letter + "\n";
+    }
+    return text;
+}
+std::string passed(const std::string& letters) {
+    std::string text = rows(letters);
+    std::replace(text.begin(), text.end(), '\n', '|');
+    return text;
+}
+
 // What happened to the log while h2export was stopped, and what the restarted
 // follower must pass on: nothing read twice, nothing that can still be found lost.
 TEST(LogFollower, ARestartFindsWhereItWasOrReadsTheNewLogWhole) {
     namespace fs = std::filesystem;
+    using Dir = h2test::TempDir;
+    const auto write = [](Dir& dir, const char* file, const std::string& text) {
+        h2test::write_text_file(dir.file(file), text);
+    };
     const struct {
         const char* name;
-        std::function<void(h2test::TempDir&)> stopped;
+        std::function<void(Dir&)> stopped;
         const char* seen;
         bool reported; // that the old log could not be found
     } cases[] = {
         {"renamed, written on, a new log",
-         [](h2test::TempDir& dir) {
-             append_file(dir.file("log"), "c\n");
+         [](Dir& dir) {
+             append_file(dir.file("log"), rows("c"));
              fs::rename(dir.file("log"), dir.file("log.1"));
-             append_file(dir.file("log"), "d\n");
+             append_file(dir.file("log"), rows("d"));
          },
-         "c|d|", false},
+         "cd", false},
         {"copied and truncated, then grown past the old position",
-         [](h2test::TempDir& dir) {
-             append_file(dir.file("log"), "c\n");
+         [](Dir& dir) {
+             append_file(dir.file("log"), rows("c"));
              fs::copy_file(dir.file("log"), dir.file("log.1"));
              fs::resize_file(dir.file("log"), 0);
-             append_file(dir.file("log"), "dd\neee\nf\n");
+             append_file(dir.file("log"), rows("defg"));
          },
-         "c|dd|eee|f|", false},
+         "cdefg", false},
+        {"renamed and compressed",
+         [&](Dir& dir) {
+             write(dir, "log.1.gz", h2test::gzip(rows("abc")));
+             write(dir, "log", rows("d"));
+         },
+         "cd", false},
+        {"rotated twice, the older one compressed",
+         [&](Dir& dir) {
+             write(dir, "log.2.gz", h2test::gzip(rows("abc")));
+             write(dir, "log.1", rows("de"));
+             write(dir, "log", rows("f"));
+         },
+         "cdef", false},
+        {"rotated twice, neither compressed, a dated name among them",
+         [&](Dir& dir) {
+             write(dir, "log.2", rows("abc"));
+             write(dir, "log-20261210", rows("d"));
+             write(dir, "log.1", rows("e"));
+             write(dir, "log", rows("f"));
+             write(dir, "other.1", rows("x"));
+         },
+         "cdef", false},
         {"deleted and made again",
-         [](h2test::TempDir& dir) {
+         [](Dir& dir) {
              fs::remove(dir.file("log"));
-             append_file(dir.file("log"), "x\nyy\nz\n");
+             append_file(dir.file("log"), rows("xyz"));
          },
-         "x|yy|z|", true},
-        {"rotated and compressed",
-         [](h2test::TempDir& dir) {
-             append_file(dir.file("log.1.gz"), "\x1f\x8b (a\nb\nc\n compressed)");
-             fs::remove(dir.file("log"));
-             append_file(dir.file("log"), "d\n");
+         "xyz", true},
+        {"rotated into another folder",
+         [&](Dir& dir) {
+             fs::create_directory(dir.file("old"));
+             write(dir, "old/log.1", rows("abc"));
+             write(dir, "log", rows("d"));
          },
-         "d|", true},
+         "d", true},
     };
     for (const auto& c : cases) {
         h2test::TempDir dir;
-        append_file(dir.file("log"), "a\nb\n");
+        append_file(dir.file("log"), rows("ab"));
         LogPosition stopped_at;
         {
             LogFollower first("m", dir.file("log"), StartAt::kBeginning);
             Lines lines;
             first.poll(lines);
-            ASSERT_EQ(lines.seen, "a|b|") << c.name;
+            ASSERT_EQ(lines.seen, passed("ab")) << c.name;
             stopped_at = lines.position;
         }
         c.stopped(dir);
@@ -154,8 +202,39 @@ TEST(LogFollower, ARestartFindsWhereItWasOrReadsTheNewLogWhole) {
         again.poll(lines);
         again.poll(lines);
         const std::string said = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(lines.seen, c.seen) << c.name;
+        EXPECT_EQ(lines.seen, passed(c.seen)) << c.name;
         EXPECT_EQ(said.find("is neither") != std::string::npos, c.reported) << c.name << said;
+    }
+}
+
+// A stop inside an overlong line or a hole, which were reported already: the
+// restart goes on after them without reporting them again.
+TEST(LogFollower, ARestartInsideABadLineDoesNotReportItAgain) {
+    const struct {
+        const char* name;
+        std::string begun, ended;
+        const char* first_seen;
+    } cases[] = {
+        {"overlong", std::string(LineAssembler::kDefaultMaxLine + 10, 'x'), "xx\n",
+         "overlong|"},
+        {"hole", std::string(100, '\0'), std::string(100, '\0'), "hole|"},
+    };
+    for (const auto& c : cases) {
+        h2test::TempDir dir;
+        append_file(dir.file("log"), rows("a") + c.begun);
+        LogPosition stopped_at;
+        {
+            LogFollower first("m", dir.file("log"), StartAt::kBeginning);
+            Lines lines;
+            first.poll(lines);
+            EXPECT_EQ(lines.seen, passed("a") + c.first_seen) << c.name;
+            stopped_at = lines.position;
+        }
+        append_file(dir.file("log"), c.ended + rows("b"));
+        LogFollower again("m", dir.file("log"), StartAt::kBeginning, stopped_at);
+        Lines lines;
+        again.poll(lines);
+        EXPECT_EQ(lines.seen, passed("b")) << c.name;
     }
 }
 
