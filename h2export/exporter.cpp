@@ -127,7 +127,7 @@ public:
 
     int run() {
         if (!options_.influx.empty()) {
-            influx_ = std::make_unique<InfluxOutput>(options_.influx, options_.state);
+            influx_ = std::make_unique<InfluxOutput>(options_.influx, options_.state, &stops_);
             std::string error;
             if (!influx_->open(error)) {
                 std::fprintf(stderr, "h2export: %s\n", error.c_str());

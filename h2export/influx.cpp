@@ -1,6 +1,7 @@
 #include "h2export/influx.h"
 
 #include "h2export/atomic_file.h"
+#include "program/stoppable_write.h"
 
 #include <cerrno>
 #include <cstring>
@@ -181,6 +182,20 @@ void InfluxOutput::consumed(const std::string& maser, const LogPosition& positio
 bool InfluxOutput::write_batch(std::string& error) {
     if (batch_.empty()) {
         return true;
+    }
+    if (file_ == stdout && stops_ != nullptr) {
+        switch (write_unless_stopped(file_, batch_, *stops_, error)) {
+        case WriteEnd::kWritten:
+            batch_.clear();
+            return true;
+        case WriteEnd::kStopped:
+            error = "standard output: stopped while its reader took nothing; the points not "
+                    "written come at the next start";
+            return false;
+        case WriteEnd::kFailed:
+            error = "standard output: " + error;
+            return false;
+        }
     }
     if (file_ == stdout) {
         if (std::fwrite(batch_.data(), 1, batch_.size(), file_) != batch_.size() ||

@@ -5,6 +5,7 @@
 
 #include "h2export/log_follower.h"
 #include "h2export/log_record.h"
+#include "program/stop_signals.h"
 
 #include <cstdio>
 #include <map>
@@ -32,11 +33,13 @@ bool parse_influx_state(const std::string& text, InfluxState& state);
 // moment, a file output is cut back to the length the saved positions belong
 // to, so that the next run neither repeats nor loses a point. On standard
 // output a point written just before a stop can come again after the restart;
-// InfluxDB keeps one point per series and time, so it is stored once.
+// InfluxDB keeps one point per series and time, so it is stored once. A stop
+// while the reader of standard output takes nothing ends the wait for it
+// (given `stops`), and the line being written may stay cut short.
 class InfluxOutput {
 public:
-    InfluxOutput(std::string path, std::string state_path)
-        : path_(std::move(path)), state_path_(std::move(state_path)) {}
+    InfluxOutput(std::string path, std::string state_path, const StopSignals* stops = nullptr)
+        : path_(std::move(path)), state_path_(std::move(state_path)), stops_(stops) {}
     InfluxOutput(const InfluxOutput&) = delete;
     InfluxOutput& operator=(const InfluxOutput&) = delete;
     ~InfluxOutput();
@@ -60,6 +63,7 @@ private:
 
     std::string path_;
     std::string state_path_;
+    const StopSignals* stops_;
     std::FILE* file_ = nullptr;
     InfluxState saved_;
     InfluxState pending_;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <sstream>
 #include <sys/statvfs.h>
+#include <thread>
 
 namespace h2export_test {
 namespace {
@@ -152,6 +153,36 @@ TEST(Influx, AStopWhileALongLogIsCaughtUpComesBetweenBatches) {
     EXPECT_LT(written, rows.size()) << "the whole log was read before the stop";
     export_until(args, output, rows.size());
     expect_points_of(output, rows);
+}
+
+// A reader of standard output that takes nothing (a collector that hangs)
+// holds h2export in its write; a stop must still end it in order, and the
+// points it could not write come at the next start.
+TEST(Influx, AStopEndsTheRunWhileTheReaderOfStandardOutputTakesNothing) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("a.csv");
+    std::string text;
+    for (unsigned i = 0; text.size() < 2 * InfluxOutput::kBatchBytes; ++i) {
+        text += random_row(mjd_text(1.7e9 + 10.3 * i), i);
+    }
+    append_file(log, text);
+    h2test::ChildProcess h2export;
+    start_h2export(h2export, {"--follow", "a=" + log, "--influx", "-", "--state", dir.file("state")});
+    ASSERT_TRUE(eventually([&] { return h2export.stdout_unread() >= 60000; }))
+        << "the pipe to the reader never filled";
+
+    h2export.signal(SIGTERM);
+    // Not read meanwhile: a test that took the output in would free the writer.
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(3000);
+    while (h2export.running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    EXPECT_FALSE(h2export.running()) << "the stop waited for the reader";
+    int status = -1;
+    ASSERT_TRUE(h2export.wait_exit(status, milliseconds(5000)));
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(h2export.read_stderr(milliseconds(0)).find("stopped while its reader took nothing"),
+              std::string::npos);
 }
 
 TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {

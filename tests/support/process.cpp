@@ -274,6 +274,12 @@ bool ChildProcess::signal(int number) {
     return pid_ > 0 && ::kill(pid_, number) == 0;
 }
 
+std::size_t ChildProcess::stdout_unread() const {
+    int bytes = 0;
+    return stdout_ >= 0 && ::ioctl(stdout_, FIONREAD, &bytes) == 0 ? static_cast<std::size_t>(bytes)
+                                                                  : 0;
+}
+
 bool ChildProcess::reap() {
     int raw = 0;
     if (pid_ <= 0 || ::waitpid(pid_, &raw, WNOHANG) != pid_) {

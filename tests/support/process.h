@@ -69,6 +69,10 @@ public:
 
     bool signal(int number);
 
+    // Bytes the child wrote to standard output that the test has not taken in
+    // (a pipe holds 64 KiB before a writer waits).
+    std::size_t stdout_unread() const;
+
     // Waits for the child to end, taking in its output meanwhile (a child
     // blocked on a full pipe never ends), then what is left in the pipes. On
     // true, `status` is its exit code, or -(signal number) when a signal ended it.
