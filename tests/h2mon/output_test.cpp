@@ -168,9 +168,7 @@ protected:
 };
 
 TEST_F(RecordTest, CsvHeaderNamesTheShownChannels) {
-    print_csv_header(out.stream());
-    std::fflush(out.stream());
-    EXPECT_EQ(out.flushed_text(), golden("csv_header.txt"));
+    EXPECT_EQ(csv_header_line(), golden("csv_header.txt"));
 }
 
 TEST_F(RecordTest, CsvRecordWritesTheLogRowFirstWithAReadingOfItsOwn) {
@@ -251,8 +249,10 @@ TEST_F(RecordTest, ConsolePaddingFollowsTheNameWidth) {
     output.console_mode = true;
     for (const Case& c : cases) {
         console_writes.clear();
-        print_json_element(frame.bytes, CHANNEL{c.first, c.last, c.name, "", c.scale, 0}, 7,
-                           output);
+        RecordText text;
+        print_json_element(frame.bytes, CHANNEL{c.first, c.last, c.name, "", c.scale, 0}, 7, output,
+                           text);
+        write_record_text(text, out.stream(), output.putch);
         EXPECT_EQ(console_writes.size(), c.padding) << c.name;
     }
 }
@@ -266,8 +266,9 @@ TEST_F(RecordDeathTest, ScaledChannelSpanningOtherThanTwoBytesIsAnInternalFault)
     std::string field;
     EXPECT_DEATH(append_csv_field(field, frame.bytes, three_bytes), message);
     EXPECT_DEATH(append_csv_field(field, frame.bytes, one_byte), message);
-    EXPECT_DEATH(print_json_element(frame.bytes, three_bytes, 1, output), message);
-    EXPECT_DEATH(print_json_element(frame.bytes, one_byte, 1, output), message);
+    RecordText text;
+    EXPECT_DEATH(print_json_element(frame.bytes, three_bytes, 1, output, text), message);
+    EXPECT_DEATH(print_json_element(frame.bytes, one_byte, 1, output, text), message);
 }
 
 #ifdef __GLIBC__
