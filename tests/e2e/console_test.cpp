@@ -68,8 +68,20 @@ protected:
     std::string log_ = dir_.file("console.csv");
 };
 
-TEST_F(ConsoleTest, AConsoleThatHoldsItsOutputHoldsNeitherThePollsNorTheLog) {
+TEST_F(ConsoleTest, EveryRecordReachesTheConsoleBeforeTheRunEnds) {
     E2E_REQUIRE(ConsoleOutput);
+    auto h2mon = start_on_console(0);
+    ASSERT_NE(h2mon, nullptr);
+    ASSERT_TRUE(eventually(*h2mon, [&] { return log_rows() >= 10; }));
+    ASSERT_TRUE(h2mon->press_key('q'));
+    int code = -1;
+    ASSERT_TRUE(h2mon->wait_exit(code, kPrompt));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(records_shown(h2mon->console_output()), log_rows()) << h2mon->console_output();
+}
+
+TEST_F(ConsoleTest, AConsoleThatHoldsItsOutputHoldsNeitherThePollsNorTheLog) {
+    E2E_REQUIRE(HeldConsole);
     auto h2mon = start_on_console(0);
     ASSERT_NE(h2mon, nullptr);
     ASSERT_TRUE(h2mon->hold_console(true));
@@ -107,7 +119,7 @@ TEST_F(ConsoleTest, AConsoleThatHoldsItsOutputHoldsNeitherThePollsNorTheLog) {
 }
 
 TEST_F(ConsoleTest, AStopWhileTheConsoleHoldsItsOutputEndsTheRunInOrder) {
-    E2E_REQUIRE(ConsoleOutput);
+    E2E_REQUIRE(HeldConsole);
     auto h2mon = start_on_console(100);
     ASSERT_NE(h2mon, nullptr);
     ASSERT_TRUE(h2mon->hold_console(true));

@@ -54,7 +54,8 @@ enum class Capability {
                        // only those a DCB carries (speed, character format, flow control)
     WindowsConsole,    // h2mon runs in a Windows console (console_input_mode)
     OutputReaderGone,  // close_output() reaches h2mon as a closed pipe
-    ConsoleOutput,     // Output::Console, with hold_console()
+    ConsoleOutput,     // Output::Console
+    HeldConsole,       // hold_console() holds the console's output and nothing else of it
 };
 
 // Failures whose text comes from the system and differs between systems.
@@ -107,8 +108,12 @@ public:
     // Where standard error shares the console (under Wine), its text is there too.
     virtual const std::string& console_output() = 0;
     // Output::Console: the console holds its output, as Ctrl+S, Pause or a
-    // selection make it do (hold true), or lets it go on (hold false).
-    virtual bool hold_console(bool hold) = 0;
+    // selection make it do (hold true), or lets it go on (hold false). False
+    // where the launcher cannot (Capability::HeldConsole).
+    virtual bool hold_console(bool hold) {
+        (void)hold;
+        return false;
+    }
 
     // Windows: the mode of h2mon's console input buffer (GetConsoleMode). False
     // where there is none.

@@ -168,15 +168,6 @@ public:
         return console_text_;
     }
 
-    bool hold_console(bool hold) override {
-        const int slave = ::open(ptsname(console_master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        const bool done = slave >= 0 && tcflow(slave, hold ? TCOOFF : TCOON) == 0;
-        if (slave >= 0) {
-            ::close(slave);
-        }
-        return done;
-    }
-
     bool console_input_mode(unsigned& mode) override {
         const std::string command = std::string("'") + WINE_SH + "' run " +
                                     h2test::shell_quoted(console_event_exe()) +
@@ -262,10 +253,12 @@ public:
     // to the terminal, a read from a hung-up line returns no bytes instead of
     // failing, the Wine server may hold standard output's pipe open after the
     // test closes it, and its serial driver sets terminal flags of its own
-    // (IGNBRK, NOFLSH) beside a DCB's.
+    // (IGNBRK, NOFLSH) beside a DCB's. A console whose terminal holds its
+    // output holds the whole of Wine's console, its key test too, where
+    // Windows' console holds only the writes.
     bool can(Capability capability) const override {
         return capability == Capability::NullInput || capability == Capability::CpuTime ||
-               capability == Capability::WindowsConsole;
+               capability == Capability::WindowsConsole || capability == Capability::ConsoleOutput;
     }
 
     // Wine raises no Ctrl-Break and no closing of the console window.

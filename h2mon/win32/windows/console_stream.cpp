@@ -2,13 +2,13 @@
 
 #include "h2mon/win32/win32.h"
 
-#include <io.h>
 #include <string>
 
 namespace {
 
+// The system's handle behind standard output or standard error.
 HANDLE handle_of(std::FILE* stream) {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
 }
 
 } // namespace
@@ -16,7 +16,8 @@ HANDLE handle_of(std::FILE* stream) {
 bool stream_is_console(std::FILE* stream) {
     DWORD mode = 0;
     const HANDLE handle = handle_of(stream);
-    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetConsoleMode(handle, &mode) != 0;
 }
 
 bool write_to_console(std::FILE* stream, const char* text, std::size_t size) {
