@@ -133,6 +133,8 @@ void ConsoleWriter::enqueue(bool to_err, RecordText text, bool droppable) {
     item.missed_notices = std::exchange(state_->dropped_notices, 0);
     state_->droppable_waiting += droppable ? 1 : 0;
     state_->queue.push_back(std::move(item));
+    // Woken after the lock is let go, the thread does not wake only to wait for it.
+    lock.unlock();
     state_->changed.notify_one();
 }
 
