@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,12 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -331,6 +338,41 @@ TEST_F(RecordTest, AFailingLogIsNoticedOnceAndItsRecoveryCountsTheRowsItMissed) 
     EXPECT_FALSE(health.failing());
 }
 #endif
+
+// A pipe whose reader has gone, as standard output of `h2mon ... | more` after
+// `more` was quit: Linux reports EPIPE; Windows fails the write with
+// ERROR_NO_DATA, which its C runtime reports as EINVAL.
+std::FILE* pipe_without_reader() {
+#ifdef _WIN32
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
+        return nullptr;
+    }
+    CloseHandle(read_end);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write_end), 0);
+    return fd >= 0 ? _fdopen(fd, "w") : nullptr;
+#else
+    std::signal(SIGPIPE, SIG_IGN); // as h2mon's console session does
+    int ends[2];
+    if (pipe(ends) != 0) {
+        return nullptr;
+    }
+    close(ends[0]);
+    return fdopen(ends[1], "w");
+#endif
+}
+
+TEST_F(RecordTest, APipeWhoseReaderHasGoneIsTold) {
+    std::FILE* gone = pipe_without_reader();
+    ASSERT_NE(gone, nullptr);
+    output.out = gone;
+    EXPECT_FALSE(print_record(OutputForm::kHex, frame.bytes, kFrameLength, output));
+    std::fclose(gone);
+    // A stream that takes the record is no reader gone.
+    output.out = out.stream();
+    EXPECT_TRUE(print_record(OutputForm::kHex, frame.bytes, kFrameLength, output));
+}
 
 TEST(OutputFormName, MatchesCsvHexJsonIgnoringCase) {
     struct Case {
