@@ -3,12 +3,7 @@
 #include <algorithm>
 
 void StaleRule::record_time(std::int64_t unix_ns) {
-    if (last_ns_ != 0 && unix_ns > last_ns_) {
-        intervals_[next_] = unix_ns - last_ns_;
-        next_ = (next_ + 1) % kIntervals;
-        interval_count_ = std::min(interval_count_ + 1, kIntervals);
-    }
-    last_ns_ = unix_ns;
+    steps_.note_time(unix_ns);
 }
 
 std::chrono::nanoseconds StaleRule::stale_after() const {
@@ -16,12 +11,8 @@ std::chrono::nanoseconds StaleRule::stale_after() const {
         return *fixed_;
     }
     std::chrono::nanoseconds stale = kStaleFloor;
-    if (interval_count_ > 0) {
-        std::int64_t sorted[kIntervals];
-        std::copy(intervals_, intervals_ + interval_count_, sorted);
-        std::nth_element(sorted, sorted + interval_count_ / 2, sorted + interval_count_);
-        stale = std::max(stale,
-                         std::chrono::nanoseconds(kStaleIntervals * sorted[interval_count_ / 2]));
+    if (const std::int64_t interval = steps_.median(); interval > 0) {
+        stale = std::max(stale, std::chrono::nanoseconds(kStaleIntervals * interval));
     }
     return stale;
 }

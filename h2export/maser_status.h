@@ -3,6 +3,7 @@
 #pragma once
 
 #include "h2export/log_record.h"
+#include "telemetry/interval_estimate.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,12 +27,8 @@ public:
     std::chrono::nanoseconds stale_after() const;
 
 private:
-    static constexpr int kIntervals = 9;
     std::optional<std::chrono::nanoseconds> fixed_;
-    std::int64_t last_ns_ = 0;
-    std::int64_t intervals_[kIntervals] = {};
-    int interval_count_ = 0;
-    int next_ = 0;
+    RecentSteps<9> steps_;
 };
 
 class MaserStatus {

@@ -16,9 +16,12 @@ public:
     // `capacity` bins for each of `channels` channels.
     FineBins(int channels, int capacity);
 
-    // The summaries of every channel for the bin of time `t`, one per
-    // channel, valid until the next call.
-    Summary* at(MicroDay t);
+    // Notes a row at time `t` and returns the summaries of every channel for
+    // its bin, one per channel, valid until the next call.
+    Summary* add_row(MicroDay t);
+
+    // The row times of every bin that holds a row, oldest first.
+    std::vector<RowTimes> row_times() const;
 
     // The summaries of `columns` columns that divide [lo, hi] evenly, for one
     // channel. Column c covers the times t with (t - lo) * columns / (hi - lo)
@@ -42,5 +45,6 @@ private:
     std::int64_t first_ = 0;  // index of the bin in cells_[0]
     std::int64_t lowest_ = 0; // lowest and highest index of a bin with data
     std::int64_t highest_ = 0;
-    std::vector<Summary> cells_; // capacity_ bins of channels_ summaries
+    std::vector<Summary> cells_;  // capacity_ bins of channels_ summaries
+    std::vector<RowTimes> times_; // capacity_ bins
 };

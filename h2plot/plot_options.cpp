@@ -5,6 +5,9 @@
 #include "program/command_line.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -44,8 +47,18 @@ std::vector<int> channel_rows(const std::vector<std::string>& names) {
     return rows;
 }
 
+// The first MJD of the maser era a bare number may name: 1990-01-01. A
+// smaller number is more likely a year or a typing slip than an MJD.
+constexpr double kFirstPlausibleMjd = 47892;
+
 MicroDay time_option(const std::string& option, const std::string& text) {
     const std::optional<MicroDay> t = parse_time(text);
+    if (t && text.find('-') == std::string::npos &&
+        static_cast<double>(*t) < kFirstPlausibleMjd * kMicroDaysPerDay) {
+        throw CLI::ValidationError(option, "\"" + text +
+                                               "\" is an MJD before 1990; for a date give it in "
+                                               "full (2026-12-10) or give the MJD (61384.5)");
+    }
     if (!t) {
         throw CLI::ValidationError(option, "\"" + text +
                                                "\" is no time: give an MJD (61384.5) or a UTC "
@@ -76,6 +89,32 @@ OutputForm form_of(const std::string& output) {
 
 } // namespace
 
+std::optional<MicroDay> parse_span(const std::string& text) {
+    if (text.size() < 2 || text.size() > 8) {
+        return std::nullopt;
+    }
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        count = count * 10 + (text[i] - '0');
+    }
+    const char unit = static_cast<char>(std::tolower(static_cast<unsigned char>(text.back())));
+    const std::int64_t hours = unit == 'h' ? 1 : unit == 'd' ? 24 : unit == 'w' ? 168 : 0;
+    if (hours == 0 || count == 0) {
+        return std::nullopt;
+    }
+    // An hour is 1e6 / 24 microdays: exact for whole days, rounded otherwise.
+    return (count * hours * kMicroDaysPerDay + 12) / 24;
+}
+
+MicroDay now_micro_days() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const double seconds = std::chrono::duration<double>(since_epoch).count();
+    return micro_days(mjd_of_unix_seconds(seconds));
+}
+
 bool plottable(int row) {
     const CHANNEL& channel = kChannels[row];
     switch (channel_kind(channel)) {
@@ -100,12 +139,12 @@ std::string plottable_names() {
 }
 
 std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
-                                      std::ostream& out, std::ostream& err) {
+                                      std::ostream& out, std::ostream& err, MicroDay now) {
     CLI::App app("Plots the telemetry in h2mon's CSV logs (plain or gzip-compressed) as stacked "
                  "panels over one time axis, to an SVG picture or a self-contained HTML page.");
     set_up_command_line(app, "h2plot");
     std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
-    std::string from, to;
+    std::string from, to, last;
     app.add_option("--channels", channels,
                    "Channels to plot, by their CSV names in any case, comma-separated")
         ->delimiter(',')
@@ -113,8 +152,18 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->capture_default_str();
     app.add_option("--from", from, "Start of the time range: an MJD or a UTC date or date-time")
         ->type_name("TIME");
-    app.add_option("--to", to, "End of the time range (included); default: the end of the data")
+    app.add_option("--to", to,
+                   "End of the time range (included); default: the end of the data, or now "
+                   "with --last")
         ->type_name("TIME");
+    app.add_option("--last", last,
+                   "The time range as a length up to --to or now: hours, days or weeks "
+                   "(36h, 7d, 2w); silence up to its end shows as a gap")
+        ->type_name("SPAN")
+        ->excludes("--from");
+    app.add_option("--title", options.title,
+                   "Title of the picture and the page, such as the maser's name")
+        ->type_name("TEXT");
     app.add_option("--width", options.width, "Width of the picture in pixels")
         ->type_name("PX")
         ->check(CLI::Range(kMinWidth, kMaxWidth))
@@ -130,6 +179,17 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         options.rows = channel_rows(channels);
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));
+        if (!last.empty()) {
+            const std::optional<MicroDay> span = parse_span(last);
+            if (!span) {
+                throw CLI::ValidationError("--last",
+                                           "\"" + last +
+                                               "\" is no length: a whole number and h, d or w "
+                                               "(36h, 7d, 2w)");
+            }
+            options.to = options.to.value_or(now);
+            options.from = *options.to - *span;
+        }
         if (options.from && options.to && *options.from > *options.to) {
             throw CLI::ValidationError("--from", "the range starts after it ends (--to)");
         }

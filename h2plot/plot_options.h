@@ -1,5 +1,6 @@
 // h2plot's command line:
-//   h2plot [--channels LIST] [--from TIME] [--to TIME] [--width PX] [-o FILE] LOG...
+//   h2plot [--channels LIST] [--from TIME | --last SPAN] [--to TIME] [--title TEXT]
+//          [--width PX] [-o FILE] LOG...
 #pragma once
 
 #include "h2plot/time_text.h"
@@ -16,6 +17,7 @@ struct PlotOptions {
     std::vector<int> rows; // channel table rows, in the order given
     std::optional<MicroDay> from;
     std::optional<MicroDay> to;
+    std::string title; // the maser's name, heading the picture
     int width = 1200;
     std::string output = "h2plot.svg"; // "-": standard output
     OutputForm form = OutputForm::kSvg;
@@ -25,8 +27,16 @@ struct PlotOptions {
 // Reads the command line into `options`. When the program should not go on
 // (help, version, a bad command line), returns its exit code, having written
 // the text to `out` (help, version) or `err` (what was wrong, naming the option).
+// `now` is the time --last counts back from when --to is not given.
 std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
-                                      std::ostream& out, std::ostream& err);
+                                      std::ostream& out, std::ostream& err, MicroDay now);
+
+// A length of time as --last takes it: a whole number and a unit, h (hours),
+// d (days) or w (weeks): "36h", "7d", "2w". Empty on anything else.
+std::optional<MicroDay> parse_span(const std::string& text);
+
+// The time now by the system clock.
+MicroDay now_micro_days();
 
 // Whether a channel table row can be plotted: a measurement, or a code of the
 // FLL system narrow enough to be a number without rounding.

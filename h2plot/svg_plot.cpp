@@ -95,21 +95,20 @@ void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& 
 }
 
 // A light band over each gap, from the column where it begins to the one
-// where the data comes back, so that even a gap narrower than a pixel shows.
-void draw_gaps(std::string& out, const Frame& frame, const std::vector<Summary>& columns) {
-    const int count = static_cast<int>(columns.size());
-    for (int c = 0; c < count; ++c) {
-        if (!columns[c].gap_after) {
-            continue;
-        }
-        int back = c + 1;
-        while (back < count && columns[back].count == 0) {
-            ++back;
-        }
+// where the data comes back, so that even a gap narrower than a pixel shows;
+// silence at an end of the range reaches the frame.
+void draw_gaps(std::string& out, const Frame& frame, const PlotModel& model) {
+    for (const Gap& gap : model.intervals.gaps) {
+        const double x0 = gap.at_edge && gap.start == model.lo
+                              ? frame.left
+                              : frame.x(model.column_of(gap.start, frame.columns));
+        const double x1 = gap.at_edge && gap.end == model.hi
+                              ? frame.left + frame.columns
+                              : frame.x(model.column_of(gap.end, frame.columns));
         out += "<rect class=\"gap\" x=\"";
-        append_number(out, frame.x(c), 1);
+        append_number(out, x0, 1);
         out += "\" y=\"" + std::to_string(frame.top) + "\" width=\"";
-        append_number(out, std::max(back - c, 1), 1);
+        append_number(out, std::max(x1 - x0, 1.0), 1);
         out += "\" height=\"" + std::to_string(kPanelHeight) + "\" fill=\"" + kGapColour + "\"/>\n";
     }
 }
@@ -135,20 +134,30 @@ void draw_time_grid(std::string& out, const Frame& frame, const std::vector<doub
     }
 }
 
+// The description names the unit after its last comma ("Pump current, uA",
+// "Receiver IF level, VRMS"): the title gives it once, in brackets.
 std::string panel_title(int row) {
     const CHANNEL& channel = kChannels[row];
+    std::string what = channel.description;
+    std::string unit = unit_label(row);
+    const std::size_t comma = what.rfind(", ");
+    if (comma != std::string::npos && what.find(' ', comma + 2) == std::string::npos &&
+        channel_kind(channel) == ChannelKind::kMeasurement) {
+        unit = what.substr(comma + 2);
+        what.erase(comma);
+    }
     return "<tspan font-weight=\"bold\">" + xml_escaped(channel.name) + "</tspan> " +
-           xml_escaped(channel.description) + " (" + xml_escaped(unit_label(row)) + ")";
+           xml_escaped(what) + " (" + xml_escaped(unit) + ")";
 }
 
-void draw_panel(std::string& out, const ChannelPlot& channel, const Frame& frame,
-                const std::vector<double>& tick_xs) {
+void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& channel,
+                const Frame& frame, const std::vector<double>& tick_xs) {
     out += "<g class=\"panel\" id=\"panel-" + xml_escaped(kChannels[channel.row].name) + "\">\n";
     out += "<text x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top - 7) +
            "\">" + panel_title(channel.row) + "</text>\n";
     draw_value_axis(out, frame);
     draw_time_grid(out, frame, tick_xs);
-    draw_gaps(out, frame, channel.columns);
+    draw_gaps(out, frame, model);
     const int count = static_cast<int>(channel.columns.size());
     for (int c = 0; c < count; ++c) {
         if (channel.columns[c].count > 0) {
@@ -157,9 +166,11 @@ void draw_panel(std::string& out, const ChannelPlot& channel, const Frame& frame
             c = last;
         }
     }
-    out += "<rect x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top) +
-           "\" width=\"" + std::to_string(frame.columns) + "\" height=\"" +
-           std::to_string(kPanelHeight) + "\" fill=\"none\" stroke=\"#808080\"/>\n</g>\n";
+    // The frame just outside the columns, so that it covers no data.
+    out += "<rect x=\"" + number_text(frame.left - 0.5, 1) + "\" y=\"" +
+           number_text(frame.top - 0.5, 1) + "\" width=\"" + std::to_string(frame.columns + 1) +
+           "\" height=\"" + std::to_string(kPanelHeight + 1) +
+           "\" fill=\"none\" stroke=\"#808080\"/>\n</g>\n";
 }
 
 void draw_time_axis(std::string& out, const std::vector<TimeTick>& ticks,
@@ -250,7 +261,7 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
         const PanelBox box = panel_box(i, width);
         const Frame frame{box.left, box.top, box.width,
                           padded_range(channel.overall.min, channel.overall.max)};
-        draw_panel(out, channel, frame, tick_xs);
+        draw_panel(out, model, channel, frame, tick_xs);
     }
     draw_time_axis(out, ticks, tick_xs, axis_top);
     out += "</svg>\n";

@@ -67,9 +67,11 @@ TEST(H2plot, HtmlPageHasTheStatisticsOfEveryChannel) {
     // (77.76 s), Ion_uA from 0.977 to 9.766.
     for (const char* cell :
          {"<td>Ion_uA</td>", "<td>uA</td><td>22</td><td>0.977</td>",
-          "<td>9.766</td><td>1</td>"
+          "<td>9.766</td><td>1.221</td><td>0.000</td><td>1</td>"
           "<td>1 min 18 s</td>",
-          "<td>CCoarse</td>", "<td>code</td><td>22</td><td>2046</td>", "<td>2052</td><td>1</td>"}) {
+          "<td>2026-12-10 00:01:35</td><td>2026-12-10 00:02:53</td>",
+          "fixture.csv: 22 records, 2026-12-10 00:00:00 to 2026-12-10 00:04:11 UTC</li>",
+          "<td>CCoarse</td>", "<td>code</td><td>22</td><td>2046</td>", "<td>2052</td>"}) {
         EXPECT_NE(page.find(cell), std::string::npos) << cell;
     }
     // Nothing to fetch, nothing to run.
@@ -89,7 +91,6 @@ TEST(H2plot, FailuresExitWithOneAndSayWhy) {
     } cases[] = {
         {{dir.file("missing.csv")}, "cannot open"},
         {{dir.file("garbage.csv")}, "no records"},
-        {{"--from", "2027-01-01", dir.file("one.csv")}, "no records in the time range"},
         {{"-o", dir.file("no/such/dir/plot.svg"), dir.file("one.csv")}, "cannot write"},
     };
     for (const auto& c : cases) {
@@ -123,8 +124,69 @@ TEST(H2plot, ACompressedLogCutShortIsPlottedUpToTheCutAndFails) {
     EXPECT_GT(std::stoi(rows), 0);
     EXPECT_EQ(run.err.substr(says.size() + rows.size()),
               " rows: unexpected end of file; the rows before the damage are plotted\n");
-    EXPECT_NE(h2test::read_text_file(dir.file("cut.svg")).find(", " + rows + " records read"),
+    EXPECT_NE(h2test::read_text_file(dir.file("cut.svg")).find(", " + rows + " records<"),
               std::string::npos);
+}
+
+// The page an operator opens after the logger died: the silence up to the
+// end of the range is a gap, and a range with no records at all is still a
+// picture, all gap, saying when the last record was.
+TEST(H2plot, SilenceAtTheEndsOfTheRangeIsShownAndCounted) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+        log += h2test::log_row(61384000000 + 116 * i, {}) + "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("day.csv"), log));
+    const struct {
+        std::vector<std::string> range;
+        const char* gaps;  // the cell of the gap count
+        const char* says;  // on standard error
+        const char* title; // in the heading
+    } cases[] = {
+        {{"--from", "61383.5", "--to", "61384.5"},
+         "<td>2</td><td>23 h 43 min</td>",
+         "",
+         "100 records"},
+        {{"--last", "1d", "--to", "61390"},
+         "<td>1</td><td>1 d</td>",
+         "no records in the time range; the last record was at 2026-12-10 00:16:32 UTC",
+         "0 records"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {H2PLOT_PATH, "--title", "Maser 2", "-o",
+                                         dir.file("p.html")};
+        args.insert(args.end(), c.range.begin(), c.range.end());
+        args.push_back(dir.file("day.csv"));
+        const ProgramRun run = h2plot(args, dir);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        const std::string page = h2test::read_text_file(dir.file("p.html"));
+        EXPECT_NE(page.find(c.gaps), std::string::npos) << c.gaps;
+        EXPECT_NE(page.find("<h1>Maser 2</h1>"), std::string::npos);
+        EXPECT_NE(page.find(c.title), std::string::npos) << c.title;
+        EXPECT_NE(page.find("class=\"gap\""), std::string::npos);
+    }
+}
+
+// One log that cannot be read among several: the rest is plotted, the exit
+// code says not all was; a log whose rows go back in time is said once.
+TEST(H2plot, WhatCannotBeReadIsReportedAndTheRestPlotted) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i : {0, 2, 1, 4, 3, 5}) {
+        log += h2test::log_row(61384000000 + 116 * i, {}) + "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("a.csv"), log));
+    const ProgramRun run = h2plot(
+        {H2PLOT_PATH, "-o", dir.file("p.svg"), dir.file("missing.csv"), dir.file("a.csv")}, dir);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("cannot open " + dir.file("missing.csv")), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the other logs are plotted"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("h2plot: 2 rows go back in time"), std::string::npos) << run.err;
+    EXPECT_NE(h2test::read_text_file(dir.file("p.svg")).find(", 6 records<"), std::string::npos);
+    // Written whole under its name, with nothing left beside it.
+    EXPECT_FALSE(h2test::read_text_file(dir.file("p.svg.tmp")).size() > 0);
 }
 
 } // namespace

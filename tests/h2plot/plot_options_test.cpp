@@ -16,12 +16,15 @@ struct Parsed {
     std::string err;
 };
 
+// 2026-12-10 12:00 UTC, the "now" --last counts back from.
+constexpr MicroDay kNow = 61384500000;
+
 Parsed parse(std::vector<const char*> args) {
     args.insert(args.begin(), "h2plot");
     Parsed parsed;
     std::ostringstream out, err;
-    parsed.exit_code =
-        parse_plot_options(static_cast<int>(args.size()), args.data(), parsed.options, out, err);
+    parsed.exit_code = parse_plot_options(static_cast<int>(args.size()), args.data(),
+                                          parsed.options, out, err, kNow);
     parsed.out = out.str();
     parsed.err = err.str();
     return parsed;
@@ -38,6 +41,28 @@ TEST(PlotOptions, ReadsEveryOption) {
     EXPECT_EQ(p.options.width, 800);
     EXPECT_EQ(p.options.form, OutputForm::kHtml);
     EXPECT_EQ(p.options.logs, (std::vector<std::string>{"b.csv.gz", "/var/log/a.csv"}));
+}
+
+// A page rebuilt on a timer shows the latest span up to now (or --to), named.
+TEST(PlotOptions, LastIsASpanUpToNowOrTo) {
+    const struct {
+        std::vector<const char*> args;
+        MicroDay from, to;
+    } cases[] = {
+        {{"--last", "7d"}, kNow - 7000000, kNow},
+        {{"--last", "36h"}, kNow - 1500000, kNow},
+        {{"--last", "2W", "--to", "61380"}, 61366000000, 61380000000},
+        {{"--last", "1h"}, kNow - 41667, kNow},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> args = c.args;
+        args.insert(args.end(), {"--title", "Maser <2>", "a.csv"});
+        const Parsed p = parse(args);
+        ASSERT_FALSE(p.exit_code) << p.err;
+        EXPECT_EQ(p.options.from, c.from) << c.args[1];
+        EXPECT_EQ(p.options.to, c.to) << c.args[1];
+        EXPECT_EQ(p.options.title, "Maser <2>");
+    }
 }
 
 TEST(PlotOptions, DefaultsAreHealthChannelsAllTimeAndAnSvg) {
@@ -70,6 +95,12 @@ TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
         {{"--width", "wide", "a.csv"}, "--width"},
         {{"-o", "plot.png", "a.csv"}, "-o"},
         {{"--colour", "red", "a.csv"}, "--colour"},
+        {{"--last", "7", "a.csv"}, "--last"},
+        {{"--last", "0d", "a.csv"}, "--last"},
+        {{"--last", "7m", "a.csv"}, "--last"},
+        {{"--last", "7d", "--from", "61384", "a.csv"}, "--from"},
+        // A year is no MJD: 2025 would be 1864.
+        {{"--from", "2025", "a.csv"}, "2026-12-10"},
     };
     for (const auto& c : cases) {
         const Parsed p = parse(c.args);
