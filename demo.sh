@@ -4,8 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Only a compiler and CMake: a build of its own, without the tests, the
-# benchmarks and the companion programs, which need libraries of their own.
+# What building needs and no more: a build of its own, of h2mon and h2sim only,
+# without the tests, the benchmarks and the companion programs.
 scripts/install-deps.sh build
 cmake --preset dev -B build/demo -DH2MON_TESTS=OFF -DH2MON_BENCH=OFF -DH2MON_COMPANIONS=OFF >/dev/null
 cmake --build build/demo --target h2mon h2sim

@@ -5,7 +5,9 @@
 #include "telemetry/log_reader.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 
 namespace {
@@ -99,7 +101,13 @@ private:
 
 enum class Backfilled { kDone, kDamaged, kFailed };
 
-Backfilled backfill_log(const FollowTarget& target, std::FILE* out) {
+// The last timestamp written for each maser, over all its files: a second
+// record in the same millisecond (one 86.4 ms MJD step) would be a duplicate
+// sample, which promtool refuses; the first is kept.
+using LastStamps = std::map<std::string, std::int64_t>;
+
+Backfilled backfill_log(const FollowTarget& target, const RecordTimes& times, LastStamps& last_ms,
+                        std::FILE* out) {
     LogReader log;
     std::string error;
     if (!log.open(target.path, error)) {
@@ -107,14 +115,22 @@ Backfilled backfill_log(const FollowTarget& target, std::FILE* out) {
         return Backfilled::kFailed;
     }
     BackfillWriter writer(target.name, out);
-    LineReports reports;
+    LineReports reports("the counts at the end");
     LogRecord record;
     std::uint64_t records = 0;
+    std::uint64_t same_step = 0;
+    const auto last = last_ms.emplace(target.name, -1).first;
     const auto bad = [&](LineKind kind) { reports.bad_line(target.name, log.name(), kind); };
     const ReadEnd end = log.read(
         [&](std::string_view line) {
-            const LineKind kind = read_log_line(line, record);
+            const LineKind kind = read_log_line(line, times, record);
             if (kind == LineKind::kRecord) {
+                const std::int64_t ms = (record.unix_ns + 500000) / 1000000;
+                if (ms == last->second) {
+                    ++same_step;
+                    return true;
+                }
+                last->second = ms;
                 writer.add(record);
                 ++records;
             } else if (kind != LineKind::kHeader) {
@@ -127,9 +143,15 @@ Backfilled backfill_log(const FollowTarget& target, std::FILE* out) {
         std::fprintf(stderr, "h2export: writing the output: %s\n", std::strerror(errno));
         return Backfilled::kFailed;
     }
+    std::fprintf(stderr,
+                 "h2export: %s: %s: %llu records written, %llu lines skipped as bad, %llu "
+                 "records skipped as a second one in the same 86.4 ms step\n",
+                 target.name.c_str(), log.name().c_str(), static_cast<unsigned long long>(records),
+                 static_cast<unsigned long long>(reports.skipped()),
+                 static_cast<unsigned long long>(same_step));
     if (end == ReadEnd::kDamaged) {
         std::fprintf(stderr, "h2export: %s: %s; the records before the damage are written\n",
-                     target.name.c_str(), log.damage(records).c_str());
+                     target.name.c_str(), log.damage(records + same_step).c_str());
         return Backfilled::kDamaged;
     }
     return Backfilled::kDone;
@@ -146,8 +168,13 @@ int run_backfill(const ExportOptions& options, std::FILE* out) {
     // A damaged log still gives what it holds, as do the logs after it; the
     // exit code tells that the history is not whole.
     bool damaged = false;
+    // Records stamped after the run (a day's grace) are damaged, not history.
+    const RecordTimes times(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count());
+    LastStamps last_ms;
     for (const FollowTarget& target : options.follows) {
-        const Backfilled result = backfill_log(target, out);
+        const Backfilled result = backfill_log(target, times, last_ms, out);
         if (result == Backfilled::kFailed) {
             return kExitFailed;
         }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <limits>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -32,11 +33,36 @@ ChangeWatch::~ChangeWatch() {
     }
 }
 
-bool ChangeWatch::watch(const std::string& path) {
-    if (fd_ < 0) {
+bool ChangeWatch::watch_folder(const std::string& folder) {
+    struct stat info;
+    if (fd_ < 0 || ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         return false;
     }
-    if (inotify_add_watch(fd_, directory_of(path).c_str(), kDirectoryEvents | IN_ONLYDIR) < 0) {
+    Folder& watched = folders_[folder];
+    const auto device = static_cast<std::uint64_t>(info.st_dev);
+    const auto number = static_cast<std::uint64_t>(info.st_ino);
+    if (watched.wd >= 0 && watched.device == device && watched.number == number) {
+        return true;
+    }
+    // The path leads to another folder than the one watched: watch that one.
+    const int wd = inotify_add_watch(fd_, folder.c_str(), kDirectoryEvents | IN_ONLYDIR);
+    if (wd < 0) {
+        return false;
+    }
+    const int old = watched.wd;
+    watched = {wd, device, number};
+    bool shared = false;
+    for (const auto& [path, other] : folders_) {
+        shared = shared || (old >= 0 && other.wd == old);
+    }
+    if (old >= 0 && old != wd && !shared) {
+        inotify_rm_watch(fd_, old);
+    }
+    return true;
+}
+
+bool ChangeWatch::watch(const std::string& path) {
+    if (!watch_folder(directory_of(path))) {
         return false;
     }
     // The file's own watch follows it when it is renamed into another directory.

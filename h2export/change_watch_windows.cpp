@@ -11,6 +11,10 @@ bool ChangeWatch::watch(const std::string&) {
     return true;
 }
 
+bool ChangeWatch::watch_folder(const std::string&) {
+    return true;
+}
+
 bool ChangeWatch::wait(std::optional<Duration> timeout) {
     // A stop request is seen within one interval: the caller looks after every wait.
     if (!stops_.requested()) {

@@ -1,16 +1,22 @@
 #include "h2export/exporter.h"
 
+#include "program/atomic_file.h"
 #include "h2export/change_watch.h"
 #include "program/exit_code.h"
 #include "program/stop_signals.h"
 #include "h2export/influx.h"
 #include "h2export/line_reports.h"
+#include "h2export/log_folder.h"
 #include "h2export/log_follower.h"
 #include "h2export/textfile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace {
@@ -26,16 +32,20 @@ std::int64_t wall_clock_ns() {
 // One maser: its log, what is known of it, where its records go.
 class MaserFeed : public LineSink {
 public:
-    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx)
+    // A log found after the start is new: all of it is read.
+    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx,
+              const StopSignals& stops, bool found_later = false)
         : target_(target), status_(target.name, stale_after(options)), influx_(influx),
+          stops_(stops),
           follower_(target.name, target.path,
-                    influx != nullptr ? StartAt::kBeginning : StartAt::kTail,
+                    influx != nullptr || found_later ? StartAt::kBeginning : StartAt::kTail,
                     influx != nullptr ? influx->resume_position(target.name) : std::nullopt) {}
 
     void line(std::string_view text) override {
-        const LineKind kind = read_log_line(text, record_);
+        const std::int64_t now_ns = wall_clock_ns();
+        const LineKind kind = read_log_line(text, RecordTimes(now_ns), record_);
         if (kind == LineKind::kRecord) {
-            status_.record(record_, SteadyClock::now(), wall_clock_ns());
+            status_.record(record_, SteadyClock::now(), now_ns);
             if (influx_ != nullptr) {
                 influx_->add(target_.name, record_);
             }
@@ -50,10 +60,14 @@ public:
             influx_->consumed(target_.name, position);
         }
     }
+    // A long log being caught up stops between batches when asked to: the
+    // loop then writes the batch in hand with its positions and ends.
+    bool go_on() const override { return !stops_.requested(); }
 
-    // Reads what is new; true when the textfile needs writing.
+    // Reads what is new; true when the textfile needs writing (always the first time).
     bool poll(SteadyClock::time_point now) {
-        changed_ = false;
+        changed_ = !polled_;
+        polled_ = true;
         follower_.poll(*this);
         const bool up = status_.up(now);
         changed_ = changed_ || up != was_up_;
@@ -83,19 +97,33 @@ private:
     FollowTarget target_;
     MaserStatus status_;
     InfluxOutput* influx_;
+    const StopSignals& stops_;
     LogFollower follower_;
     LogRecord record_;
     LineReports reports_;
     bool changed_ = false;
+    bool polled_ = false;
     bool was_up_ = false;
 };
 
-// A log whose directory cannot be watched is looked at this often.
+// A log whose directory cannot be watched, or that is not where its path
+// leads, is looked at this often.
 constexpr milliseconds kMissingRetry{1000};
+
+// A folder given with --follow-dir, and what was said about it.
+struct LogFolder {
+    std::string path;
+    bool readable = true;
+    std::set<std::string> refused; // names already followed from elsewhere, reported
+};
 
 class Exporter {
 public:
-    explicit Exporter(const ExportOptions& options) : options_(options) {}
+    explicit Exporter(const ExportOptions& options) : options_(options) {
+        for (const std::string& folder : options.follow_dirs) {
+            folders_.push_back(LogFolder{folder, true, {}});
+        }
+    }
 
     int run() {
         if (!options_.influx.empty()) {
@@ -106,51 +134,113 @@ public:
                 return kExitFailed;
             }
         }
-        for (const FollowTarget& target : options_.follows) {
-            masers_.push_back(std::make_unique<MaserFeed>(target, options_, influx_.get()));
+        if (!options_.textfile_dir.empty() && !textfiles_writable()) {
+            return kExitFailed;
         }
+        for (const FollowTarget& target : options_.follows) {
+            add_maser(target, false);
+        }
+        find_new_logs(false);
         std::string error;
         if (!stops_.ok(error)) {
             std::fprintf(stderr, "h2export: %s\n", error.c_str());
             return kExitFailed;
         }
-        bool first = true;
-        bool rewatch = true;
         while (!stops_.requested()) {
-            if (rewatch) {
-                all_watched_ = watch_all();
-            }
+            find_new_logs(true);
+            // Watched anew after every wake: a log opened anew (rotated, come
+            // back) or a folder replaced gets its watch before it is read.
+            const bool all_watched = watch_all();
             const auto now = SteadyClock::now();
-            const int opened_before = files_opened();
             for (auto& maser : masers_) {
-                if (maser->poll(now) || first) {
+                if (maser->poll(now)) {
                     write_textfile(*maser, now);
                 }
             }
             commit_influx();
-            first = false;
-            // A log opened anew (rotated, come back) gets its own watch.
-            rewatch = watch_.wait(next_wake(all_watched_)) || !all_watched_ ||
-                      files_opened() != opened_before;
+            watch_.wait(next_wake(all_watched && all_in_place()));
         }
         return kExitDone;
     }
 
 private:
+    // A textfile folder that cannot be written fails the start, as an output
+    // that cannot be opened does: a service that runs on without its files
+    // would only show as a stale maser.
+    bool textfiles_writable() const {
+        const std::string probe = options_.textfile_dir + "/.h2export-start";
+        std::string error;
+        if (!replace_file(probe, "", false, error)) {
+            std::fprintf(stderr, "h2export: --textfile: %s\n", error.c_str());
+            return false;
+        }
+        std::remove(probe.c_str());
+        return true;
+    }
+
+    void add_maser(const FollowTarget& target, bool found_later) {
+        followed_[target.name] = target.path;
+        masers_.push_back(
+            std::make_unique<MaserFeed>(target, options_, influx_.get(), stops_, found_later));
+    }
+
+    // Every NAME.csv in the folders that is not followed yet becomes a maser;
+    // one found after the start is a new log, read whole. A name given with
+    // --follow, or seen before, is not taken again.
+    void find_new_logs(bool found_later) {
+        for (LogFolder& folder : folders_) {
+            std::vector<FolderLog> logs;
+            std::string error;
+            const bool readable = logs_in_folder(folder.path, logs, error);
+            if (readable != folder.readable) {
+                folder.readable = readable;
+                if (readable) {
+                    std::fprintf(stderr, "h2export: %s can be read again\n", folder.path.c_str());
+                } else {
+                    std::fprintf(stderr, "h2export: %s; looking again every second\n",
+                                 error.c_str());
+                }
+            }
+            for (const FolderLog& log : logs) {
+                const auto known = followed_.find(log.name);
+                if (known == followed_.end()) {
+                    std::fprintf(stderr, "h2export: %s: following %s\n", log.name.c_str(),
+                                 log.path.c_str());
+                    add_maser({log.name, log.path}, found_later);
+                    continue;
+                }
+                std::error_code failure;
+                if (!std::filesystem::equivalent(known->second, log.path, failure) &&
+                    folder.refused.insert(log.name).second) {
+                    std::fprintf(stderr,
+                                 "h2export: %s is not followed: the maser '%s' is %s already\n",
+                                 log.path.c_str(), log.name.c_str(), known->second.c_str());
+                }
+            }
+        }
+    }
+
+    // False when something is not watched now: then it is looked at every second.
     bool watch_all() {
         bool all = true;
+        for (const LogFolder& folder : folders_) {
+            all = watch_.watch_folder(folder.path) && folder.readable && all;
+        }
         for (const auto& maser : masers_) {
             all = watch_.watch(maser->path()) && all;
         }
         return all;
     }
 
-    int files_opened() const {
-        int opened = 0;
+    // False while a log is not where its path leads (it or its folder renamed,
+    // deleted or mounted over): a new one may come where no watch sees it.
+    bool all_in_place() const {
         for (const auto& maser : masers_) {
-            opened += maser->follower().opened();
+            if (!maser->follower().in_place()) {
+                return false;
+            }
         }
-        return opened;
+        return true;
     }
 
     // Until the next maser goes down, or a missing log's next look.
@@ -202,7 +292,8 @@ private:
     ChangeWatch watch_{stops_};
     std::unique_ptr<InfluxOutput> influx_;
     std::vector<std::unique_ptr<MaserFeed>> masers_;
-    bool all_watched_ = false;
+    std::vector<LogFolder> folders_;
+    std::map<std::string, std::string> followed_; // maser name -> its log
     bool textfile_ok_ = true;
     bool influx_ok_ = true;
 };

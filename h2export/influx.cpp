@@ -40,11 +40,12 @@ void append_influx_point(std::string& out, const std::string& maser, const LogRe
 
 std::string format_influx_state(const InfluxState& state) {
     std::ostringstream text;
-    text << "h2export-influx-state 1\n";
+    text << "h2export-influx-state 2\n";
     text << "output_size " << state.output_size << "\n";
     for (const auto& [maser, position] : state.positions) {
         text << "position " << maser << " " << position.id.device << " " << position.id.number
-             << " " << position.offset << "\n";
+             << " " << position.offset << " " << position.print_bytes << " " << position.print
+             << "\n";
     }
     return text.str();
 }
@@ -53,7 +54,8 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
     std::istringstream in(text);
     std::string word;
     int version = 0;
-    if (!(in >> word >> version) || word != "h2export-influx-state" || version != 1) {
+    // Version 1 knew a log by its file number alone.
+    if (!(in >> word >> version) || word != "h2export-influx-state" || version < 1 || version > 2) {
         return false;
     }
     if (!(in >> word >> state.output_size) || word != "output_size") {
@@ -65,7 +67,9 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
         LogPosition position;
         if (word != "position" ||
             !(in >> maser >> position.id.device >> position.id.number >> position.offset) ||
-            position.offset < 0) {
+            (version == 2 && !(in >> position.print_bytes >> position.print)) ||
+            position.offset < 0 || position.print_bytes < 0 ||
+            position.print_bytes > LogPosition::kPrintBytes) {
             return false;
         }
         state.positions[maser] = position;
@@ -131,6 +135,8 @@ bool InfluxOutput::open(std::string& error) {
             error = path_ + ": " + std::strerror(errno);
             return false;
         }
+        // Batches are written whole; what fails is not kept in a buffer.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
         std::fseek(file_, 0, SEEK_END);
         saved_.output_size = std::ftell(file_);
     }
@@ -154,7 +160,8 @@ void InfluxOutput::add(const std::string& maser, const LogRecord& record) {
 
 void InfluxOutput::consumed(const std::string& maser, const LogPosition& position) {
     LogPosition& kept = pending_.positions[maser];
-    if (kept.id != position.id || kept.offset != position.offset) {
+    if (kept.id != position.id || kept.offset != position.offset ||
+        kept.print_bytes != position.print_bytes) {
         kept = position;
         dirty_ = true;
     }
@@ -166,20 +173,54 @@ void InfluxOutput::consumed(const std::string& maser, const LogPosition& positio
     }
 }
 
+bool InfluxOutput::write_batch(std::string& error) {
+    if (batch_.empty()) {
+        return true;
+    }
+    if (file_ == stdout) {
+        if (std::fwrite(batch_.data(), 1, batch_.size(), file_) != batch_.size() ||
+            std::fflush(file_) != 0) {
+            error = std::string("standard output: ") + std::strerror(errno);
+            return false;
+        }
+        batch_.clear();
+        return true;
+    }
+    // The file is unbuffered: a failed write leaves nothing waiting in a buffer.
+    std::error_code failure;
+    const auto before = std::filesystem::file_size(path_, failure);
+    if (failure) {
+        error = path_ + ": " + failure.message();
+        return false;
+    }
+    if (std::fwrite(batch_.data(), 1, batch_.size(), file_) == batch_.size() &&
+        sync_to_disk(file_)) {
+        const auto after = std::filesystem::file_size(path_, failure);
+        if (!failure) {
+            pending_.output_size = static_cast<std::int64_t>(after);
+            batch_.clear();
+            return true;
+        }
+    }
+    error = path_ + ": " + (failure ? failure.message() : std::strerror(errno));
+    // Part of the batch may have gone out (a full disk): cut it off, so that
+    // the next attempt writes the batch whole after the last whole point and
+    // the saved size stays what the file holds.
+    std::clearerr(file_);
+    std::filesystem::resize_file(path_, before, failure);
+    if (failure) {
+        error += "; cutting the part written back off: " + failure.message();
+    }
+    return false;
+}
+
 bool InfluxOutput::commit(std::string& error) {
     if (!dirty_ && batch_.empty()) {
         return true;
     }
-    const bool to_file = file_ != stdout;
-    if (std::fwrite(batch_.data(), 1, batch_.size(), file_) != batch_.size() ||
-        std::fflush(file_) != 0 || (to_file && !sync_to_disk(file_))) {
-        error = (to_file ? path_ : std::string("standard output")) + ": " + std::strerror(errno);
+    if (!write_batch(error)) {
         return false;
     }
-    if (to_file) {
-        pending_.output_size += static_cast<std::int64_t>(batch_.size());
-    }
-    batch_.clear();
     if (!replace_file(state_path_, format_influx_state(pending_), true, error)) {
         return false;
     }

@@ -55,6 +55,9 @@ public:
     static constexpr std::size_t kBatchBytes = 1 << 20;
 
 private:
+    // Writes the batch whole, or leaves the file as it was.
+    bool write_batch(std::string& error);
+
     std::string path_;
     std::string state_path_;
     std::FILE* file_ = nullptr;

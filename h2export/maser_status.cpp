@@ -3,7 +3,10 @@
 #include <algorithm>
 
 void StaleRule::record_time(std::int64_t unix_ns) {
-    steps_.note_time(unix_ns);
+    if (last_ns_ != 0) {
+        intervals_.note(unix_ns - last_ns_);
+    }
+    last_ns_ = unix_ns;
 }
 
 std::chrono::nanoseconds StaleRule::stale_after() const {
@@ -11,8 +14,8 @@ std::chrono::nanoseconds StaleRule::stale_after() const {
         return *fixed_;
     }
     std::chrono::nanoseconds stale = kStaleFloor;
-    if (const std::int64_t interval = steps_.median(); interval > 0) {
-        stale = std::max(stale, std::chrono::nanoseconds(kStaleIntervals * interval));
+    if (intervals_.count() > 0) {
+        stale = std::max(stale, std::chrono::nanoseconds(kStaleIntervals * intervals_.median()));
     }
     return stale;
 }

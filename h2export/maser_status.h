@@ -3,7 +3,7 @@
 #pragma once
 
 #include "h2export/log_record.h"
-#include "telemetry/interval_estimate.h"
+#include "telemetry/recent_steps.h"
 
 #include <chrono>
 #include <cstdint>
@@ -28,7 +28,8 @@ public:
 
 private:
     std::optional<std::chrono::nanoseconds> fixed_;
-    RecentSteps<9> steps_;
+    std::int64_t last_ns_ = 0;
+    RecentSteps<9> intervals_;
 };
 
 class MaserStatus {

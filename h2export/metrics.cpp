@@ -1,6 +1,7 @@
 #include "h2export/metrics.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 
 // clang-format off
@@ -92,6 +93,39 @@ bool channel_metric_is_code(int metric) {
     return kMetricRows.code[metric];
 }
 
+namespace {
+
+// `value` (parsed from `text`) times a whole `factor`, rounded once: the
+// printed digits times the factor as an integer, then one division by a power
+// of ten ("0.424" atm gives 42961.8 Pa, not 42961.799999999996).
+double times_whole_factor(std::string_view text, double value, double factor) {
+    std::uint64_t digits = 0;
+    int count = 0;
+    int decimals = 0;
+    bool point = false;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            decimals += point ? 1 : 0;
+            ++count;
+        } else if (c == '.') {
+            point = true;
+        }
+    }
+    constexpr double kExact = 9007199254740992.0; // 2^53
+    const double product = static_cast<double>(digits) * factor;
+    if (count > 15 || decimals > 22 || product >= kExact) {
+        return value * factor;
+    }
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double result = product / kPowers[decimals];
+    return !text.empty() && text[0] == '-' ? -result : result;
+}
+
+} // namespace
+
 bool metric_values(const LogRow& row, MetricValues* values) {
     for (int m = 0; m < kChannelMetricCount; ++m) {
         const ChannelMetric& metric = kChannelMetrics[m];
@@ -103,7 +137,10 @@ bool metric_values(const LogRow& row, MetricValues* values) {
         if (!ok) {
             return false;
         }
-        (*values)[m] = value * metric.factor;
+        (*values)[m] = metric.factor == 1 ? value
+                       : metric.decimal_exponent == 0 && metric.factor == std::floor(metric.factor)
+                           ? times_whole_factor(row.field(r), value, metric.factor)
+                           : value * metric.factor;
     }
     return true;
 }

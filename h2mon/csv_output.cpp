@@ -15,17 +15,15 @@ void print_csv_header(std::FILE* out) {
 }
 
 void print_csv_record(const std::uint8_t* frame, const RecordOutput& output) {
-    write_text(output.out, csv_mjd(output.clock(nullptr)));
-    if (output.log != nullptr) {
-        // A reading of its own: the log row is stamped when it is written.
-        write_text(output.log, csv_mjd(output.clock(nullptr)));
-    }
     std::string fields;
     fields.reserve(512);
     append_csv_fields(fields, frame);
     fields += '\n';
-    write_text(output.out, fields);
+    // The log first: what is shown on standard output can never hold up the
+    // row that is kept. A reading of its own: the log row is stamped when it is
+    // written.
     if (output.log != nullptr) {
-        write_text(output.log, fields);
+        write_log_row(csv_mjd(output.clock(nullptr)) + fields, output);
     }
+    write_text(output.out, csv_mjd(output.clock(nullptr)) + fields);
 }

@@ -8,6 +8,7 @@
 #include "h2mon/win32/log_file.h"
 #include "h2mon/win32/console_session.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,6 +30,10 @@ void close_port() {
 
 int main(int argc, char** argv) {
     if (!store.parse(argc, argv, kUsageText, 0, 0, false)) {
+        return 1;
+    }
+    if (const char* name = setting_not_a_number(store)) {
+        std::printf("Error: %s is not a whole number (%s)\n", name, store.find(name)->value());
         return 1;
     }
     if (const char* name = setting_out_of_range(store)) {
@@ -57,8 +62,17 @@ int main(int argc, char** argv) {
     if (loop.form == OutputForm::kCsv) {
         print_csv_header(stdout);
     }
+    // A log that cannot be opened or written is no error: the records still go
+    // to standard output, and standard error says why the log gets none.
+    LogHealth log_health(settings.out, stderr);
     if (settings.out[0] != '\0') {
-        loop.output.log = open_shared_log(settings.out); // a log that cannot be opened is no error
+        loop.output.log = open_shared_log(settings.out);
+        if (loop.output.log == nullptr) {
+            log_health.open_failed(errno);
+        } else {
+            std::setvbuf(loop.output.log, nullptr, _IONBF, 0);
+            loop.output.log_health = &log_health;
+        }
     }
     loop.output.console_mode = store.given("tty");
     loop.output.escape_sequences = escape_sequences_shown();

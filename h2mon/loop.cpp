@@ -1,9 +1,12 @@
 #include "h2mon/loop.h"
 
 #include "h2mon/failure_message.h"
+#include "h2mon/notices.h"
+#include "h2mon/win32/calls.h"
 #include "h2mon/win32/console_session.h"
 #include "telemetry/channels.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -22,15 +25,22 @@ constexpr std::int32_t kFrameQuietMs = 50;
 // The discard before a poll gives up on a line that does not go quiet by then.
 constexpr std::int32_t kDiscardLimitMs = 250;
 
+bool key_taken = false; // a key press was seen (and consumed): the run ends
+
 bool key_pressed() {
+    if (key_taken) {
+        return true;
+    }
     if (_kbhit() == 0) {
         return false;
     }
     _getch(); // consume the key so it does not reach whatever runs next
+    key_taken = true;
     return true;
 }
 
-// A stop signal or event, or a key press.
+// A stop signal or event, or a key press. Also asked by the port while it waits
+// on the line, so a stop never waits for the line to go quiet.
 bool stop_asked() {
     return stop_requested() || key_pressed();
 }
@@ -58,7 +68,51 @@ bool drained(COMPORT& port, std::int32_t milliseconds) {
     return port.isopen();
 }
 
-enum class Answer { Frame, NotAFrame, LineFailed };
+// How long a frame takes on the line at `baud`, counting 12 bits a character
+// (start, 8 data, parity, two stop bits: the most a character can take).
+std::int32_t frame_transfer_ms(DWORD baud) {
+    constexpr std::int64_t kBitsPerCharacter = 12;
+    if (baud == 0) {
+        return 0;
+    }
+    const std::int64_t ms = (kFrameLength * kBitsPerCharacter * 1000 + baud - 1) / baud;
+    return static_cast<std::int32_t>(ms > INT32_MAX / 2 ? INT32_MAX / 2 : ms);
+}
+
+// NoAnswer, ShortAnswer and NotAFrame are the ways an exchange gives no frame.
+enum class Answer { Frame, NoAnswer, ShortAnswer, NotAFrame, LineFailed };
+
+Miss miss_of(Answer answer) {
+    switch (answer) {
+    case Answer::NoAnswer:
+        return Miss::kNoAnswer;
+    case Answer::ShortAnswer:
+        return Miss::kShortAnswer;
+    default:
+        return Miss::kNotAFrame;
+    }
+}
+
+// Milliseconds on the port's clock, carried past the wrap of its 32 bits.
+class RunClock {
+public:
+    RunClock() : last_(platform_calls().timeGetTime()) {}
+    std::int64_t now_ms() {
+        const DWORD now = platform_calls().timeGetTime();
+        total_ += static_cast<DWORD>(now - last_);
+        last_ = now;
+        return total_;
+    }
+
+private:
+    DWORD last_;
+    std::int64_t total_ = 0;
+};
+
+std::int64_t unix_now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 // What the line does while it is watched.
 enum class Line { Quiet, Busy, Failed };
@@ -98,12 +152,29 @@ Line discard_stale_bytes(COMPORT& port) {
 // poll and the answer (noise, or the tail of an earlier, slow answer) would push
 // every channel out of place, so such an answer is not shown.
 Answer read_answer(COMPORT& port, BYTE* frame) {
-    std::int32_t received = kFrameLength;
-    if (port.read(frame, &received, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
+    // The whole answer is bounded, not only the wait for its first byte: a line
+    // that trickles a byte within every inter-byte time-out would otherwise hold
+    // the read for as long as it lasts. After the first byte, the rest must come
+    // within the time it takes on the line at its rate, plus one inter-byte
+    // time-out for an adapter that hands bytes over late.
+    std::int32_t first = 1;
+    if (port.read(frame, &first, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
         return Answer::LineFailed;
     }
+    std::int32_t received = first;
+    if (first == 1) {
+        std::int32_t rest = kFrameLength - 1;
+        const std::int32_t limit = frame_transfer_ms(port.dcb.BaudRate) + kInterbyteTimeoutMs;
+        if (port.read(frame + 1, &rest, -limit, kInterbyteTimeoutMs, kNoTerminator) != 0) {
+            return Answer::LineFailed;
+        }
+        received += rest;
+    }
+    if (received == 0) {
+        return Answer::NoAnswer;
+    }
     if (received != kFrameLength) {
-        return Answer::NotAFrame;
+        return Answer::ShortAnswer;
     }
     switch (line_within(port, kFrameQuietMs)) {
     case Line::Quiet:
@@ -114,6 +185,17 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
         break;
     }
     return Answer::LineFailed;
+}
+
+// Reads the answer with the port's stop check off: a stop asked for meanwhile
+// lets the answer and its quiet check finish, so the record it carries is kept
+// and never judged on a cut check. Both are bounded, which keeps that short.
+Answer read_answer_to_end(COMPORT& port, BYTE* frame) {
+    bool (*const stop_waiting)() = port.pfnStopWaiting;
+    port.pfnStopWaiting = nullptr;
+    const Answer answer = read_answer(port, frame);
+    port.pfnStopWaiting = stop_waiting;
+    return answer;
 }
 
 // One exchange: the stale bytes discarded (unless the line was found quiet just
@@ -127,23 +209,30 @@ Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failur
             return line == Line::Busy ? Answer::NotAFrame : Answer::LineFailed;
         }
     }
+    if (stop_asked()) {
+        return Answer::NotAFrame; // no poll whose answer would then be waited for
+    }
     poll_maser(port);
     if (!port.isopen()) {
         *failure_lead = "Write error on port";
         return Answer::LineFailed;
     }
-    return read_answer(port, frame);
+    return read_answer_to_end(port, frame);
 }
 
 } // namespace
 
 int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
+    port.pfnStopWaiting = stop_asked;
     if (!drained(port, kResyncDrainMs)) {
         return line_failure(port, "Read error on port", settings.port_setting);
     }
     BYTE frame[kFrameLength];
     bool first_frame_pending = true;
     bool line_quiet = false; // found quiet by a frame's check, with no pause since
+    RunClock clock;
+    FrameWatch watch(settings.port_setting, settings.interval_ms, settings.notices);
+    watch.start(clock.now_ms(), unix_now_ms());
     for (;;) {
         if (stop_asked()) {
             return 0;
@@ -157,17 +246,19 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
             return stop_asked() ? 0 : line_failure(port, failure_lead, settings.port_setting);
         }
         line_quiet = answer == Answer::Frame;
-        if (answer == Answer::NotAFrame) {
+        if (answer != Answer::Frame) {
             // A stop asked for during the exchange is taken before the pause.
             if (stop_asked()) {
                 return 0;
             }
+            watch.miss(miss_of(answer), clock.now_ms());
             // Let the rest of the broken answer pass, then poll again at once.
             if (!drained(port, kResyncDrainMs)) {
                 return line_failure(port, "Read error on port", settings.port_setting);
             }
             continue;
         }
+        watch.frame(clock.now_ms(), unix_now_ms());
         if (first_frame_pending) {
             first_frame_pending = false;
             continue;

@@ -5,11 +5,14 @@
 #include "h2mon/output.h"
 #include "h2mon/serial/comport.h"
 
+#include <cstdio>
+
 struct LoopSettings {
     const char* port_setting; // the /port value, named in error messages
     OutputForm form;
     int interval_ms;
     RecordOutput output;
+    std::FILE* notices = stderr; // a maser that gives no frame, and frames again
 };
 
 // Runs the loop on an open port. Returns the exit code: 0 after a key press (or

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "h2mon/mjd.h"
+#include "h2mon/notices.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 enum class OutputForm { kCsv = 0, kHex = 1, kJson = 2 };
 
@@ -20,10 +22,11 @@ typedef int (*CONSOLE_PUTCH)(int character);
 
 // Where a record goes and what it is stamped with.
 struct RecordOutput {
-    std::FILE* out = stdout;      // standard output
-    std::FILE* log = nullptr;     // the CSV log file, or none
-    bool console_mode = false;    // colours and alignment padding for a console
-    bool escape_sequences = true; // console mode's bold; off where they would show as text
+    std::FILE* out = stdout;         // standard output
+    std::FILE* log = nullptr;        // the CSV log file (unbuffered), or none
+    LogHealth* log_health = nullptr; // hears how each write to the log went
+    bool console_mode = false;       // colours and alignment padding for a console
+    bool escape_sequences = true;    // console mode's bold; off where they would show as text
     MjdClock clock = current_mjd;
     CONSOLE_PUTCH putch = _putch; // receives the JSON-like form's alignment padding
 };
@@ -34,6 +37,11 @@ struct RecordOutput {
 // pipe): nothing printed from then on can be seen.
 bool print_record(OutputForm form, const std::uint8_t* frame, int received,
                   const RecordOutput& output);
+
+// Writes one row to the log file, if there is one, and tells the log's health
+// how it went. Unbuffered, a row that fails is lost whole and never reaches the
+// file later, behind rows written after it.
+void write_log_row(const std::string& row, const RecordOutput& output);
 
 // Every received byte in buffer order as two upper-case hexadecimal digits, then a
 // line end. Carries no timestamp.

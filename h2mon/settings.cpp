@@ -2,6 +2,28 @@
 
 #include <initializer_list>
 
+namespace {
+
+constexpr const char* kNumberOptions[] = {"baud", "interval_ms"};
+
+// An optional sign and at least one decimal digit, nothing else.
+bool whole_decimal_number(const char* text) {
+    if (*text == '+' || *text == '-') {
+        ++text;
+    }
+    if (*text == '\0') {
+        return false;
+    }
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool register_settings(KVSTORE<KVAL>& store, Settings& settings) {
     store.addstr("port", settings.port, nullptr, 0, KVF_REQUIRED);
     store.addnum("baud", &settings.baud, nullptr, 0, 0);
@@ -13,10 +35,20 @@ bool register_settings(KVSTORE<KVAL>& store, Settings& settings) {
 }
 
 const char* setting_out_of_range(const KVSTORE<KVAL>& store) {
-    for (const char* name : {"baud", "interval_ms"}) {
+    for (const char* name : kNumberOptions) {
         const KVAL* entry = store.find(name);
         int value = 0;
         if (entry != nullptr && !parseint(entry->value(), &value)) {
+            return name;
+        }
+    }
+    return nullptr;
+}
+
+const char* setting_not_a_number(const KVSTORE<KVAL>& store) {
+    for (const char* name : kNumberOptions) {
+        const KVAL* entry = store.find(name);
+        if (entry != nullptr && !whole_decimal_number(entry->value())) {
             return name;
         }
     }

@@ -21,3 +21,8 @@ bool register_settings(KVSTORE<KVAL>& store, Settings& settings);
 // The name of the first number option whose text does not fit its 32-bit type
 // (its variable then holds 0, not what was meant), or null when all fit.
 const char* setting_out_of_range(const KVSTORE<KVAL>& store);
+
+// The name of the first number option whose text is not a whole decimal number
+// (an optional sign and digits only), or null when all are. The store's own
+// conversion would read "10s" as 10 and "abc" as 0.
+const char* setting_not_a_number(const KVSTORE<KVAL>& store);

@@ -133,7 +133,7 @@ int run(const PlotOptions& options) {
 int main(int argc, char** argv) {
     PlotOptions options;
     if (const std::optional<int> exit_code =
-            parse_plot_options(argc, argv, options, std::cout, std::cerr, now_micro_days())) {
+            parse_plot_options(argc, argv, options, std::cout, std::cerr)) {
         return *exit_code;
     }
     return run(options);

@@ -5,9 +5,7 @@
 #include "program/command_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <cmath>
 
 namespace {
 
@@ -67,6 +65,13 @@ MicroDay time_option(const std::string& option, const std::string& text) {
     return *t;
 }
 
+// The present moment, to the microday.
+MicroDay now() {
+    const double unix_seconds =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return micro_days(static_cast<double>(kUnixEpochMjd) + unix_seconds / kSecondsPerDay);
+}
+
 OutputForm form_of(const std::string& output) {
     if (output == "-") {
         return OutputForm::kSvg;
@@ -89,30 +94,31 @@ OutputForm form_of(const std::string& output) {
 
 } // namespace
 
-std::optional<MicroDay> parse_span(const std::string& text) {
+std::optional<MicroDay> parse_span(std::string_view text) {
+    constexpr std::int64_t kMaxCount = 100000; // weeks: some 1900 years, far below overflow
     if (text.size() < 2 || text.size() > 8) {
         return std::nullopt;
     }
     std::int64_t count = 0;
-    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
+    for (char c : text.substr(0, text.size() - 1)) {
+        if (c < '0' || c > '9') {
             return std::nullopt;
         }
-        count = count * 10 + (text[i] - '0');
+        count = count * 10 + (c - '0');
     }
-    const char unit = static_cast<char>(std::tolower(static_cast<unsigned char>(text.back())));
-    const std::int64_t hours = unit == 'h' ? 1 : unit == 'd' ? 24 : unit == 'w' ? 168 : 0;
-    if (hours == 0 || count == 0) {
+    if (count == 0 || count > kMaxCount) {
         return std::nullopt;
     }
-    // An hour is 1e6 / 24 microdays: exact for whole days, rounded otherwise.
-    return (count * hours * kMicroDaysPerDay + 12) / 24;
-}
-
-MicroDay now_micro_days() {
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    const double seconds = std::chrono::duration<double>(since_epoch).count();
-    return micro_days(mjd_of_unix_seconds(seconds));
+    switch (text.back()) {
+    case 'h':
+        return count * kMicroDaysPerDay / 24;
+    case 'd':
+        return count * kMicroDaysPerDay;
+    case 'w':
+        return count * 7 * kMicroDaysPerDay;
+    default:
+        return std::nullopt;
+    }
 }
 
 bool plottable(int row) {
@@ -139,7 +145,7 @@ std::string plottable_names() {
 }
 
 std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
-                                      std::ostream& out, std::ostream& err, MicroDay now) {
+                                      std::ostream& out, std::ostream& err) {
     CLI::App app("Plots the telemetry in h2mon's CSV logs (plain or gzip-compressed) as stacked "
                  "panels over one time axis, to an SVG picture or a self-contained HTML page.");
     set_up_command_line(app, "h2plot");
@@ -152,17 +158,14 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->capture_default_str();
     app.add_option("--from", from, "Start of the time range: an MJD or a UTC date or date-time")
         ->type_name("TIME");
-    app.add_option("--to", to,
-                   "End of the time range (included); default: the end of the data, or now "
-                   "with --last")
+    app.add_option("--to", to, "End of the time range (included); default: the end of the data")
         ->type_name("TIME");
     app.add_option("--last", last,
-                   "The time range as a length up to --to or now: hours, days or weeks "
-                   "(36h, 7d, 2w); silence up to its end shows as a gap")
+                   "The time range is this span up to --to, or up to now: 12h, 7d, 2w "
+                   "(for a page rebuilt on a timer)")
         ->type_name("SPAN")
         ->excludes("--from");
-    app.add_option("--title", options.title,
-                   "Title of the picture and the page, such as the maser's name")
+    app.add_option("--title", options.title, "A title before the time range (the maser's name)")
         ->type_name("TEXT");
     app.add_option("--width", options.width, "Width of the picture in pixels")
         ->type_name("PX")
@@ -182,12 +185,11 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         if (!last.empty()) {
             const std::optional<MicroDay> span = parse_span(last);
             if (!span) {
-                throw CLI::ValidationError("--last",
-                                           "\"" + last +
-                                               "\" is no length: a whole number and h, d or w "
-                                               "(36h, 7d, 2w)");
+                throw CLI::ValidationError("--last", "\"" + last +
+                                                         "\" is no span: a whole number and h, d "
+                                                         "or w, as 12h, 7d or 2w");
             }
-            options.to = options.to.value_or(now);
+            options.to = options.to ? options.to : std::optional(now());
             options.from = *options.to - *span;
         }
         if (options.from && options.to && *options.from > *options.to) {

@@ -17,7 +17,7 @@ struct PlotOptions {
     std::vector<int> rows; // channel table rows, in the order given
     std::optional<MicroDay> from;
     std::optional<MicroDay> to;
-    std::string title; // the maser's name, heading the picture
+    std::string title; // shown before the time range, as the maser's name
     int width = 1200;
     std::string output = "h2plot.svg"; // "-": standard output
     OutputForm form = OutputForm::kSvg;
@@ -27,16 +27,12 @@ struct PlotOptions {
 // Reads the command line into `options`. When the program should not go on
 // (help, version, a bad command line), returns its exit code, having written
 // the text to `out` (help, version) or `err` (what was wrong, naming the option).
-// `now` is the time --last counts back from when --to is not given.
 std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOptions& options,
-                                      std::ostream& out, std::ostream& err, MicroDay now);
+                                      std::ostream& out, std::ostream& err);
 
-// A length of time as --last takes it: a whole number and a unit, h (hours),
-// d (days) or w (weeks): "36h", "7d", "2w". Empty on anything else.
-std::optional<MicroDay> parse_span(const std::string& text);
-
-// The time now by the system clock.
-MicroDay now_micro_days();
+// A span of time written as a count and a unit: "12h", "7d", "2w". Empty on
+// anything else.
+std::optional<MicroDay> parse_span(std::string_view text);
 
 // Whether a channel table row can be plotted: a measurement, or a code of the
 // FLL system narrow enough to be a number without rounding.

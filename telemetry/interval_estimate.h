@@ -1,11 +1,12 @@
-// The interval at which a maser's records come, judged from the records
-// themselves (h2mon's interval is whatever the operator chose and may change
-// while it runs), and from it when a silence is a gap. Times are in any one
-// unit (nanoseconds, microdays), as whole numbers.
+// The interval at which a maser's records come over a stretch of a log,
+// judged from the records themselves (h2mon's interval is whatever the
+// operator chose and may change while it runs), and from it when a silence is
+// a gap. Times are in any one unit (nanoseconds, microdays), as whole numbers.
+// A reader that follows a log as it grows takes the median of the latest
+// steps instead (recent_steps.h).
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 
 // A silence longer than this many intervals is a gap: a record or two lost to
@@ -25,36 +26,3 @@ inline bool is_gap(std::int64_t silence, std::int64_t before, std::int64_t after
 // silence among them does not count. 0 with fewer than two records.
 std::int64_t usual_step(std::int64_t first, std::int64_t last, std::uint64_t count,
                         std::int64_t longest);
-
-// The median of the latest `Steps` steps between records, for a reader that
-// follows a log as it grows.
-template <int Steps> class RecentSteps {
-public:
-    // Takes the time of the next record; a time that is no later is no step.
-    void note_time(std::int64_t t) {
-        if (any_ && t > last_) {
-            steps_[static_cast<std::size_t>(next_)] = t - last_;
-            next_ = (next_ + 1) % Steps;
-            count_ = std::min(count_ + 1, Steps);
-        }
-        any_ = true;
-        last_ = t;
-    }
-
-    // 0 before the first step.
-    std::int64_t median() const {
-        if (count_ == 0) {
-            return 0;
-        }
-        std::array<std::int64_t, Steps> sorted = steps_;
-        std::nth_element(sorted.begin(), sorted.begin() + count_ / 2, sorted.begin() + count_);
-        return sorted[static_cast<std::size_t>(count_ / 2)];
-    }
-
-private:
-    std::array<std::int64_t, Steps> steps_{};
-    int count_ = 0;
-    int next_ = 0;
-    bool any_ = false;
-    std::int64_t last_ = 0;
-};

@@ -1,6 +1,8 @@
 // COMPORT: construction, opening and closing, control lines, error texts.
 #include "h2mon/serial/comport.h"
 
+#include "h2mon/win32/com_name.h"
+
 #include "h2mon/common/text.h"
 #include "h2mon/win32/calls.h"
 #include "h2mon/win32/device_path.h"
@@ -28,16 +30,24 @@ constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 10, 500};
 constexpr std::size_t kErrorTextSize = 256;
 const char kNoSystemText[] = "Hosed";
 
-// Splits "name:mode" at its first colon when an "=" follows it somewhere: the
-// name ends at the colon and the mode string is returned. Otherwise the name is
-// left whole, colon included, and there is no mode string (null).
+// Splits "name:mode" at its first colon: the name ends at the colon and the
+// mode string is returned, or null for none. After a COM name everything past
+// the colon is the mode string, in either form BuildCommDCB takes ("COM3:9600,n,8,1",
+// "COM3:baud=9600 ..."), and a bare "COM3:" is the port itself. After any
+// other name the colon splits only when an "=" follows it somewhere (device
+// paths may hold colons); otherwise the name is left whole.
 const char* split_mode_string(std::string& name) {
     const std::size_t colon = name.find(':');
-    if (colon == std::string::npos || name.find('=', colon + 1) == std::string::npos) {
+    if (colon == std::string::npos) {
+        return nullptr;
+    }
+    const bool after_com_name = read_com_name(name.c_str()).length == colon;
+    if (!after_com_name && name.find('=', colon + 1) == std::string::npos) {
         return nullptr;
     }
     name[colon] = '\0';
-    return name.c_str() + colon + 1;
+    const char* mode = name.c_str() + colon + 1;
+    return *mode != '\0' ? mode : nullptr;
 }
 
 void trim_trailing_space(char* text) {

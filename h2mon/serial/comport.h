@@ -44,6 +44,10 @@ public:
     GUID* pClassGUIDs;          // kMaxClassGuids entries, used by enumerate
     DWORD nClassGUIDs;
     std::int32_t nPorts; // filled entries at the start of pPorts
+    // Asked between the fetches of every read and drain, when set: once it
+    // returns true the wait ends at once, as if its time-out had passed, with the
+    // bytes read so far. A program's stop request can then never wait on the line.
+    bool (*pfnStopWaiting)() = nullptr;
 
     COMPORT();
     COMPORT(const COMPORT&) = delete;

@@ -98,6 +98,9 @@ DWORD COMPORT::receive(BYTE* destination, std::int32_t count, std::int32_t total
         if (elapsed(last, now) > gapLimit) {
             break;
         }
+        if (pfnStopWaiting != nullptr && pfnStopWaiting()) {
+            break;
+        }
     }
     return 0;
 }

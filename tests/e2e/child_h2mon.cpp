@@ -100,6 +100,7 @@ bool ChildH2mon::send(StopEvent event) {
     case StopEvent::HangUp:
         return process_.signal(SIGHUP);
     case StopEvent::EndSession:
+    case StopEvent::CloseWindow:
         break;
     }
     return false;

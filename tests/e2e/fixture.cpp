@@ -45,18 +45,18 @@ bool E2eTest::wait_for_lines(H2mon& h2mon, std::size_t count, milliseconds timeo
         [count](const std::string& output) { return line_count(output) >= count; }, timeout);
 }
 
-void E2eTest::expect_exit(H2mon& h2mon, int code, milliseconds timeout) {
+void E2eTest::expect_exit(H2mon& h2mon, int code, milliseconds timeout, const std::string& error) {
     int status = -1;
     ASSERT_TRUE(h2mon.wait_exit(status, timeout)) << "still running; output:\n" << h2mon.output();
     EXPECT_EQ(status, code) << h2mon.output();
     if (launcher().can(Capability::QuietStderr)) {
-        EXPECT_EQ(h2mon.error_output(), "");
+        EXPECT_EQ(h2mon.error_output(), error);
     }
 }
 
-void E2eTest::stop_with_key(H2mon& h2mon) {
+void E2eTest::stop_with_key(H2mon& h2mon, const std::string& error) {
     ASSERT_TRUE(h2mon.press_key('q'));
-    expect_exit(h2mon, 0);
+    expect_exit(h2mon, 0, kPrompt, error);
 }
 
 void E2eTest::expect_plausible(const std::vector<double>& mjds) const {

@@ -51,11 +51,13 @@ protected:
     // Waits until standard output holds `count` line ends.
     static bool wait_for_lines(H2mon& h2mon, std::size_t count, milliseconds timeout = kPrompt);
 
-    // Waits for h2mon to end and expects `code` and nothing on standard error.
-    static void expect_exit(H2mon& h2mon, int code, milliseconds timeout = kPrompt);
+    // Waits for h2mon to end and expects `code` and `error` on standard error
+    // (nothing, unless told).
+    static void expect_exit(H2mon& h2mon, int code, milliseconds timeout = kPrompt,
+                            const std::string& error = "");
 
     // Presses a key and expects h2mon to end with code 0.
-    static void stop_with_key(H2mon& h2mon);
+    static void stop_with_key(H2mon& h2mon, const std::string& error = "");
 
     // Expects every timestamp to be the time of a moment of this test, in order.
     void expect_plausible(const std::vector<double>& mjds) const;

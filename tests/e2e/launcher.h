@@ -29,10 +29,11 @@ enum class Input {
 
 // What the system sends a program to end it in an orderly way.
 enum class StopEvent {
-    Interrupt,  // SIGINT; on Windows Ctrl-C (which Wine delivers as SIGINT)
-    Terminate,  // SIGTERM
-    HangUp,     // SIGHUP
-    EndSession, // Windows: the user's session ends (logging off)
+    Interrupt,   // SIGINT; on Windows Ctrl-C (which Wine delivers as SIGINT)
+    Terminate,   // SIGTERM
+    HangUp,      // SIGHUP
+    EndSession,  // Windows: the user's session ends (logging off)
+    CloseWindow, // Windows: WM_CLOSE to its windows, as taskkill without /F sends
 };
 
 // What a launcher may or may not be able to do.

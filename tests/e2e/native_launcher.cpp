@@ -30,7 +30,9 @@ public:
     bool can(Capability capability) const override {
         return capability != Capability::WindowsConsole;
     }
-    bool can_send(StopEvent event) const override { return event != StopEvent::EndSession; }
+    bool can_send(StopEvent event) const override {
+        return event != StopEvent::EndSession && event != StopEvent::CloseWindow;
+    }
 
     std::string text_file(const std::string& path) override { return h2test::read_text_file(path); }
 

@@ -119,6 +119,8 @@ const char* name_of(StopEvent event) {
         return "hang-up";
     case StopEvent::EndSession:
         return "end of session";
+    case StopEvent::CloseWindow:
+        return "WM_CLOSE";
     }
     return "?";
 }
@@ -129,8 +131,8 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
         bool while_reading; // during the wait for the second answer, else in the interval
     };
     std::vector<Case> cases;
-    for (StopEvent event :
-         {StopEvent::Interrupt, StopEvent::Terminate, StopEvent::HangUp, StopEvent::EndSession}) {
+    for (StopEvent event : {StopEvent::Interrupt, StopEvent::Terminate, StopEvent::HangUp,
+                            StopEvent::EndSession, StopEvent::CloseWindow}) {
         if (launcher().can_send(event)) {
             cases.push_back({event, false});
             cases.push_back({event, true});
@@ -201,23 +203,28 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
 // Whatever the line does, a key or a stop signal ends the run within a bound:
 // every wait on the line is bounded.
 TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
-    enum class Doing { Streaming, Silent, HoldingOffOutput };
+    // Trickling: a byte every 60 ms, each within the answer's inter-byte
+    // time-out, so only the answer's total time-out can end its read.
+    enum class Doing { Streaming, Trickling, Silent, HoldingOffOutput };
     struct Case {
         const char* what;
         Doing doing;
-        bool key; // else an interrupt (Ctrl-C)
+        bool key;        // else `event`
+        StopEvent event; // with key false
     };
     const Case cases[] = {
-        {"streaming, a key", Doing::Streaming, true},
-        {"streaming, an interrupt", Doing::Streaming, false},
-        {"silent, a key", Doing::Silent, true},
-        {"silent, an interrupt", Doing::Silent, false},
-        {"holding off output, a key", Doing::HoldingOffOutput, true},
-        {"holding off output, an interrupt", Doing::HoldingOffOutput, false},
+        {"streaming, a key", Doing::Streaming, true, StopEvent::Interrupt},
+        {"streaming, an interrupt", Doing::Streaming, false, StopEvent::Interrupt},
+        {"trickling, a key", Doing::Trickling, true, StopEvent::Interrupt},
+        {"trickling, a termination", Doing::Trickling, false, StopEvent::Terminate},
+        {"silent, a key", Doing::Silent, true, StopEvent::Interrupt},
+        {"silent, an interrupt", Doing::Silent, false, StopEvent::Interrupt},
+        {"holding off output, a key", Doing::HoldingOffOutput, true, StopEvent::Interrupt},
+        {"holding off output, an interrupt", Doing::HoldingOffOutput, false, StopEvent::Interrupt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (!c.key && !launcher().can_send(StopEvent::Interrupt)) {
+        if (!c.key && !launcher().can_send(c.event)) {
             continue;
         }
         MaserLine line;
@@ -225,6 +232,8 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
         std::string expected_output;
         if (c.doing == Doing::Streaming) {
             line.stream_noise(std::chrono::microseconds(500));
+        } else if (c.doing == Doing::Trickling) {
+            line.stream_noise(std::chrono::milliseconds(60));
         }
         line.play([&](int poll) {
             if (c.doing != Doing::HoldingOffOutput) {
@@ -251,7 +260,7 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
         }
         ASSERT_TRUE(h2mon->running());
         const auto sent = Clock::now();
-        ASSERT_TRUE(c.key ? h2mon->press_key('q') : h2mon->send(StopEvent::Interrupt));
+        ASSERT_TRUE(c.key ? h2mon->press_key('q') : h2mon->send(c.event));
         expect_exit(*h2mon, 0);
         EXPECT_LE(ms_since(sent), 1500);
         EXPECT_EQ(h2mon->output(), expected_output);
@@ -294,19 +303,27 @@ TEST_F(StopTest, StandardInputAtItsEndIsNoKey) {
     EXPECT_EQ(lines_of(h2mon->output())[2], hex(frames_[0]));
 }
 
-// In the classic Windows console a click starts a selection (QuickEdit) that
-// holds every console write, and with it the run, until it ends.
-TEST_F(StopTest, QuickEditIsOffWhileRunningSoAClickCannotHoldTheRun) {
+// In the classic Windows console a click starts a selection (QuickEdit), and
+// with line input on, Pause or Ctrl+S pauses output: either holds every console
+// write, and with it the run. Mouse input on turns the wheel into input records,
+// so the operator could not scroll back. All off while running, the
+// extended-flags bit on (without it the console ignores the QuickEdit bit).
+TEST_F(StopTest, TheConsoleInputCannotHoldTheRunWhileRunning) {
     E2E_REQUIRE(WindowsConsole);
+    constexpr unsigned kLineInput = 0x2;      // ENABLE_LINE_INPUT
+    constexpr unsigned kEchoInput = 0x4;      // ENABLE_ECHO_INPUT
+    constexpr unsigned kMouseInput = 0x10;    // ENABLE_MOUSE_INPUT
     constexpr unsigned kQuickEdit = 0x40;     // ENABLE_QUICK_EDIT_MODE
     constexpr unsigned kExtendedFlags = 0x80; // ENABLE_EXTENDED_FLAGS
+    constexpr unsigned kWatched =
+        kLineInput | kEchoInput | kMouseInput | kQuickEdit | kExtendedFlags;
     line_.play([this](int poll) { return frame_for(poll); });
     auto h2mon = start({port_arg(line_.path()), "/fmt:hex", "/interval_ms:0"});
     ASSERT_NE(h2mon, nullptr);
     ASSERT_TRUE(wait_for_lines(*h2mon, 1));
     unsigned mode = 0;
     ASSERT_TRUE(h2mon->console_input_mode(mode));
-    EXPECT_EQ(mode & (kQuickEdit | kExtendedFlags), kExtendedFlags) << std::hex << mode;
+    EXPECT_EQ(mode & kWatched, kExtendedFlags) << std::hex << mode;
     stop_with_key(*h2mon);
 }
 

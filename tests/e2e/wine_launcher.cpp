@@ -151,6 +151,8 @@ public:
         case StopEvent::EndSession:
             return wine_sh("run " + h2test::shell_quoted(console_event_exe()) +
                            " h2mon.exe end-session");
+        case StopEvent::CloseWindow:
+            return wine_sh("run " + h2test::shell_quoted(console_event_exe()) + " h2mon.exe close");
         default:
             return false;
         }
@@ -248,7 +250,8 @@ public:
 
     // Wine raises no Ctrl-Break and no closing of the console window.
     bool can_send(StopEvent event) const override {
-        return event == StopEvent::Interrupt || event == StopEvent::EndSession;
+        return event == StopEvent::Interrupt || event == StopEvent::EndSession ||
+               event == StopEvent::CloseWindow;
     }
 
     std::string text_file(const std::string& path) override {

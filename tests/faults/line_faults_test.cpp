@@ -3,7 +3,9 @@
 #include "tests/e2e/fixture.h"
 #include "tests/e2e/simulator.h"
 
+#include <atomic>
 #include <cerrno>
+#include <regex>
 #include <cstring>
 
 namespace e2e {
@@ -65,6 +67,48 @@ TEST_F(LineFaultTest, ASecondH2monOnTheSamePortIsRefusedAfterOneRetry) {
     for (const std::string& record : lines_of(first->output())) {
         EXPECT_EQ(record.size(), 2u * 189) << record;
     }
+}
+
+// A maser that stops answering: after the half minute, one line on standard
+// error names the port and says since when nothing came; when frames come
+// again, one more. Standard output keeps the records only. (Takes half a minute:
+// the limit is what is tested.)
+TEST_F(LineFaultTest, AMaserThatStopsAnsweringIsNoticedOnStandardErrorAndSoIsItsReturn) {
+    MaserLine line;
+    std::atomic<bool> answering{true};
+    std::atomic<int> silent_from{0};
+    line.play([&](int poll) {
+        if (!answering) {
+            return Reply::silence();
+        }
+        if (poll >= 3 && silent_from == 0) {
+            silent_from = poll;
+            answering = false;
+            return Reply::silence();
+        }
+        return Reply::answer(frames_[static_cast<std::size_t>(poll - 1) % frames_.size()]);
+    });
+    auto h2mon = start({port_arg(line.path()), "/fmt:hex", "/interval_ms:0"});
+    ASSERT_NE(h2mon, nullptr);
+    ASSERT_TRUE(wait_for_lines(*h2mon, 1)); // the second frame
+    // Silent from the third poll on; the notice comes 30 s after the last frame.
+    std::this_thread::sleep_for(std::chrono::seconds(32));
+    answering = true;
+    ASSERT_TRUE(wait_for_lines(*h2mon, 3));
+    ASSERT_TRUE(h2mon->press_key('q'));
+    int code = -1;
+    ASSERT_TRUE(h2mon->wait_exit(code, kPrompt));
+    EXPECT_EQ(code, 0);
+    for (const std::string& record : lines_of(h2mon->output())) {
+        EXPECT_EQ(record.size(), 2u * 189) << record;
+    }
+    const std::string port = launcher().port_name(line.path());
+    const std::string time = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC)";
+    EXPECT_TRUE(
+        std::regex_match(h2mon->error_output(), std::regex("No frame from " + port + " since " +
+                                                           time + ": no answer\nFrames from " +
+                                                           port + " again since " + time + "\n")))
+        << h2mon->error_output();
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "tests/e2e/simulator.h"
 #include "tests/faults/soak_check.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace e2e {
@@ -12,13 +14,20 @@ class OutputFaultTest : public E2eTest {};
 
 TEST_F(OutputFaultTest, ALogThatCannotBeWrittenLeavesTheRecordsOnStandardOutput) {
     const std::vector<Bytes> frames = golden_frames();
+    const std::string missing = dir_.file("no/such/directory/records.csv");
     const struct {
         const char* what;
         std::string log;
+        std::string error; // one line on standard error, naming the file and why
     } cases[] = {
-        {"a full disk", "/dev/full"},
-        {"a directory that does not exist", dir_.file("no/such/directory/records.csv")},
-        {"a directory", dir_.path()},
+        {"a full disk", "/dev/full",
+         "Cannot write to the log file /dev/full: " + std::string(std::strerror(ENOSPC)) + "\n"},
+        {"a directory that does not exist", missing,
+         "Cannot open the log file " + missing + ": " + std::strerror(ENOENT) +
+             "; records go to standard output only\n"},
+        {"a directory", dir_.path(),
+         "Cannot open the log file " + dir_.path() + ": " + std::strerror(EISDIR) +
+             "; records go to standard output only\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -31,7 +40,7 @@ TEST_F(OutputFaultTest, ALogThatCannotBeWrittenLeavesTheRecordsOnStandardOutput)
         ASSERT_NE(h2mon, nullptr);
         constexpr std::size_t kRecords = 10;
         ASSERT_TRUE(wait_for_lines(*h2mon, 1 + kRecords)) << h2mon->output();
-        stop_with_key(*h2mon);
+        stop_with_key(*h2mon, c.error);
 
         const std::vector<std::string> lines = lines_of(h2mon->output());
         ASSERT_GE(lines.size(), 1 + kRecords);

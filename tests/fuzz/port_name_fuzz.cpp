@@ -10,6 +10,7 @@
 // DTR control, bit 1: DTR raised) and bit 2: open the port a second time with the
 // same name; the rest is the name, up to its first NUL.
 #include "h2mon/win32/calls.h"
+#include "h2mon/win32/com_name.h"
 #include "h2mon/win32/posix/errno_map.h"
 #include "h2mon/serial/comport.h"
 #include "tests/support/dcb.h"
@@ -133,21 +134,23 @@ void check_line(const DCB& given, DWORD baud, bool dtr_control) {
     expect(given.StopBits <= TWOSTOPBITS, "stop bits out of range");
 }
 
-// Where the device path ends: at the first colon when an '=' follows it.
-std::string expected_path(const std::string& device_path, std::string* mode) {
-    const std::size_t colon = device_path.find(':');
-    if (colon == std::string::npos || device_path.find('=', colon + 1) == std::string::npos) {
-        return device_path;
+// Where the name ends: at the first colon after a COM name, or when an '='
+// follows the colon; what follows the colon is the mode string.
+std::string expected_path(const std::string& name, std::string* mode) {
+    const std::string prefix = name[0] == '/' ? "" : "/dev/";
+    const std::size_t colon = name.find(':');
+    if (colon == std::string::npos || (read_com_name(name.c_str()).length != colon &&
+                                       name.find('=', colon + 1) == std::string::npos)) {
+        return prefix + name;
     }
-    *mode = device_path.substr(colon + 1);
-    return device_path.substr(0, colon);
+    *mode = name.substr(colon + 1);
+    return prefix + name.substr(0, colon);
 }
 
 void check_open(COMPORT& port, const std::string& name, DWORD result, DWORD baud,
                 bool dtr_control) {
-    const std::string device_path = (name[0] == '/' ? "" : "/dev/") + name;
     std::string mode;
-    const std::string path = expected_path(device_path, &mode);
+    const std::string path = expected_path(name, &mode);
     if (path.size() >= MAX_PATH) {
         // A path that does not fit is refused, never cut to another device's name;
         // the mode string does not count.
@@ -157,7 +160,7 @@ void check_open(COMPORT& port, const std::string& name, DWORD result, DWORD baud
     }
     expect(seen.creates == 1, "the device was not opened exactly once");
     expect(seen.path == path, "CreateFileA was given another path");
-    const bool has_mode = path.size() != device_path.size();
+    const bool has_mode = !mode.empty();
     expect(seen.builds == (has_mode ? 1 : 0), "the mode string was not parsed exactly once");
     expect(!has_mode || seen.mode == mode, "BuildCommDCBA was given another mode string");
     if (has_mode && !seen.built) {

@@ -3,12 +3,16 @@
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
 #include "tests/support/gzip.h"
+#include "tests/support/loopback.h"
 
 #include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <thread>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -52,6 +56,8 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
         compressed += rows.back();
         if (i == kRows / 2) {
             plain += "61384.1,not,a,row\n";
+            // Another record in the same 86.4 ms step: the first one is kept.
+            plain += random_row(rows.back().substr(0, rows.back().find(',')), 99999);
         }
     }
     append_file(dir.file("a.csv"), plain);
@@ -63,6 +69,13 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
     EXPECT_NE(backfill.err.find("skipped a line that is not the MJD and 43 fields"),
               std::string::npos)
         << backfill.err;
+    // The counts come at the end, per file.
+    EXPECT_NE(backfill.err.find(": " + dir.file("a.csv") + ": " + std::to_string(kRows) +
+                                " records written, 1 lines skipped as bad, 1 records skipped as "
+                                "a second one in the same 86.4 ms step\n"),
+              std::string::npos)
+        << backfill.err;
+    EXPECT_EQ(backfill.err.find("maser_log_malformed_lines_total"), std::string::npos);
     const std::string openmetrics = dir.file("history.om");
     h2test::write_text_file(openmetrics, backfill.out);
 
@@ -91,6 +104,81 @@ TEST(Backfill, PromtoolImportsEveryRecordOfPlainAndCompressedLogs) {
             }
         }
     }
+}
+
+// A real Prometheus (Debian's) on a data folder, on a free port; stopped with the object.
+class PrometheusServer {
+public:
+    bool start(const std::string& data, std::string& error) {
+        port_ = h2test::free_loopback_port();
+        const std::string config = data + "/../prometheus.yml";
+        h2test::write_text_file(config, "global:\n  scrape_interval: 1h\n");
+        if (!server_.start({"/usr/bin/prometheus", "--config.file=" + config,
+                            "--storage.tsdb.path=" + data,
+                            "--web.listen-address=127.0.0.1:" + std::to_string(port_)},
+                           error)) {
+            return false;
+        }
+        if (!eventually([&] { return query("1").exit_code == 0; }, std::chrono::seconds(30))) {
+            error =
+                "prometheus did not answer: " + server_.read_stderr(std::chrono::milliseconds(100));
+            return false;
+        }
+        return true;
+    }
+    ~PrometheusServer() {
+        int status;
+        if (server_.signal(SIGTERM)) {
+            server_.wait_exit(status, std::chrono::milliseconds(10000));
+        }
+    }
+    ProgramRun query(const std::string& expression) const {
+        return run_program({"/usr/bin/promtool", "query", "instant",
+                            "http://127.0.0.1:" + std::to_string(port_), expression});
+    }
+
+private:
+    h2test::ChildProcess server_;
+    int port_ = -1;
+};
+
+// A row whose MJD has one digit changed (the year 2109), or from before the
+// masers' era, is no record: a sample of 2109 imported would make Prometheus
+// drop every real block as past its retention. The history must still be there.
+TEST(Backfill, StampsOutsideTheMasersTimeAreNotWrittenAndPrometheusKeepsTheHistory) {
+    h2test::TempDir dir;
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::string log;
+    for (int i = 0; i < kRows; ++i) {
+        log += random_row(mjd_text(now - 3 * 3600 + 10.0 * i), static_cast<unsigned>(i));
+        if (i == kRows / 2) {
+            const std::string row = random_row(mjd_text(now - 3600), 7);
+            log += "9" + row.substr(1);                      // 61384 -> 91384
+            log += "46" + row.substr(2);                     // 1985
+            log += random_row(mjd_text(now + 2 * 86400), 8); // two days ahead
+        }
+    }
+    append_file(dir.file("a.csv"), log);
+    const ProgramRun backfill = run_h2export({"--follow", "a=" + dir.file("a.csv"), "--backfill"});
+    EXPECT_NE(backfill.err.find("a row whose MJD is before 1990 or more than a day ahead"),
+              std::string::npos)
+        << backfill.err;
+    const std::string openmetrics = dir.file("history.om");
+    h2test::write_text_file(openmetrics, backfill.out);
+    const std::string data = dir.file("data");
+    const ProgramRun created = run_program(
+        {"/usr/bin/promtool", "tsdb", "create-blocks-from", "openmetrics", openmetrics, data});
+    ASSERT_EQ(created.exit_code, 0) << created.out << created.err;
+
+    PrometheusServer prometheus;
+    std::string error;
+    ASSERT_TRUE(prometheus.start(data, error)) << error;
+    const ProgramRun counted =
+        prometheus.query("count_over_time(maser_ion_pump_current_amperes{maser=\"a\"}[4h])");
+    ASSERT_EQ(counted.exit_code, 0) << counted.err;
+    EXPECT_NE(counted.out.find("=> " + std::to_string(kRows) + " @"), std::string::npos)
+        << counted.out;
 }
 
 TEST(Backfill, ADamagedGzipLogGivesItsRecordsBeforeTheDamageAndFails) {
@@ -126,9 +214,11 @@ TEST(Backfill, ADamagedGzipLogGivesItsRecordsBeforeTheDamageAndFails) {
             }
             return count;
         };
-        EXPECT_EQ(backfill.err, "h2export: a: " + dir.file("a.csv.gz") + ": damaged after " +
+        EXPECT_NE(backfill.err.find("h2export: a: " + dir.file("a.csv.gz") + ": damaged after " +
                                     std::to_string(records("a")) + " rows: " + c.reason +
-                                    "; the records before the damage are written\n");
+                                    "; the records before the damage are written\n"),
+                  std::string::npos)
+            << backfill.err;
         EXPECT_LT(records("a"), kRows) << c.reason;
         EXPECT_EQ(records("b"), kRows) << c.reason;
         EXPECT_EQ(backfill.out.substr(backfill.out.size() - 6), "# EOF\n");

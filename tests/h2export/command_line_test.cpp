@@ -28,7 +28,11 @@ TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
         {{"--follow", "a=" + log, "--textfile", dir.file("none")}, "--textfile"},
         {{"--follow", "a=" + log, "--textfile"}, "--textfile"},
         {{"--follow", "a=" + log, "--influx", "-"}, "--state"},
-        {{"--follow", "a=" + log, "--textfile", dir.path(), "--stale-after", "x"}, "--stale-after"},
+        {{"--follow", "a=" + log, "--textfile", dir.path(), "--stale-after", "abc"},
+         "'abc' is not a number"},
+        {{"--follow", "a=" + log, "--textfile", dir.path(), "--state", log + ".state"}, "--state"},
+        {{"--follow", "a=" + log, "--influx", dir.path()}, "--influx"},
+        {{"--follow-dir", dir.path(), "--backfill"}, "--follow-dir"},
         {{"--follow", "a=" + log, "--textfile", dir.path(), "--stale-after", "-1"},
          "--stale-after"},
         {{"--follow", "a=" + log, "--textfile", dir.path(), "--stale-after", "0"}, "--stale-after"},
@@ -69,13 +73,23 @@ TEST(H2exportCommandLine, ReadsEveryOption) {
     EXPECT_EQ(options.state, "/out/points.lp.state");
     EXPECT_EQ(options.stale_after_seconds, std::optional<double>(90));
     EXPECT_FALSE(options.backfill);
+
+    // Several files of one maser for a backfill; folders to follow.
+    const char* backfill[] = {"h2export", "--follow",      "a=/logs/a.csv.1",
+                              "--follow", "a=/logs/a.csv", "--backfill"};
+    ASSERT_EQ(parse_options(6, backfill, options = {}, out, err), std::nullopt) << err.str();
+    EXPECT_EQ(options.follows.size(), 2u);
+    const char* folders[] = {"h2export", "--follow-dir", "/logs", "--follow-dir",
+                             "/more",    "--textfile",   "/"};
+    ASSERT_EQ(parse_options(7, folders, options = {}, out, err), std::nullopt) << err.str();
+    EXPECT_EQ(options.follow_dirs, (std::vector<std::string>{"/logs", "/more"}));
 }
 
 TEST(H2exportCommandLine, HelpAndVersion) {
     const ProgramRun help = run_h2export({"--help"});
     EXPECT_EQ(help.exit_code, 0);
-    for (const char* option :
-         {"--follow", "--textfile", "--influx", "--state", "--stale-after", "--backfill"}) {
+    for (const char* option : {"--follow", "--follow-dir", "--textfile", "--influx", "--state",
+                               "--stale-after", "--backfill"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     const ProgramRun version = run_h2export({"--version"});

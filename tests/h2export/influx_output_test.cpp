@@ -12,7 +12,8 @@ namespace {
 // The record of `row`; its fields refer into the row, which must outlive it.
 LogRecord record_of(const std::string& row) {
     LogRecord record;
-    EXPECT_EQ(read_log_line(std::string_view(row).substr(0, row.size() - 1), record),
+    EXPECT_EQ(read_log_line(std::string_view(row).substr(0, row.size() - 1),
+                            RecordTimes(2000000000LL * 1000000000LL), record),
               LineKind::kRecord);
     return record;
 }

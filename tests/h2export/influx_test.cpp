@@ -1,7 +1,9 @@
 // h2export --influx: one point per record, each exactly once across restarts,
 // read back equal from a real InfluxDB.
+#include "h2export/influx.h"
 #include "tests/h2export/influx_server.h"
 #include "tests/h2export/log_fixture.h"
+#include "tests/h2export/tmpfs_mount.h"
 
 #include "telemetry/mjd_time.h"
 #include "telemetry/channels.h"
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <sys/statvfs.h>
 
 namespace h2export_test {
 namespace {
@@ -46,6 +49,109 @@ std::int64_t unix_ns_of(const std::string& row) {
     std::int64_t ns = 0;
     EXPECT_TRUE(mjd_unix_ns(row.substr(0, row.find(',')), &ns));
     return ns;
+}
+
+// The point lines of `output` end with the times of `rows`, each once and in order.
+void expect_points_of(const std::string& output, const std::vector<std::string>& rows) {
+    const std::vector<std::string> points = lines_of(h2test::read_text_file(output));
+    ASSERT_EQ(points.size(), rows.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        EXPECT_EQ(points[i].rfind("maser,maser=a ", 0), 0u) << i << ": " << points[i];
+        EXPECT_EQ(points[i].substr(points[i].rfind(' ') + 1), std::to_string(unix_ns_of(rows[i])))
+            << i;
+    }
+}
+
+// The output on a file system that fills up: the failed batch leaves no part
+// of a point behind, it is written whole once there is room, and a restart
+// after that neither loses nor repeats a point.
+TEST(Influx, AFullDiskLeavesWholePointsAndARestartLosesAndRepeatsNothing) {
+    if (!TmpfsMount::allowed()) {
+        GTEST_SKIP() << "a small file system that fills up is mounted by the test: needs root";
+    }
+    h2test::TempDir dir;
+    const std::string full = dir.file("full");
+    std::filesystem::create_directory(full);
+    TmpfsMount mounted;
+    std::string error;
+    ASSERT_TRUE(mounted.mount(full, 64 * 1024, error)) << error;
+    struct statvfs space;
+    ASSERT_EQ(::statvfs(full.c_str(), &space), 0);
+    // All but one page taken: the output has room for a few points.
+    const std::string filler = full + "/filler";
+    h2test::write_text_file(filler, std::string(space.f_bavail * space.f_bsize - 4096, 'x'));
+
+    const std::string log = dir.file("a.csv");
+    const std::string output = full + "/points.lp";
+    const std::vector<std::string> args{"--follow", "a=" + log, "--influx",
+                                        output,     "--state",  dir.file("state")};
+    std::vector<std::string> rows;
+    for (int i = 0; i < 30; ++i) {
+        rows.push_back(random_row(mjd_text(1.7e9 + 10.3 * i), static_cast<unsigned>(i)));
+    }
+    const auto add = [&](int from, int to) {
+        std::string text;
+        for (int i = from; i < to; ++i) {
+            text += rows[i];
+        }
+        append_file(log, text);
+    };
+    {
+        h2test::ChildProcess h2export;
+        start_h2export(h2export, args);
+        add(0, 3);
+        ASSERT_TRUE(
+            eventually([&] { return lines_of(h2test::read_text_file(output)).size() == 3; }));
+        add(3, 20);
+        EXPECT_NE(h2export.read_stderr(milliseconds(5000), "No space left").find("No space left"),
+                  std::string::npos);
+        std::filesystem::remove(filler);
+        add(20, 22);
+        ASSERT_TRUE(eventually([&] {
+            return lines_of(h2test::read_text_file(output)).size() >= 22;
+        })) << h2export.read_stderr(milliseconds(100));
+        h2export.signal(SIGTERM);
+        int status = -1;
+        EXPECT_TRUE(h2export.wait_exit(status, milliseconds(5000)));
+    }
+    expect_points_of(output, {rows.begin(), rows.begin() + 22});
+    add(22, 30);
+    export_until(args, output, 30);
+    expect_points_of(output, rows);
+}
+
+// A stop while a long log is caught up is taken between two batches, not
+// after the whole log (a log of gigabytes would outlast a service manager's
+// stop time-out); the restart goes on from there, each point once.
+TEST(Influx, AStopWhileALongLogIsCaughtUpComesBetweenBatches) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("a.csv");
+    const std::string output = dir.file("points.lp");
+    const std::vector<std::string> args{"--follow", "a=" + log, "--influx", output};
+    std::vector<std::string> rows;
+    std::string text;
+    while (text.size() < 16u * InfluxOutput::kBatchBytes) {
+        rows.push_back(random_row(mjd_text(1.7e9 + 10.3 * static_cast<double>(rows.size())),
+                                  static_cast<unsigned>(rows.size())));
+        text += rows.back();
+    }
+    append_file(log, text);
+    {
+        h2test::ChildProcess h2export;
+        start_h2export(h2export, args);
+        ASSERT_TRUE(eventually([&] {
+            return std::filesystem::exists(output) && std::filesystem::file_size(output) > 0;
+        }));
+        h2export.signal(SIGTERM);
+        int status = -1;
+        EXPECT_TRUE(h2export.wait_exit(status, milliseconds(5000)));
+        EXPECT_EQ(status, 0);
+    }
+    const std::size_t written = lines_of(h2test::read_text_file(output)).size();
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, rows.size()) << "the whole log was read before the stop";
+    export_until(args, output, rows.size());
+    expect_points_of(output, rows);
 }
 
 TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {

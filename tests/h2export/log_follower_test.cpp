@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 namespace h2export_test {
 namespace {
@@ -89,24 +90,73 @@ TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
     }
 }
 
-TEST(LogFollower, ResumesInTheFileRenamedWhileStopped) {
-    h2test::TempDir dir;
-    append_file(dir.file("log"), "a\nb\n");
-    LogPosition stopped_at;
-    {
-        LogFollower first("m", dir.file("log"), StartAt::kBeginning);
+// What happened to the log while h2export was stopped, and what the restarted
+// follower must pass on: nothing read twice, nothing that can still be found lost.
+TEST(LogFollower, ARestartFindsWhereItWasOrReadsTheNewLogWhole) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* name;
+        std::function<void(h2test::TempDir&)> stopped;
+        const char* seen;
+        bool reported; // that the old log could not be found
+    } cases[] = {
+        {"renamed, written on, a new log",
+         [](h2test::TempDir& dir) {
+             append_file(dir.file("log"), "c\n");
+             fs::rename(dir.file("log"), dir.file("log.1"));
+             append_file(dir.file("log"), "d\n");
+         },
+         "c|d|", false},
+        {"copied and truncated, then grown past the old position",
+         [](h2test::TempDir& dir) {
+             append_file(dir.file("log"), "c\n");
+             fs::copy_file(dir.file("log"), dir.file("log.1"));
+             fs::resize_file(dir.file("log"), 0);
+             append_file(dir.file("log"), "dd\neee\nf\n");
+         },
+         "c|dd|eee|f|", false},
+        {"deleted and made again",
+         [](h2test::TempDir& dir) {
+             fs::remove(dir.file("log"));
+             append_file(dir.file("log"), "x\nyy\nz\n");
+         },
+         "x|yy|z|", true},
+        {"rotated and compressed",
+         [](h2test::TempDir& dir) {
+             append_file(dir.file("log.1.gz"), "\x1f\x8b (a\nb\nc\n compressed)");
+             fs::remove(dir.file("log"));
+             append_file(dir.file("log"), "d\n");
+         },
+         "d|", true},
+    };
+    for (const auto& c : cases) {
+        h2test::TempDir dir;
+        append_file(dir.file("log"), "a\nb\n");
+        LogPosition stopped_at;
+        {
+            LogFollower first("m", dir.file("log"), StartAt::kBeginning);
+            Lines lines;
+            first.poll(lines);
+            ASSERT_EQ(lines.seen, "a|b|") << c.name;
+            stopped_at = lines.position;
+        }
+        c.stopped(dir);
+        // A file number can come back for another file once one is deleted.
+        FileId now;
+        std::int64_t size;
+        std::string error;
+        if (look_at(dir.file("log"), now, size, error) == PathState::kFile && c.reported) {
+            stopped_at.id = now;
+        }
+        LogFollower again("m", dir.file("log"), StartAt::kBeginning, stopped_at);
         Lines lines;
-        first.poll(lines);
-        ASSERT_EQ(lines.seen, "a|b|");
-        stopped_at = lines.position;
+        testing::internal::CaptureStderr();
+        again.poll(lines);
+        again.poll(lines);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(lines.seen, c.seen) << c.name;
+        EXPECT_EQ(said.find("is neither") != std::string::npos, c.reported) << c.name << said;
     }
-    append_file(dir.file("log"), "c\n");
-    std::filesystem::rename(dir.file("log"), dir.file("log.1"));
-    append_file(dir.file("log"), "d\n");
-    LogFollower again("m", dir.file("log"), StartAt::kBeginning, stopped_at);
-    Lines lines;
-    again.poll(lines);
-    EXPECT_EQ(lines.seen, "c|d|");
 }
 
 TEST(LogFollower, StartsAtTheTailOnAWholeLine) {

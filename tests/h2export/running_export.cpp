@@ -11,10 +11,10 @@ void start_h2export(h2test::ChildProcess& child, const std::vector<std::string>&
     ASSERT_TRUE(child.start(argv, error)) << error;
 }
 
-ProgramRun run_h2export(const std::vector<std::string>& args) {
+ProgramRun run_h2export(const std::vector<std::string>& args, h2test::milliseconds timeout) {
     std::vector<std::string> argv{H2EXPORT_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_program(argv);
+    return run_program(argv, "", timeout);
 }
 
 } // namespace h2export_test

@@ -2,12 +2,15 @@
 // grow, go quiet, rotate and turn bad.
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
+#include "tests/h2export/tmpfs_mount.h"
 #include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
+#include <thread>
 
 namespace h2export_test {
 namespace {
@@ -30,9 +33,11 @@ public:
     std::string sample(const std::string& maser, const std::string& series) {
         return sample_of(prom(maser), series);
     }
-    void start(const std::vector<std::string>& follows, const std::string& stale = "1") {
+    void start(const std::vector<std::string>& follows, const std::string& stale = "1",
+               const std::vector<std::string>& more = {}) {
         fs::create_directory(dir_.file("out"));
         std::vector<std::string> args{"--textfile", dir_.file("out"), "--stale-after", stale};
+        args.insert(args.end(), more.begin(), more.end());
         for (const std::string& follow : follows) {
             args.insert(args.end(), {"--follow", follow});
         }
@@ -131,6 +136,64 @@ TEST(TextfileRotation, FollowsBothKinds) {
     }
 }
 
+TEST_F(Textfile, FollowDirMakesAMaserOfEveryLogInTheFolderNowAndLater) {
+    const std::string logs = dir_.file("logs");
+    fs::create_directory(logs);
+    const std::string mjd_east = mjd_now(-20), mjd_west = mjd_now(-5), mjd_solo = mjd_now(-30);
+    append_file(logs + "/east.csv", random_row(mjd_east, 1));
+    // Rotated files and other files are not masers.
+    append_file(logs + "/east.csv.1", random_row(mjd_now(-3000), 2));
+    append_file(logs + "/east.csv.2.gz", "not a maser");
+    append_file(logs + "/notes.txt", "not a maser");
+    append_file(dir_.file("solo.log"), random_row(mjd_solo, 3));
+    start({"solo=" + dir_.file("solo.log")}, "60", {"--follow-dir", logs});
+    ASSERT_TRUE(shows_record("solo", mjd_solo));
+    ASSERT_TRUE(shows_record("east", mjd_east));
+
+    // A log made later is a new maser, without a restart.
+    append_file(logs + "/west.csv", random_row(mjd_west, 4));
+    ASSERT_TRUE(shows_record("west", mjd_west));
+    EXPECT_TRUE(eventually([&] { return sample("west", "maser_up{maser=\"west\"}") == "1"; }));
+    std::set<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_.file("out"))) {
+        files.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"east.prom", "solo.prom", "west.prom"}));
+}
+
+// A log whose folder is replaced while h2export runs: renamed and made again
+// with a new log, or a file system mounted over it later (the folder an empty
+// mount point at the start). The new log is read within seconds.
+TEST_F(Textfile, LogFolderReplacedOrMountedOverIsFollowedAgain) {
+    const std::string logs = dir_.file("logs");
+    const std::string log = logs + "/m.csv";
+    fs::create_directory(logs);
+    append_file(log, random_row(mjd_now(-30), 1));
+    start({"m=" + log}, "60");
+
+    fs::rename(logs, dir_.file("logs.old"));
+    fs::create_directory(logs);
+    const std::string mjd_1 = mjd_now(-20);
+    append_file(log, random_row(mjd_1, 2));
+    ASSERT_TRUE(shows_record("m", mjd_1));
+
+    if (!TmpfsMount::allowed()) {
+        GTEST_SKIP() << "mounting a file system over the log's folder needs root";
+    }
+    fs::remove_all(logs);
+    fs::create_directory(logs);
+    std::this_thread::sleep_for(milliseconds(1500)); // the empty folder is followed
+    TmpfsMount mounted;
+    std::string error;
+    ASSERT_TRUE(mounted.mount(logs, 1 << 20, error)) << error;
+    const std::string mjd_2 = mjd_now(-10);
+    append_file(log, random_row(mjd_2, 3));
+    ASSERT_TRUE(shows_record("m", mjd_2));
+    const std::string mjd_3 = mjd_now(-5);
+    append_file(log, random_row(mjd_3, 4));
+    ASSERT_TRUE(shows_record("m", mjd_3));
+}
+
 TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     const std::string log = dir_.file("m.csv");
     append_file(log, "");
@@ -140,8 +203,8 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
         std::string("\x01\xff\xfe garbage \x7f\n") + std::string(100, '\0') + "\n" +
         std::string(1 << 20, 'x') + "\n" + good.substr(0, good.rfind(',')) + "\n" +
         good.substr(0, good.size() - 1) + ",00,00\n" + good.substr(0, good.find(',') + 1) + "2x.1" +
-        good.substr(good.find(',', good.find(',') + 1));
-    const int bad_count = 6;
+        good.substr(good.find(',', good.find(',') + 1)) + "9" + good.substr(1);
+    const int bad_count = 7; // the last one stamped in 2109: one digit of the MJD changed
     const std::string mjd_1 = mjd_now(-5), mjd_2 = mjd_now(-4);
     append_file(log, bad_lines + random_row(mjd_1, 2));
     ASSERT_TRUE(shows_record("m", mjd_1));
@@ -174,8 +237,28 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     EXPECT_EQ(count("skipped an overlong line"), 1) << all;
     EXPECT_EQ(count("skipped a line that is not the MJD and 43 fields"), 1) << all;
     EXPECT_EQ(count("skipped a row with a field that is not a number"), 1) << all;
+    EXPECT_EQ(count("skipped a row whose MJD is before 1990"), 1) << all;
     EXPECT_EQ(count("is a directory"), 1) << all;
     EXPECT_TRUE(eventually([&] { return h2export_.running(); }));
+}
+
+// A textfile folder that cannot be written (read-only; for a user, one without
+// write permission) fails the start with exit code 1, naming the option.
+TEST(TextfileStart, AFolderThatCannotBeWrittenFailsTheStart) {
+    h2test::TempDir dir;
+    const std::string out = dir.file("out");
+    fs::create_directory(out);
+    TmpfsMount read_only;
+    std::string error;
+    if (TmpfsMount::allowed()) {
+        ASSERT_TRUE(read_only.mount(out, 64 * 1024, error, true)) << error;
+    } else {
+        fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    const ProgramRun run =
+        run_h2export({"--follow", "a=" + dir.file("a.csv"), "--textfile", out}, milliseconds(5000));
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("h2export: --textfile: " + out), std::string::npos) << run.err;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "telemetry/channels.h"
 #include "telemetry/hex.h"
 #include "h2mon/loop.h"
+#include "h2mon/notices.h"
 #include "tests/h2mon/serial/fake_platform.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -94,8 +96,10 @@ std::string hex_line(const std::string& bytes) {
     return text + "\n";
 }
 
-// Runs the loop in the hexadecimal form over the script; returns what it printed.
-std::string records_for(const std::vector<Answer>& script, int interval_ms) {
+// Runs the loop in the hexadecimal form over the script; returns what it printed
+// (and, when asked for, its notices).
+std::string records_for(const std::vector<Answer>& script, int interval_ms,
+                        std::string* notices = nullptr) {
     FakePlatform line;
     COMPORT port;
     EXPECT_EQ(port.open("COM1", 9600, true, true, 8), 0u);
@@ -103,10 +107,19 @@ std::string records_for(const std::vector<Answer>& script, int interval_ms) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&text, &size);
+    char* notice_text = nullptr;
+    std::size_t notice_size = 0;
+    std::FILE* notice_stream = open_memstream(&notice_text, &notice_size);
     LoopSettings settings{"COM1", OutputForm::kHex, interval_ms, RecordOutput{}};
     settings.output.out = out;
+    settings.notices = notice_stream;
     EXPECT_EQ(acquisition_loop(port, settings), 1); // the read error at the script's end
     std::fclose(out);
+    std::fclose(notice_stream);
+    if (notices != nullptr) {
+        *notices = std::string(notice_text, notice_size);
+    }
+    std::free(notice_text);
     std::string printed(text, size);
     std::free(text);
     return printed;
@@ -153,6 +166,63 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
     for (const Case& c : cases) {
         EXPECT_EQ(records_for(c.script, c.interval_ms), c.records) << c.what;
     }
+}
+
+// The maser stops giving frames (the line's clock is simulated, so the half
+// minute passes at once): one notice once the limit has passed, naming what came
+// instead, and one when frames come again; nothing in between.
+TEST(AcquisitionLoop, AMaserWithoutFramesIsNoticedOnceAndItsReturnOnce) {
+    struct Case {
+        const char* what;
+        Answer instead;
+        const char* came;
+        int interval_ms;
+        int misses; // exchanges without a frame: a silent one takes over a
+                    // second, a broken answer and its drain under half of one
+    };
+    const Case cases[] = {
+        {"silent, past 30 s", {""}, "no answer", 0, 40},
+        {"short answers", {frame(9).substr(0, 100)}, "short answers", 0, 150},
+        {"answers longer than a frame", {frame(9) + "xy"}, "answers that were no frame", 0, 150},
+        {"silent, under 30 s: no notice", {""}, nullptr, 0, 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Answer> script{{frame(1)}, {frame(2)}};
+        script.insert(script.end(), static_cast<std::size_t>(c.misses), c.instead);
+        script.push_back({frame(3)});
+        std::string notices;
+        EXPECT_EQ(records_for(script, c.interval_ms, &notices),
+                  hex_line(frame(2)) + hex_line(frame(3)));
+        if (c.came == nullptr) {
+            EXPECT_EQ(notices, "");
+            continue;
+        }
+        const std::string time = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC)";
+        EXPECT_TRUE(std::regex_match(notices,
+                                     std::regex("No frame from COM1 since " + time + ": " + c.came +
+                                                "\nFrames from COM1 again since " + time + "\n")))
+            << notices;
+    }
+}
+
+// A long reading interval moves the limit out to three intervals: a maser
+// polled every 15 s is noticed after 45 s without a frame, not 30 s.
+TEST(FrameWatch, TheLimitIsThreeIntervalsWhenThatIsLonger) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* notices = open_memstream(&text, &size);
+    FrameWatch watch("COM7", 15000, notices);
+    watch.start(0, 0);
+    watch.miss(Miss::kNoAnswer, 44999);
+    std::fflush(notices);
+    EXPECT_EQ(std::string(text, size), "");
+    watch.miss(Miss::kShortAnswer, 45000);
+    watch.miss(Miss::kNoAnswer, 90000);
+    std::fclose(notices);
+    EXPECT_EQ(std::string(text, size),
+              "No frame from COM7 since 1970-01-01 00:00:00 UTC: no answer, short answers\n");
+    std::free(text);
 }
 
 } // namespace

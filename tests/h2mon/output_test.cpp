@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -171,7 +173,8 @@ TEST_F(RecordTest, CsvHeaderNamesTheShownChannels) {
     EXPECT_EQ(out.flushed_text(), golden("csv_header.txt"));
 }
 
-TEST_F(RecordTest, CsvRecordStampsTheLogRowWithASecondReading) {
+TEST_F(RecordTest, CsvRecordWritesTheLogRowFirstWithAReadingOfItsOwn) {
+    clock_readings = {60369.25, 51544.5}; // the log row takes the first reading
     output.log = log.stream();
     print_record(OutputForm::kCsv, frame.bytes, kFrameLength, output);
     EXPECT_EQ(out.flushed_text(), golden("csv_record.txt"));
@@ -266,6 +269,67 @@ TEST_F(RecordDeathTest, ScaledChannelSpanningOtherThanTwoBytesIsAnInternalFault)
     EXPECT_DEATH(print_json_element(frame.bytes, three_bytes, 1, output), message);
     EXPECT_DEATH(print_json_element(frame.bytes, one_byte, 1, output), message);
 }
+
+#ifdef __GLIBC__
+// A log file whose writes fail while `failing` is set, as a disk that fills up
+// and is then cleared.
+class FlakyLog {
+public:
+    FlakyLog() {
+        cookie_io_functions_t io{};
+        io.write = [](void* self, const char* bytes, size_t size) -> ssize_t {
+            auto* log = static_cast<FlakyLog*>(self);
+            if (log->failing) {
+                errno = ENOSPC;
+                return -1;
+            }
+            log->text.append(bytes, size);
+            return static_cast<ssize_t>(size);
+        };
+        stream = fopencookie(this, "w", io);
+        std::setvbuf(stream, nullptr, _IONBF, 0);
+    }
+    ~FlakyLog() { std::fclose(stream); }
+
+    std::FILE* stream = nullptr;
+    bool failing = false;
+    std::string text;
+};
+
+TEST_F(RecordTest, AFailingLogIsNoticedOnceAndItsRecoveryCountsTheRowsItMissed) {
+    FlakyLog flaky;
+    Capture notices("notices");
+    LogHealth health("/var/log/h2mon/maser.csv", notices.stream());
+    output.log = flaky.stream;
+    output.log_health = &health;
+    const auto write_rows = [&](int rows) {
+        for (int i = 0; i < rows; ++i) {
+            clock_readings = {51544.5, 51544.5};
+            clock_calls = 0;
+            ASSERT_TRUE(print_record(OutputForm::kCsv, frame.bytes, kFrameLength, output));
+        }
+    };
+    write_rows(1);
+    flaky.failing = true;
+    write_rows(3);
+    flaky.failing = false;
+    write_rows(2);
+    std::fflush(notices.stream());
+    EXPECT_EQ(notices.flushed_text(),
+              "Cannot write to the log file /var/log/h2mon/maser.csv: " +
+                  std::string(std::strerror(ENOSPC)) +
+                  "\nWriting to the log file /var/log/h2mon/maser.csv again; 3 rows missed\n");
+    // Every record reached standard output; the log has the rows written, whole.
+    const std::string row = golden("csv_record.txt");
+    std::string three;
+    for (int i = 0; i < 3; ++i) {
+        three += row;
+    }
+    EXPECT_EQ(out.flushed_text(), three + three);
+    EXPECT_EQ(flaky.text, three);
+    EXPECT_FALSE(health.failing());
+}
+#endif
 
 TEST(OutputFormName, MatchesCsvHexJsonIgnoringCase) {
     struct Case {

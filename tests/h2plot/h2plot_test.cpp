@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 const std::string kFixture = H2PLOT_TEST_DIR "/fixture.csv";
@@ -78,6 +80,19 @@ TEST(H2plot, HtmlPageHasTheStatisticsOfEveryChannel) {
     for (const char* outward : {"href", "src=", "url(", "@import", "<script"}) {
         EXPECT_EQ(page.find(outward), std::string::npos) << outward;
     }
+}
+
+TEST(H2plot, APageRebuiltOnATimerIsTitledAndReplacedWhole) {
+    h2test::TempDir dir;
+    ASSERT_TRUE(h2test::write_text_file(dir.file("east.html"), "the page of an hour ago"));
+    std::vector<std::string> args = fixture_args();
+    args.insert(args.end(), {"--title", "east <2>", "-o", dir.file("east.html"), kFixture});
+    ASSERT_EQ(h2plot(args, dir).exit_code, 0);
+    const std::string page = h2test::read_text_file(dir.file("east.html"));
+    EXPECT_NE(page.find("<title>east &lt;2&gt;: "), std::string::npos);
+    EXPECT_EQ(page.find("an hour ago"), std::string::npos);
+    // Written beside its place and renamed: nothing else is left in the folder.
+    EXPECT_FALSE(std::filesystem::exists(dir.file("east.html.tmp")));
 }
 
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {
@@ -185,8 +200,6 @@ TEST(H2plot, WhatCannotBeReadIsReportedAndTheRestPlotted) {
     EXPECT_NE(run.err.find("the other logs are plotted"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("h2plot: 2 rows go back in time"), std::string::npos) << run.err;
     EXPECT_NE(h2test::read_text_file(dir.file("p.svg")).find(", 6 records<"), std::string::npos);
-    // Written whole under its name, with nothing left beside it.
-    EXPECT_FALSE(h2test::read_text_file(dir.file("p.svg.tmp")).size() > 0);
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 // console_event: does to another process what Windows does when the session
 // of a console program ends, or reads its console's mode.
 //
-//     console_event <process id | image name> end-session | input-mode
+//     console_event <process id | image name> end-session | close | input-mode
 //
 // end-session tells the target's top-level windows that the session ends
 // (logging off), as Windows does before it ends the programs of a session, and
-// leaves without waiting for the target to end; input-mode prints the mode of
+// leaves without waiting for the target to end; close posts WM_CLOSE to them,
+// as taskkill without /F does; input-mode prints the mode of
 // the target's console input buffer in hexadecimal. (Ctrl-C is no business of
 // this helper: Wine raises the console's Ctrl-C event for a SIGINT, and raises
 // none for another process's GenerateConsoleCtrlEvent.)
@@ -43,6 +44,16 @@ struct WindowSearch {
     int told;
 };
 
+BOOL CALLBACK close_of(HWND window, LPARAM search_address) {
+    auto* search = reinterpret_cast<WindowSearch*>(search_address);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->id && PostMessageA(window, WM_CLOSE, 0, 0)) {
+        ++search->told;
+    }
+    return TRUE;
+}
+
 BOOL CALLBACK end_session_of(HWND window, LPARAM search_address) {
     auto* search = reinterpret_cast<WindowSearch*>(search_address);
     DWORD owner = 0;
@@ -62,9 +73,10 @@ BOOL CALLBACK end_session_of(HWND window, LPARAM search_address) {
     return TRUE;
 }
 
-int end_session(DWORD id) {
+// Tells the target's top-level windows, by `tell`, what the action is.
+int tell_windows(DWORD id, WNDENUMPROC tell) {
     WindowSearch search{id, 0};
-    EnumWindows(end_session_of, reinterpret_cast<LPARAM>(&search));
+    EnumWindows(tell, reinterpret_cast<LPARAM>(&search));
     if (search.told == 0) {
         std::fprintf(stderr, "console_event: process %lu has no top-level window\n", id);
         return 2;
@@ -76,8 +88,9 @@ int end_session(DWORD id) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr,
-                     "usage: console_event <process id | image name> end-session | input-mode\n");
+        std::fprintf(
+            stderr,
+            "usage: console_event <process id | image name> end-session | close | input-mode\n");
         return 1;
     }
     const DWORD id = target_process(argv[1]);
@@ -86,7 +99,10 @@ int main(int argc, char** argv) {
     }
     const char* what = argv[2];
     if (std::strcmp(what, "end-session") == 0) {
-        return end_session(id);
+        return tell_windows(id, end_session_of);
+    }
+    if (std::strcmp(what, "close") == 0) {
+        return tell_windows(id, close_of);
     }
     if (std::strcmp(what, "input-mode") == 0) {
         return print_input_mode(id);

@@ -59,6 +59,11 @@ LRESULT CALLBACK on_session_message(HWND window, UINT message, WPARAM wparam, LP
             wait_for_orderly_end();
         }
         return 0;
+    case WM_CLOSE:
+        // A polite end (taskkill without /F): a stop request. The window stays,
+        // so the end of the session is still heard until the run is over.
+        request_stop();
+        return 0;
     default:
         return DefWindowProcA(window, message, wparam, lparam);
     }
@@ -112,15 +117,21 @@ void install_stop_handlers() {
     }
 }
 
-// In the classic console a mouse click starts a selection (QuickEdit), and every
-// console write then blocks until the selection ends: the run would halt
-// unseen. The console reports QuickEdit together with its extended-flags bit,
-// which the mode put back at exit then carries.
-void quick_edit_off() {
-    constexpr DWORD kQuickEdit = ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
+// What the console's input must not do while h2mon runs. QuickEdit: a mouse
+// click starts a selection, and every console write then blocks until the
+// selection ends, so the run would halt unseen. Mouse input: with it on, the
+// wheel and clicks become input records, and the operator cannot scroll back
+// through the records. Line input (with its echo): the console then takes
+// Pause and Ctrl+S to pause its output, again holding every write, and swallows
+// both keys. The extended-flags bit is set with the change: without it the
+// console ignores the QuickEdit bit, and it may report QuickEdit as off when an
+// earlier mode call dropped the bit. The modes found are put back at exit.
+void console_input_for_recording() {
     DWORD mode = 0;
-    if (console_mode(ConsoleSide::kInput, &mode) && (mode & kQuickEdit) == kQuickEdit) {
-        change_console_mode(ConsoleSide::kInput, 0, ENABLE_QUICK_EDIT_MODE);
+    if (console_mode(ConsoleSide::kInput, &mode)) {
+        change_console_mode(ConsoleSide::kInput, ENABLE_EXTENDED_FLAGS,
+                            ENABLE_QUICK_EDIT_MODE | ENABLE_MOUSE_INPUT | ENABLE_LINE_INPUT |
+                                ENABLE_ECHO_INPUT);
     }
 }
 
@@ -139,7 +150,7 @@ void ask_for_escape_sequences() {
 
 void console_session_begin() {
     install_stop_handlers();
-    quick_edit_off();
+    console_input_for_recording();
     ask_for_escape_sequences();
 }
 

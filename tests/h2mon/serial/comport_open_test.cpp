@@ -149,14 +149,27 @@ TEST_F(ComportOpenTest, AModeStringThatDoesNotParseFailsTheOpen) {
     EXPECT_TRUE(fake.calls_to("SetCommTimeouts").empty());
 }
 
-TEST_F(ComportOpenTest, ColonWithoutSettingsStaysInTheDevicePath) {
-    for (const char* name : {"COM3:", "COM3:9600"}) {
+// After a COM name the colon always ends the name: what follows is a mode
+// string in either form, or nothing. After a device path, a colon without
+// settings after it is part of the path.
+TEST_F(ComportOpenTest, AColonAfterAComNameEndsTheNameInEitherModeForm) {
+    const struct {
+        std::string name;
+        std::string path; // given to CreateFileA
+        Calls build;      // calls to BuildCommDCBA
+    } cases[] = {
+        {"COM3:", device("COM3"), {}},
+        {"COM3:9600,n,8,1", device("COM3"), {"BuildCommDCBA(9600,n,8,1)"}},
+        {"com12:96,n,8,1", device("com12"), {"BuildCommDCBA(96,n,8,1)"}},
+        {"ttyS0:9600", device("ttyS0:9600"), {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform fresh;
         COMPORT p;
-        ASSERT_EQ(p.open(name, 9600, true, true, 8), 0u);
-        EXPECT_EQ(fresh.calls_to("CreateFileA"), Calls{create_call(device(name))});
-        EXPECT_TRUE(fresh.calls_to("BuildCommDCBA").empty());
-        EXPECT_EQ(fresh.states_set.at(0).BaudRate, 9600u);
+        ASSERT_EQ(p.open(c.name.c_str(), 9600, true, true, 8), 0u);
+        EXPECT_EQ(fresh.calls_to("CreateFileA"), Calls{create_call(c.path)});
+        EXPECT_EQ(fresh.calls_to("BuildCommDCBA"), c.build);
     }
 }
 

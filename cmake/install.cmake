@@ -1,0 +1,74 @@
+# Where `cmake --install` puts everything, and the Windows zip (`--target package`).
+#
+# Linux: the programs, their man pages, the docs, the Prometheus rules with their
+# tests, the logrotate file, the systemd units with the report script, and the
+# sysusers.d and tmpfiles.d entries, in the places the Filesystem Hierarchy
+# Standard and Debian expect (GNUInstallDirs; for the prefix /usr the
+# configuration goes to /etc). Windows: the .exe files, README.txt with
+# Windows line ends, the LICENSE and the Task Scheduler command file, all in
+# one folder, zipped by CPack as h2mon-<version>-win64.zip.
+include(GNUInstallDirs)
+
+set(h2_programs h2mon)
+if(H2MON_COMPANIONS)
+    list(APPEND h2_programs h2export h2plot)
+endif()
+if(NOT WIN32)
+    list(APPEND h2_programs h2sim)
+endif()
+
+if(WIN32)
+    install(TARGETS ${h2_programs} RUNTIME DESTINATION .)
+    install(FILES LICENSE contrib/windows/run-h2mon.cmd DESTINATION .)
+    # README.txt: the README's sections for Windows operators, with CRLF line ends.
+    find_package(Python3 COMPONENTS Interpreter REQUIRED)
+    set(h2_readme_txt ${CMAKE_BINARY_DIR}/README.txt)
+    add_custom_command(OUTPUT ${h2_readme_txt}
+        COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/scripts/readme_txt.py
+                ${PROJECT_SOURCE_DIR}/README.md ${h2_readme_txt}
+        DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/scripts/readme_txt.py)
+    add_custom_target(h2_readme_txt ALL DEPENDS ${h2_readme_txt})
+    install(FILES ${h2_readme_txt} DESTINATION .)
+
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win64)
+    set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+    # Without the debug information the programs are a tenth of their size.
+    set(CPACK_STRIP_FILES ON)
+    include(CPack)
+    return()
+endif()
+
+set(H2MON_SYSTEMD_UNITDIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system
+    CACHE PATH "Where the systemd units are installed")
+option(H2MON_INSTALL_LICENSE "Install LICENSE with the docs (Debian has its copyright file)" ON)
+# What the units and the report script run, beside the programs.
+set(h2_libexec_dir ${CMAKE_INSTALL_PREFIX}/lib/h2mon)
+set(H2MON_REPORT_SCRIPT ${h2_libexec_dir}/h2mon-report)
+
+install(TARGETS ${h2_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(program IN LISTS h2_programs)
+    install(FILES man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
+if(H2MON_INSTALL_LICENSE)
+    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES contrib/prometheus/maser-alerts.yml contrib/prometheus/maser-alerts.test.yml
+              contrib/prometheus/prometheus.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/h2mon/prometheus)
+
+install(FILES contrib/logrotate/h2mon DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/logrotate.d)
+install(FILES contrib/h2mon/example.conf.sample DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/h2mon)
+install(FILES contrib/sysusers.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d)
+install(FILES contrib/tmpfiles.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d)
+
+configure_file(contrib/h2mon-report.in ${CMAKE_BINARY_DIR}/contrib/h2mon-report @ONLY)
+install(PROGRAMS ${CMAKE_BINARY_DIR}/contrib/h2mon-report DESTINATION ${h2_libexec_dir})
+foreach(unit h2mon@.service h2export.service h2mon-report.service)
+    configure_file(contrib/systemd/${unit}.in ${CMAKE_BINARY_DIR}/contrib/systemd/${unit} @ONLY)
+    install(FILES ${CMAKE_BINARY_DIR}/contrib/systemd/${unit} DESTINATION ${H2MON_SYSTEMD_UNITDIR})
+endforeach()
+install(FILES contrib/systemd/h2mon-report.timer DESTINATION ${H2MON_SYSTEMD_UNITDIR})
