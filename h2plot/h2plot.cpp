@@ -112,7 +112,11 @@ int run(const PlotOptions& options) {
         }
         std::cerr << "\n";
     }
-    const PlotModel model = data.model(columns);
+    PlotModel model = data.model(columns);
+    // The bins hold the most columns; the labels' margin takes some of them.
+    if (const int fitting = svg_columns(model, options.width); fitting != columns) {
+        model = data.model(fitting);
+    }
     const std::string range = heading(model, data.rows());
     const std::string title = options.title.empty() ? range : options.title + ": " + range;
     const std::string text =

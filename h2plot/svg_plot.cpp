@@ -35,6 +35,10 @@ struct Frame {
     }
 };
 
+ValueRange value_range(const ChannelPlot& channel) {
+    return padded_range(channel.overall.min, channel.overall.max);
+}
+
 void point(std::string& out, double x, double y) {
     append_number(out, x, 1);
     out += ',';
@@ -115,13 +119,13 @@ void draw_gaps(std::string& out, const Frame& frame, const PlotModel& model) {
 
 void draw_value_axis(std::string& out, const Frame& frame) {
     const ValueTicks ticks = value_ticks(frame.range, kValueTicks);
-    for (double value : ticks.values) {
-        const std::string y = number_text(frame.y(value), 1);
+    for (std::size_t i = 0; i < ticks.values.size(); ++i) {
+        const std::string y = number_text(frame.y(ticks.values[i]), 1);
         out += "<line x1=\"" + std::to_string(frame.left) + "\" x2=\"" +
                std::to_string(frame.left + frame.columns) + "\" y1=\"" + y + "\" y2=\"" + y +
                "\" stroke=\"" + kGridColour + "\"/>\n<text x=\"" + std::to_string(frame.left - 6) +
                "\" y=\"" + y + "\" text-anchor=\"end\" dominant-baseline=\"middle\">" +
-               number_text(value, ticks.decimals) + "</text>\n";
+               ticks.labels[i] + "</text>\n";
     }
 }
 
@@ -174,9 +178,9 @@ void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& cha
 }
 
 void draw_time_axis(std::string& out, const std::vector<TimeTick>& ticks,
-                    const std::vector<double>& xs, int top) {
+                    const std::vector<double>& xs, int frame_left, int top) {
     out += "<g class=\"time-axis\">\n";
-    const std::string left = std::to_string(kSvgMarginLeft - 6);
+    const std::string left = std::to_string(frame_left - 6);
     out += "<text x=\"" + left + "\" y=\"" + std::to_string(top + 16) +
            "\" text-anchor=\"end\">UTC</text>\n<text x=\"" + left + "\" y=\"" +
            std::to_string(top + 32) + "\" text-anchor=\"end\" fill=\"#606060\">MJD</text>\n";
@@ -223,14 +227,24 @@ std::string unit_label(int row) {
                                                               : "code";
 }
 
-PanelBox panel_box(int index, int width) {
-    return {kSvgMarginLeft, kHeadingHeight + index * kPanelPitch + kTitleHeight,
-            plot_columns(width), kPanelHeight};
+int svg_columns(const PlotModel& model, int width) {
+    std::size_t longest = 0;
+    for (const ChannelPlot& channel : model.channels) {
+        for (const std::string& label : value_ticks(value_range(channel), kValueTicks).labels) {
+            longest = std::max(longest, label.size());
+        }
+    }
+    const int margin =
+        std::max(kSvgMarginLeft, 10 + static_cast<int>(kCharWidth * static_cast<double>(longest)));
+    return std::max(1, width - margin - kSvgMarginRight);
 }
 
 std::string render_svg(const PlotModel& model, int width, const std::string& heading,
                        bool standalone) {
-    const int columns = plot_columns(width);
+    const int columns = model.channels.empty()
+                            ? plot_columns(width)
+                            : static_cast<int>(model.channels.front().columns.size());
+    const int left = width - kSvgMarginRight - columns;
     const int panels = static_cast<int>(model.channels.size());
     const int axis_top = kHeadingHeight + panels * kPanelPitch - kPanelGap;
     const int height = axis_top + kAxisHeight;
@@ -242,14 +256,14 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
            "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(width) +
            " " + std::to_string(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    out += "<text x=\"" + std::to_string(kSvgMarginLeft) + "\" y=\"16\" font-size=\"13\">" +
+    out += "<text x=\"" + std::to_string(left) + "\" y=\"16\" font-size=\"13\">" +
            xml_escaped(heading) + "</text>\n";
 
     std::vector<TimeTick> ticks;
     std::vector<double> tick_xs;
     const double span = static_cast<double>(std::max<MicroDay>(model.hi - model.lo, 1));
     for (TimeTick& tick : time_ticks(model.lo, model.hi, std::max(1, columns / kTickSpacing))) {
-        const double x = kSvgMarginLeft + static_cast<double>(tick.t - model.lo) / span * columns;
+        const double x = left + static_cast<double>(tick.t - model.lo) / span * columns;
         // Labels start at their tick: one that would run off the picture is left out.
         if (x + kCharWidth * static_cast<double>(tick.utc.size()) <= width) {
             tick_xs.push_back(x);
@@ -258,12 +272,11 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
     }
     for (int i = 0; i < panels; ++i) {
         const ChannelPlot& channel = model.channels[static_cast<std::size_t>(i)];
-        const PanelBox box = panel_box(i, width);
-        const Frame frame{box.left, box.top, box.width,
-                          padded_range(channel.overall.min, channel.overall.max)};
+        const Frame frame{left, kHeadingHeight + i * kPanelPitch + kTitleHeight, columns,
+                          value_range(channel)};
         draw_panel(out, model, channel, frame, tick_xs);
     }
-    draw_time_axis(out, ticks, tick_xs, axis_top);
+    draw_time_axis(out, ticks, tick_xs, left, axis_top);
     out += "</svg>\n";
     return out;
 }
