@@ -1,4 +1,5 @@
 // h2plot: plots the telemetry in h2mon's CSV logs.
+#include "h2plot/column_csv.h"
 #include "h2plot/html_report.h"
 #include "h2plot/log_input.h"
 #include "h2plot/number_text.h"
@@ -122,7 +123,8 @@ int run(const PlotOptions& options) {
     const std::string text =
         options.form == OutputForm::kHtml
             ? render_html(model, options.width, options.title, range, input_items(counts))
-            : render_svg(model, options.width, title, true);
+        : options.form == OutputForm::kCsv ? render_column_csv(model)
+                                           : render_svg(model, options.width, title, true);
     std::string error;
     if (!write_output(options.output, text, error)) {
         std::cerr << "h2plot: cannot write " << error << "\n";

@@ -21,9 +21,53 @@ std::string lower(std::string text) {
     return text;
 }
 
+// Channels named together for a subsystem of the maser.
+struct ChannelGroup {
+    const char* name;
+    std::vector<const char*> channels;
+};
+
+const std::vector<ChannelGroup>& channel_groups() {
+    static const std::vector<ChannelGroup> kGroups = {
+        {"supplies", {"Batt_V", "Ext_V", "p27_V1", "p15_V", "n15_V", "p5_V", "p3p3_V", "p27_V2"}},
+        {"signals", {"f5M1_V", "f5M2_V", "f5MI_V", "f10M_V", "f100M_V", "f20p4M_V", "IF_V"}},
+        {"vacuum", {"Ion_kV", "Ion_uA"}},
+        {"hydrogen", {"H2_atm", "H2_V", "Pure_V", "Pure_A", "HFO_A", "HFO_V", "Disch_V"}},
+        {"ovens", {"CSide_V", "CBtm_V", "H2_V"}},
+        {"FLL",
+         {"2H_V", "CCoarse", "OCoarse", "CFine", "OFine", "FFCorrH", "FFCorrL", "AuxFLL1",
+          "AuxFLL2", "AuxFLL4"}},
+    };
+    return kGroups;
+}
+
+// "all", a group's name, or a channel's: the names of the channels meant.
+std::vector<std::string> expanded(const std::string& name) {
+    if (lower(name) == "all") {
+        std::vector<std::string> all;
+        for (int row = 0; row < kChannelCount; ++row) {
+            if (plottable(row)) {
+                all.push_back(kChannels[row].name);
+            }
+        }
+        return all;
+    }
+    for (const ChannelGroup& group : channel_groups()) {
+        if (lower(name) == lower(group.name)) {
+            return {group.channels.begin(), group.channels.end()};
+        }
+    }
+    return {name};
+}
+
 // The rows of the channels named; throws a validation error naming the option.
-std::vector<int> channel_rows(const std::vector<std::string>& names) {
+std::vector<int> channel_rows(const std::vector<std::string>& given) {
     std::vector<int> rows;
+    std::vector<std::string> names;
+    for (const std::string& name : given) {
+        const std::vector<std::string> meant = expanded(name);
+        names.insert(names.end(), meant.begin(), meant.end());
+    }
     for (const std::string& name : names) {
         const int row = channel_row_named(name);
         if (row < 0 || !channel_shown(kChannels[row])) {
@@ -87,8 +131,11 @@ OutputForm form_of(const std::string& output) {
     if (ends_with(".html") || ends_with(".htm")) {
         return OutputForm::kHtml;
     }
+    if (ends_with(".csv")) {
+        return OutputForm::kCsv;
+    }
     throw CLI::ValidationError("-o", "\"" + output +
-                                         "\": the file's name ends in .svg or .html, which "
+                                         "\": the file's name ends in .svg, .html or .csv, which "
                                          "chooses the form; - writes SVG to standard output");
 }
 
@@ -151,8 +198,17 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
     set_up_command_line(app, "h2plot");
     std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
     std::string from, to, last;
+    std::string groups;
+    for (const ChannelGroup& group : channel_groups()) {
+        groups += std::string("\n  ") + group.name + ": ";
+        for (const char* channel : group.channels) {
+            groups += std::string(channel) + (channel == group.channels.back() ? "" : ",");
+        }
+    }
     app.add_option("--channels", channels,
-                   "Channels to plot, by their CSV names in any case, comma-separated")
+                   "Channels to plot, by their CSV names in any case, comma-separated; all "
+                   "for every plottable channel, or a group:" +
+                       groups)
         ->delimiter(',')
         ->type_name("LIST")
         ->capture_default_str();
@@ -171,8 +227,11 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->type_name("PX")
         ->check(CLI::Range(kMinWidth, kMaxWidth))
         ->capture_default_str();
-    app.add_option("-o,--output", options.output,
-                   "Output file: FILE.svg or FILE.html; - for SVG on standard output")
+    app.add_option(
+           "-o,--output", options.output,
+           "Output file: FILE.svg or FILE.html, or FILE.csv for the numbers behind the picture "
+           "(per pixel column the time and each channel's min, mean, max and count); - for "
+           "SVG on standard output")
         ->type_name("FILE")
         ->capture_default_str();
     app.add_option("LOG", options.logs,

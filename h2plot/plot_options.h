@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-enum class OutputForm { kSvg, kHtml };
+enum class OutputForm { kSvg, kHtml, kCsv };
 
 struct PlotOptions {
     std::vector<int> rows; // channel table rows, in the order given

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 namespace {
 
@@ -93,6 +94,38 @@ TEST(H2plot, APageRebuiltOnATimerIsTitledAndReplacedWhole) {
     EXPECT_EQ(page.find("an hour ago"), std::string::npos);
     // Written beside its place and renamed: nothing else is left in the folder.
     EXPECT_FALSE(std::filesystem::exists(dir.file("east.html.tmp")));
+}
+
+// The numbers behind the picture: a row per pixel column, every record
+// counted once, the extremes kept.
+TEST(H2plot, CsvOutputHasEachColumnsSummaries) {
+    h2test::TempDir dir;
+    std::vector<std::string> args = fixture_args();
+    args.insert(args.end(), {"-o", dir.file("columns.csv"), kFixture});
+    ASSERT_EQ(h2plot(args, dir).exit_code, 0);
+    std::istringstream csv(h2test::read_text_file(dir.file("columns.csv")));
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "utc,mjd,Ion_uA_min,Ion_uA_mean,Ion_uA_max,Ion_uA_count,H2_atm_min,"
+                    "H2_atm_mean,H2_atm_max,H2_atm_count,CCoarse_min,CCoarse_mean,CCoarse_max,"
+                    "CCoarse_count");
+    std::getline(csv, line);
+    EXPECT_EQ(line.substr(0, 37), "2026-12-10 00:00:00,61384.000000,1.22");
+    int rows = 1, records = 0;
+    bool spike = false;
+    do {
+        std::vector<std::string> fields;
+        std::istringstream row(line);
+        for (std::string field; std::getline(row, field, ',');) {
+            fields.push_back(field);
+        }
+        ASSERT_EQ(fields.size(), 14u) << line;
+        records += std::stoi(fields[5]);
+        spike = spike || fields[4] == "9.766";
+    } while (std::getline(csv, line) && ++rows);
+    EXPECT_EQ(rows, 312); // the columns of a picture 400 pixels wide
+    EXPECT_EQ(records, 22);
+    EXPECT_TRUE(spike);
 }
 
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {
