@@ -9,6 +9,7 @@
 #include "program/atomic_file.h"
 #include "program/exit_code.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,8 +22,18 @@
 namespace {
 
 // Fine bins per pixel column: enough that a bin straddling two columns moves
-// a record by at most a fraction of a pixel.
+// a record by at most a fraction of a pixel; fewer (down to one) where many
+// channels over many columns would otherwise take more than kMostCells.
 constexpr int kBinsPerColumn = 8;
+constexpr int kFewestBinsPerColumn = 1;
+constexpr std::int64_t kMostCells = 250000;
+
+int fine_bins(int columns, std::size_t channels) {
+    const std::int64_t per_column =
+        kMostCells / (static_cast<std::int64_t>(columns) * std::max<std::size_t>(channels, 1));
+    return columns * static_cast<int>(std::clamp<std::int64_t>(per_column, kFewestBinsPerColumn,
+                                                               kBinsPerColumn));
+}
 
 std::string mjd_text(MicroDay t) {
     return number_text(static_cast<double>(t) / kMicroDaysPerDay, 6);
@@ -95,7 +106,7 @@ int run(const PlotOptions& options) {
     LogInput input(options.logs);
     input.order();
     const int columns = plot_columns(options.width);
-    PlotData data(options.rows, options.from, options.to, columns * kBinsPerColumn);
+    PlotData data(options.rows, options.from, options.to, fine_bins(columns, options.rows.size()));
     input.read([&data](const LogRow& row) { return data.add(row); });
     const InputCounts& counts = input.counts();
     report_input(counts, data);
@@ -113,11 +124,9 @@ int run(const PlotOptions& options) {
         }
         std::cerr << "\n";
     }
-    PlotModel model = data.model(columns);
-    // The bins hold the most columns; the labels' margin takes some of them.
-    if (const int fitting = svg_columns(model, options.width); fitting != columns) {
-        model = data.model(fitting);
-    }
+    // The bins hold the most columns; the labels' margin takes some of them,
+    // which the channels' ranges alone tell (a model of no columns).
+    const PlotModel model = data.model(svg_columns(data.model(0), options.width));
     const std::string range = heading(model, data.rows());
     const std::string title = options.title.empty() ? range : options.title + ": " + range;
     const std::string text =
