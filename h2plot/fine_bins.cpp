@@ -66,6 +66,16 @@ void FineBins::make_room(std::int64_t index) {
     highest_ = floor_div(highest_, std::int64_t{1} << shift);
 }
 
+int FineBins::bin_column(std::int64_t index, MicroDay lo, MicroDay span, int columns) const {
+    const MicroDay middle = origin_ + index * bin_width() + (bin_width() - 1) / 2;
+    const MicroDay t = std::clamp(middle, lo, lo + span);
+    return static_cast<int>(std::min<std::int64_t>((t - lo) * columns / span, columns - 1));
+}
+
+int FineBins::column_of(MicroDay t, MicroDay lo, MicroDay hi, int columns) const {
+    return bin_column(index_of(t), lo, std::max<MicroDay>(hi - lo, 1), columns);
+}
+
 std::vector<Summary> FineBins::columns(int channel, MicroDay lo, MicroDay hi, int columns) const {
     std::vector<Summary> out(static_cast<std::size_t>(columns));
     if (empty_ || columns <= 0) {
@@ -78,10 +88,7 @@ std::vector<Summary> FineBins::columns(int channel, MicroDay lo, MicroDay hi, in
         if (cell.count == 0) {
             continue;
         }
-        const MicroDay middle = origin_ + index * bin_width() + (bin_width() - 1) / 2;
-        const MicroDay t = std::clamp(middle, lo, hi);
-        const std::int64_t column = std::min<std::int64_t>((t - lo) * columns / span, columns - 1);
-        out[static_cast<std::size_t>(column)].merge(cell);
+        out[static_cast<std::size_t>(bin_column(index, lo, span, columns))].merge(cell);
     }
     return out;
 }

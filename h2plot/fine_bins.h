@@ -29,11 +29,17 @@ public:
     // goes wholly to the column of its middle.
     std::vector<Summary> columns(int channel, MicroDay lo, MicroDay hi, int columns) const;
 
+    // The column (of `columns` over [lo, hi], as columns() divides them) that
+    // the bin of time `t` goes to.
+    int column_of(MicroDay t, MicroDay lo, MicroDay hi, int columns) const;
+
     // The width of a bin, in microdays.
     MicroDay bin_width() const { return MicroDay{1} << shift_; }
 
 private:
     std::int64_t index_of(MicroDay t) const { return (t - origin_) >> shift_; }
+    // The column the bin `index` goes to: the one of its middle.
+    int bin_column(std::int64_t index, MicroDay lo, MicroDay span, int columns) const;
     // Moves the held bins so that [first, first + capacity) holds them and `index`.
     void make_room(std::int64_t index);
 

@@ -75,10 +75,12 @@ PlotModel PlotData::model(int columns) const {
         const Channel& channel = channels_[i];
         ChannelPlot plot{channel.row, channel.overall, channel.last_value,
                          bins_.columns(static_cast<int>(i), model.lo, model.hi, columns)};
-        // The line breaks after the last record before each gap.
+        // The line breaks after the last record before each gap, in the
+        // column its bin went to.
         for (const Gap& gap : model.intervals.gaps) {
             if (!gap.at_edge && !plot.columns.empty()) {
-                plot.columns[static_cast<std::size_t>(model.column_of(gap.start, columns))]
+                plot.columns[static_cast<std::size_t>(
+                                 bins_.column_of(gap.start, model.lo, model.hi, columns))]
                     .gap_after = true;
             }
         }

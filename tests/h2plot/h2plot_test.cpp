@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -126,6 +129,57 @@ TEST(H2plot, CsvOutputHasEachColumnsSummaries) {
     EXPECT_EQ(rows, 312); // the columns of a picture 400 pixels wide
     EXPECT_EQ(records, 22);
     EXPECT_TRUE(spike);
+}
+
+// The README's example page, made here so that it never goes stale: a day
+// logged every 10 s, every minute from 06:00 to 09:00, an outage from 11:00
+// to 12:30, a spike at 15:00, and nothing after 20:00. To update the picture
+// after a change to the drawing: H2PLOT_UPDATE_DOCS=1 ctest --preset dev -R
+// ReadmeExample, then commit docs/h2plot-example.svg.
+TEST(H2plot, ReadmeExamplePictureIsUpToDate) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int s = 0; s < 20 * 3600;) {
+        const bool outage = s >= 11 * 3600 && s < 12 * 3600 + 1800;
+        if (!outage) {
+            const double hours = s / 3600.0;
+            const double ion = s == 15 * 3600 ? 8.0 : 1.1 + 0.2 * std::sin(hours / 3);
+            const double h2 = -0.45 - 0.02 * hours / 20 + 0.004 * ((s / 10) % 7);
+            const int coarse = 2048 + static_cast<int>(std::lround(3 * std::sin(hours)));
+            char ccoarse[8];
+            std::snprintf(ccoarse, sizeof ccoarse, "%04X", coarse);
+            log += h2test::log_row(61384000000 + std::llround(s / 0.0864),
+                                   {{"Ion_uA", std::to_string(ion).substr(0, 5)},
+                                    {"H2_atm", std::to_string(h2).substr(0, 6)},
+                                    {"CCoarse", ccoarse}}) +
+                   "\n";
+        }
+        s += s >= 6 * 3600 && s < 9 * 3600 ? 60 : 10;
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("east.csv"), log));
+    const ProgramRun run = h2plot({H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse", "--from",
+                                   "2026-12-10", "--to", "2026-12-11", "--title", "east", "--width",
+                                   "900", "-o", dir.file("example.svg"), dir.file("east.csv")},
+                                  dir);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::string made = h2test::read_text_file(dir.file("example.svg"));
+    // The line of each of the three panels breaks at the outage, whichever
+    // column the bin of its last record before went to.
+    std::size_t lines = 0;
+    for (std::size_t at = made.find("class=\"mean\""); at != std::string::npos;
+         at = made.find("class=\"mean\"", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 6u);
+    const std::string kept = H2PLOT_DOCS_DIR "/h2plot-example.svg";
+    const char* update = std::getenv("H2PLOT_UPDATE_DOCS");
+    if (update != nullptr && std::string(update) == "1") {
+        ASSERT_TRUE(h2test::write_text_file(kept, made));
+    }
+    // Compared whole but not printed: the picture is some 70 KB.
+    EXPECT_TRUE(made == h2test::read_text_file(kept))
+        << "docs/h2plot-example.svg is stale: H2PLOT_UPDATE_DOCS=1 ctest --preset dev -R "
+           "ReadmeExample, then commit it";
 }
 
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {
