@@ -83,7 +83,9 @@ ValueRange padded_range(double min, double max) {
 ValueTicks value_ticks(ValueRange range, int wanted) {
     const auto ticks_of = [&range](double step) {
         std::vector<double> values;
-        for (double k = std::ceil(range.lo / step); k * step <= range.hi; ++k) {
+        // A tick on an end of the range counts, whatever the rounding of k * step.
+        const double slack = step * 1e-9;
+        for (double k = std::ceil((range.lo - slack) / step); k * step <= range.hi + slack; ++k) {
             values.push_back(k * step);
         }
         return values;
@@ -127,6 +129,47 @@ ValueTicks value_ticks(ValueRange range, int wanted) {
         ticks.labels.push_back(v == 0 ? "0"
                                       : number_text(v / std::pow(10.0, power), decimals) + "e" +
                                             std::to_string(power));
+    }
+    return ticks;
+}
+
+namespace {
+
+// "0.002", "50", "2e-6", "1e9": a round value of a logarithmic axis.
+std::string round_label(double value) {
+    const int power = static_cast<int>(std::floor(std::log10(value) + 1e-9));
+    if (power >= -3 && power < 7) {
+        return number_text(value, std::max(0, -power));
+    }
+    return number_text(value / std::pow(10.0, power), 0) + "e" + std::to_string(power);
+}
+
+} // namespace
+
+ValueRange padded_log_range(double min, double max) {
+    const double decades = std::max(std::log10(max / min), 0.2);
+    const double margin = std::pow(10.0, decades * kMargin);
+    return {min / margin, max * margin};
+}
+
+ValueTicks log_ticks(ValueRange range) {
+    ValueTicks ticks;
+    for (const std::vector<double>& factors :
+         {std::vector<double>{1}, std::vector<double>{1, 2, 5}, std::vector<double>{1, 2, 3, 5, 7}}) {
+        ticks = {};
+        for (int power = static_cast<int>(std::floor(std::log10(range.lo)));
+             std::pow(10.0, power) <= range.hi; ++power) {
+            for (double factor : factors) {
+                const double value = factor * std::pow(10.0, power);
+                if (value >= range.lo && value <= range.hi) {
+                    ticks.values.push_back(value);
+                    ticks.labels.push_back(round_label(value));
+                }
+            }
+        }
+        if (ticks.values.size() >= 3) {
+            break;
+        }
     }
     return ticks;
 }

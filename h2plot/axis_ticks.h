@@ -26,6 +26,14 @@ struct ValueTicks {
 // least three.
 ValueTicks value_ticks(ValueRange range, int wanted);
 
+// Ticks of a logarithmic axis over [range.lo, range.hi] (both > 0): the
+// powers of ten, with 2 and 5 times them when there are fewer than three.
+ValueTicks log_ticks(ValueRange range);
+
+// A range wide enough for [min, max] (both > 0) on a logarithmic axis, with
+// a small margin.
+ValueRange padded_log_range(double min, double max);
+
 struct TimeTick {
     MicroDay t;
     std::string utc; // the date, and the time of day when ticks are less than a day apart

@@ -7,6 +7,7 @@
 #include "h2plot/plot_options.h"
 #include "h2plot/svg_plot.h"
 #include "program/atomic_file.h"
+#include "telemetry/channels.h"
 #include "program/exit_code.h"
 
 #include <algorithm>
@@ -102,6 +103,27 @@ void report_input(const InputCounts& counts, const PlotData& data) {
     }
 }
 
+// The value axis of each panel: as asked, and logarithmic by default for the
+// ion pump current when it spans two decades (a pump that starts or fails).
+void set_scales(PlotModel& model, const PlotOptions& options) {
+    static const int kLogByNature = channel_row_named("Ion_uA");
+    for (ChannelPlot& channel : model.channels) {
+        const Summary& all = channel.overall;
+        channel.scale.log =
+            std::find(options.log_rows.begin(), options.log_rows.end(), channel.row) !=
+                options.log_rows.end() ||
+            (channel.row == kLogByNature && all.count > 0 && all.min > 0 &&
+             all.max >= 100 * all.min);
+        for (const RangeChoice& range : options.ranges) {
+            if (range.row == channel.row) {
+                channel.scale.robust = range.robust;
+                channel.scale.lo = range.robust ? std::nullopt : std::optional(range.lo);
+                channel.scale.hi = range.robust ? std::nullopt : std::optional(range.hi);
+            }
+        }
+    }
+}
+
 int run(const PlotOptions& options) {
     LogInput input(options.logs);
     input.order();
@@ -126,7 +148,10 @@ int run(const PlotOptions& options) {
     }
     // The bins hold the most columns; the labels' margin takes some of them,
     // which the channels' ranges alone tell (a model of no columns).
-    const PlotModel model = data.model(svg_columns(data.model(0), options.width));
+    PlotModel model = data.model(0);
+    set_scales(model, options);
+    model = data.model(svg_columns(model, options.width));
+    set_scales(model, options);
     const std::string range = heading(model, data.rows());
     const std::string title = options.title.empty() ? range : options.title + ": " + range;
     const std::string text =

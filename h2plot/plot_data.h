@@ -19,9 +19,21 @@ struct GapStats {
     MicroDay longest = 0;
 };
 
+// How a panel's value axis is scaled: linear over the data (the default),
+// logarithmic, a fixed range, or a robust range that leaves out the outer
+// half percent of the columns' extremes. Values outside the range shown are
+// clipped to the frame and marked.
+struct PanelScale {
+    bool log = false;
+    bool robust = false;
+    std::optional<double> lo;
+    std::optional<double> hi;
+};
+
 // One channel as a plot panel shows it.
 struct ChannelPlot {
-    int row = 0;                  // row of the channel table
+    int row = 0; // row of the channel table
+    PanelScale scale;
     Summary overall;              // every value in the range
     double last = 0;              // the latest value in the range
     std::vector<Summary> columns; // one per pixel column, oldest first

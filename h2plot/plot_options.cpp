@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -60,8 +62,9 @@ std::vector<std::string> expanded(const std::string& name) {
     return {name};
 }
 
-// The rows of the channels named; throws a validation error naming the option.
-std::vector<int> channel_rows(const std::vector<std::string>& given) {
+// The rows of the channels named; throws a validation error naming `option`.
+std::vector<int> channel_rows(const std::vector<std::string>& given,
+                              const std::string& option = "--channels") {
     std::vector<int> rows;
     std::vector<std::string> names;
     for (const std::string& name : given) {
@@ -71,13 +74,13 @@ std::vector<int> channel_rows(const std::vector<std::string>& given) {
     for (const std::string& name : names) {
         const int row = channel_row_named(name);
         if (row < 0 || !channel_shown(kChannels[row])) {
-            throw CLI::ValidationError("--channels", "no channel is named \"" + name +
+            throw CLI::ValidationError(option, "no channel is named \"" + name +
                                                          "\"; plottable: " + plottable_names());
         }
         if (!plottable(row)) {
             const bool reserved = channel_kind(kChannels[row]) == ChannelKind::kReserved;
             throw CLI::ValidationError(
-                "--channels", std::string(kChannels[row].name) +
+                option, std::string(kChannels[row].name) +
                                   (reserved ? " is a reserved field, with no agreed meaning"
                                             : " is a code too wide to plot as a number") +
                                   "; plottable: " + plottable_names());
@@ -137,6 +140,36 @@ OutputForm form_of(const std::string& output) {
     throw CLI::ValidationError("-o", "\"" + output +
                                          "\": the file's name ends in .svg, .html or .csv, which "
                                          "chooses the form; - writes SVG to standard output");
+}
+
+// A whole finite number, as "-5", "0.25" or "1e-6".
+bool finite_number(const std::string& text, double* value) {
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(*value);
+}
+
+// "Ion_uA=0:5" or "Ion_uA=robust"; throws a validation error naming --range.
+RangeChoice range_choice(const std::string& text) {
+    const std::size_t equals = text.find('=');
+    const std::string bad = "\"" + text + "\": give NAME=LO:HI (Ion_uA=0:5) or NAME=robust";
+    if (equals == std::string::npos) {
+        throw CLI::ValidationError("--range", bad);
+    }
+    RangeChoice choice;
+    choice.row = channel_rows({text.substr(0, equals)}, "--range").front();
+    const std::string value = text.substr(equals + 1);
+    if (lower(value) == "robust") {
+        choice.robust = true;
+        return choice;
+    }
+    const std::size_t colon = value.find(':');
+    if (colon == std::string::npos ||
+        !finite_number(value.substr(0, colon), &choice.lo) ||
+        !finite_number(value.substr(colon + 1), &choice.hi) || !(choice.lo < choice.hi)) {
+        throw CLI::ValidationError("--range", bad);
+    }
+    return choice;
 }
 
 } // namespace
@@ -223,6 +256,16 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->excludes("--from");
     app.add_option("--title", options.title, "A title before the time range (the maser's name)")
         ->type_name("TEXT");
+    std::vector<std::string> log_names, range_texts;
+    app.add_option("--log", log_names,
+                   "Channels on a logarithmic value axis, comma-separated (Ion_uA is by itself "
+                   "when it spans two decades or more)")
+        ->delimiter(',')
+        ->type_name("LIST");
+    app.add_option("--range", range_texts,
+                   "A channel's value axis: NAME=LO:HI fixed, or NAME=robust (leaving out the "
+                   "outer half percent); values beyond it are marked at the frame; may be repeated")
+        ->type_name("NAME=LO:HI");
     app.add_option("--width", options.width, "Width of the picture in pixels")
         ->type_name("PX")
         ->check(CLI::Range(kMinWidth, kMaxWidth))
@@ -239,6 +282,10 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->required();
     return parse_command_line(app, argc, argv, out, err, [&] {
         options.rows = channel_rows(channels);
+        options.log_rows = channel_rows(log_names, "--log");
+        for (const std::string& text : range_texts) {
+            options.ranges.push_back(range_choice(text));
+        }
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));
         if (!last.empty()) {

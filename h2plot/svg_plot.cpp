@@ -4,6 +4,8 @@
 #include "h2plot/number_text.h"
 #include "telemetry/channels.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -22,21 +24,92 @@ constexpr const char* kBandColour = "#9ecae1";
 constexpr const char* kMeanColour = "#08519c";
 constexpr const char* kGapColour = "#fdd0a2";
 constexpr const char* kGridColour = "#e0e0e0";
+constexpr const char* kClippedColour = "#d62728";
 
 struct Frame {
     int left;
     int top;
     int columns;
     ValueRange range;
+    bool log;
 
     double x(double column) const { return left + column + 0.5; }
+    // Values outside the range are drawn at its edge (and marked as clipped).
     double y(double value) const {
-        return top + kPanelHeight - (value - range.lo) / (range.hi - range.lo) * kPanelHeight;
+        const double v = std::clamp(value, range.lo, range.hi);
+        const double share = log ? std::log(v / range.lo) / std::log(range.hi / range.lo)
+                                 : (v - range.lo) / (range.hi - range.lo);
+        return top + kPanelHeight - share * kPanelHeight;
     }
 };
 
-ValueRange value_range(const ChannelPlot& channel) {
-    return padded_range(channel.overall.min, channel.overall.max);
+// The value at `share` (0 to 1) of the sorted `values`.
+double share_of(std::vector<double>& values, double share) {
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>(
+                                         share * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+struct PanelAxis {
+    ValueRange range;
+    bool log;
+};
+
+PanelAxis panel_axis(const ChannelPlot& channel) {
+    const PanelScale& scale = channel.scale;
+    double min = channel.overall.min;
+    double max = channel.overall.max;
+    std::vector<double> lows, highs;
+    for (const Summary& column : channel.columns) {
+        if (column.count > 0 && (!scale.log || column.max > 0)) {
+            lows.push_back(scale.log && column.min <= 0 ? column.max : column.min);
+            highs.push_back(column.max);
+        }
+    }
+    if (scale.robust && !lows.empty()) {
+        min = share_of(lows, 0.005);
+        max = share_of(highs, 0.995);
+    } else if (scale.log && !lows.empty()) {
+        min = *std::min_element(lows.begin(), lows.end());
+    }
+    const bool log = scale.log && min > 0 && (!scale.lo || *scale.lo > 0);
+    if (scale.lo && scale.hi) {
+        return {{*scale.lo, *scale.hi}, log};
+    }
+    ValueRange range = log ? padded_log_range(min, max) : padded_range(min, max);
+    range.lo = scale.lo.value_or(range.lo);
+    range.hi = scale.hi.value_or(range.hi);
+    return {range, log};
+}
+
+ValueTicks axis_ticks(const Frame& frame) {
+    return frame.log ? log_ticks(frame.range) : value_ticks(frame.range, kValueTicks);
+}
+
+// A short red mark at the frame's top or bottom over the columns whose
+// values went beyond the range shown.
+void draw_clipped(std::string& out, const Frame& frame, const std::vector<Summary>& columns) {
+    for (const bool above : {true, false}) {
+        const auto beyond = [&](const Summary& c) {
+            return c.count > 0 && (above ? c.max > frame.range.hi : c.min < frame.range.lo);
+        };
+        const int count = static_cast<int>(columns.size());
+        for (int c = 0; c < count; ++c) {
+            if (!beyond(columns[c])) {
+                continue;
+            }
+            int end = c;
+            while (end + 1 < count && beyond(columns[end + 1])) {
+                ++end;
+            }
+            out += "<rect class=\"clipped\" x=\"" + std::to_string(frame.left + c) + "\" y=\"" +
+                   std::to_string(above ? frame.top : frame.top + kPanelHeight - 4) +
+                   "\" width=\"" + std::to_string(end - c + 1) + "\" height=\"4\" fill=\"" +
+                   kClippedColour + "\"/>\n";
+            c = end;
+        }
+    }
 }
 
 void point(std::string& out, double x, double y) {
@@ -118,7 +191,7 @@ void draw_gaps(std::string& out, const Frame& frame, const PlotModel& model) {
 }
 
 void draw_value_axis(std::string& out, const Frame& frame) {
-    const ValueTicks ticks = value_ticks(frame.range, kValueTicks);
+    const ValueTicks ticks = axis_ticks(frame);
     for (std::size_t i = 0; i < ticks.values.size(); ++i) {
         const std::string y = number_text(frame.y(ticks.values[i]), 1);
         out += "<line x1=\"" + std::to_string(frame.left) + "\" x2=\"" +
@@ -140,7 +213,7 @@ void draw_time_grid(std::string& out, const Frame& frame, const std::vector<doub
 
 // The description names the unit after its last comma ("Pump current, uA",
 // "Receiver IF level, VRMS"): the title gives it once, in brackets.
-std::string panel_title(int row) {
+std::string panel_title(int row, bool log) {
     const CHANNEL& channel = kChannels[row];
     std::string what = channel.description;
     std::string unit = unit_label(row);
@@ -151,14 +224,14 @@ std::string panel_title(int row) {
         what.erase(comma);
     }
     return "<tspan font-weight=\"bold\">" + xml_escaped(channel.name) + "</tspan> " +
-           xml_escaped(what) + " (" + xml_escaped(unit) + ")";
+           xml_escaped(what) + " (" + xml_escaped(unit) + (log ? ", log scale" : "") + ")";
 }
 
 void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& channel,
                 const Frame& frame, const std::vector<double>& tick_xs) {
     out += "<g class=\"panel\" id=\"panel-" + xml_escaped(kChannels[channel.row].name) + "\">\n";
     out += "<text x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top - 7) +
-           "\">" + panel_title(channel.row) + "</text>\n";
+           "\">" + panel_title(channel.row, frame.log) + "</text>\n";
     draw_value_axis(out, frame);
     draw_time_grid(out, frame, tick_xs);
     draw_gaps(out, frame, model);
@@ -170,6 +243,7 @@ void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& cha
             c = last;
         }
     }
+    draw_clipped(out, frame, channel.columns);
     // The frame just outside the columns, so that it covers no data.
     out += "<rect x=\"" + number_text(frame.left - 0.5, 1) + "\" y=\"" +
            number_text(frame.top - 0.5, 1) + "\" width=\"" + std::to_string(frame.columns + 1) +
@@ -230,7 +304,8 @@ std::string unit_label(int row) {
 int svg_columns(const PlotModel& model, int width) {
     std::size_t longest = 0;
     for (const ChannelPlot& channel : model.channels) {
-        for (const std::string& label : value_ticks(value_range(channel), kValueTicks).labels) {
+        const PanelAxis axis = panel_axis(channel);
+        for (const std::string& label : axis_ticks(Frame{0, 0, 0, axis.range, axis.log}).labels) {
             longest = std::max(longest, label.size());
         }
     }
@@ -272,8 +347,9 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
     }
     for (int i = 0; i < panels; ++i) {
         const ChannelPlot& channel = model.channels[static_cast<std::size_t>(i)];
+        const PanelAxis axis = panel_axis(channel);
         const Frame frame{left, kHeadingHeight + i * kPanelPitch + kTitleHeight, columns,
-                          value_range(channel)};
+                          axis.range, axis.log};
         draw_panel(out, model, channel, frame, tick_xs);
     }
     draw_time_axis(out, ticks, tick_xs, left, axis_top);

@@ -182,6 +182,50 @@ TEST(H2plot, ReadmeExamplePictureIsUpToDate) {
            "ReadmeExample, then commit it";
 }
 
+// Value axes that keep the rest readable: the ion pump current over decades
+// on a logarithmic axis by itself, a fixed or robust range with what lies
+// beyond it marked at the frame.
+TEST(H2plot, LogarithmicAndClippedValueAxes) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < 400; ++i) {
+        // A pump starting: 50 uA falling to 0.05 uA, one spike of 9 in H2_atm.
+        const double ion = 50 * std::pow(10.0, -3.0 * i / 399);
+        log += h2test::log_row(61384000000 + 116 * i,
+                               {{"Ion_uA", std::to_string(ion).substr(0, 6)},
+                                {"H2_atm", i == 200 ? "9.000" : i % 2 ? "0.500" : "0.510"}}) +
+               "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("pump.csv"), log));
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::string> in;  // in the picture
+        std::vector<std::string> out; // not in it
+    } cases[] = {
+        {{},
+         {"Pump current (uA, log scale)", ">0.1</text>", ">1</text>", ">10</text>"},
+         {"class=\"clipped\""}},
+        {{"--log", "H2_atm"}, {"(atm, log scale)"}, {}},
+        {{"--range", "H2_atm=0.4:0.6"},
+         {"class=\"clipped\" x=\"", ">0.40</text>", ">0.60</text>"},
+         {">9</text>"}},
+        {{"--range", "h2_atm=robust"}, {"class=\"clipped\""}, {">8</text>", ">9</text>"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm", "-o", "-"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(dir.file("pump.csv"));
+        const ProgramRun run = h2plot(args, dir);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        for (const std::string& text : c.in) {
+            EXPECT_NE(run.out.find(text), std::string::npos) << text;
+        }
+        for (const std::string& text : c.out) {
+            EXPECT_EQ(run.out.find(text), std::string::npos) << text;
+        }
+    }
+}
+
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {
     h2test::TempDir dir;
     ASSERT_TRUE(h2test::write_text_file(dir.file("garbage.csv"), "\x01\x02\nnot,a,row\n"));

@@ -118,6 +118,11 @@ TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
         {{"--last", "7m", "a.csv"}, "--last"},
         {{"--last", "0d", "a.csv"}, "--last"},
         {{"--last", "7d", "--from", "61384", "a.csv"}, "--from"},
+        {{"--range", "Ion_uA", "a.csv"}, "--range"},
+        {{"--range", "Ion_uA=5:1", "a.csv"}, "--range"},
+        {{"--range", "Ion_uA=0:x", "a.csv"}, "--range"},
+        {{"--range", "Nope=0:1", "a.csv"}, "Nope"},
+        {{"--log", "Rsvd2", "a.csv"}, "--log"},
         // A year is no MJD: 2025 would be 1864.
         {{"--from", "2025", "a.csv"}, "2026-12-10"},
     };
