@@ -1,14 +1,21 @@
 // Cost of turning one accepted frame into a record, in each form: decoding
 // through the channel table, formatting, and the per-record flush, written to the
-// null device so that only the program's own work is measured; and the decoding
-// alone, every shown channel's value or hexadecimal digits without any printing.
+// null device so that only the program's own work is measured; the same through
+// the console writer, the record handed to its thread and written there (the
+// processor time of both threads); and the decoding alone, every shown channel's
+// value or hexadecimal digits without any printing.
 #include "telemetry/channels.h"
+#include "h2mon/console_writer.h"
 #include "h2mon/output.h"
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <random>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +56,48 @@ void render(benchmark::State& state, OutputForm form, bool console_mode, bool wi
     }
 }
 
+// A console that takes everything at once: the null device, written to as the
+// writer writes to a console.
+class NullConsole {
+public:
+    NullConsole() : fd_(open("/dev/null", O_WRONLY | O_CLOEXEC)) {}
+    ~NullConsole() { close(fd_); }
+
+    ConsoleSink sink() const {
+        const int fd = fd_;
+        const auto take = [fd](const std::string& text) {
+            (void)!write(fd, text.data(), text.size());
+        };
+        return {take, take, discard_console};
+    }
+
+private:
+    int fd_;
+};
+
+// Records come tens of milliseconds apart, so each one finds the console
+// writer's thread asleep and wakes it. Paced alike, one record every 200 µs,
+// the same record written on the loop's thread and through the writer; the
+// processor time counts both threads and leaves out the pauses, so the
+// difference is what the writer costs a record.
+void render_paced(benchmark::State& state, OutputForm form, bool console_mode,
+                  bool through_writer) {
+    const NullStream out;
+    NullConsole console;
+    ConsoleWriter writer(console.sink());
+    const Frame frame;
+    RecordOutput output;
+    output.out = out.stream;
+    output.console = through_writer ? &writer : nullptr;
+    output.console_mode = console_mode;
+    output.clock = fixed_clock;
+    output.putch = discard_console;
+    for (auto _ : state) {
+        print_record(form, frame.bytes, kFrameLength, output);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
 void decode(benchmark::State& state) {
     const Frame frame;
     char digits[kChannelHexSize];
@@ -75,11 +124,19 @@ void current_time(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK_CAPTURE(render, csv, OutputForm::kCsv, false, false);
-BENCHMARK_CAPTURE(render, csv_with_log, OutputForm::kCsv, false, true);
-BENCHMARK_CAPTURE(render, json, OutputForm::kJson, false, false);
-BENCHMARK_CAPTURE(render, json_console, OutputForm::kJson, true, false);
-BENCHMARK_CAPTURE(render, hex, OutputForm::kHex, false, false);
+BENCHMARK_CAPTURE(render, csv, OutputForm::kCsv, false, false)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render, csv_with_log, OutputForm::kCsv, false, true)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render, json, OutputForm::kJson, false, false)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render, json_console, OutputForm::kJson, true, false)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render, hex, OutputForm::kHex, false, false)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render_paced, csv_direct, OutputForm::kCsv, false, false)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render_paced, csv_console_writer, OutputForm::kCsv, false, true)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render_paced, json_console_direct, OutputForm::kJson, true, false)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(render_paced, json_console_console_writer, OutputForm::kJson, true, true)
+    ->MeasureProcessCPUTime();
 BENCHMARK(decode);
 BENCHMARK(current_time);
 

@@ -2,19 +2,11 @@
 
 #include "telemetry/log_row.h"
 
-namespace {
-
-void write_text(std::FILE* stream, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
+std::string csv_header_line() {
+    return csv_header() + "\n";
 }
 
-} // namespace
-
-void print_csv_header(std::FILE* out) {
-    write_text(out, csv_header() + "\n");
-}
-
-void print_csv_record(const std::uint8_t* frame, const RecordOutput& output) {
+void print_csv_record(const std::uint8_t* frame, const RecordOutput& output, RecordText& text) {
     std::string fields;
     fields.reserve(512);
     append_csv_fields(fields, frame);
@@ -25,5 +17,5 @@ void print_csv_record(const std::uint8_t* frame, const RecordOutput& output) {
     if (output.log != nullptr) {
         write_log_row(csv_mjd(output.clock(nullptr)) + fields, output);
     }
-    write_text(output.out, csv_mjd(output.clock(nullptr)) + fields);
+    text.append(csv_mjd(output.clock(nullptr)) + fields);
 }

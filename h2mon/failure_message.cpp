@@ -4,8 +4,12 @@
 
 #include <string>
 
-void print_port_failure(const char* lead, const char* port_setting, COMPORT& port) {
+std::string port_failure_text(const char* lead, const char* port_setting, COMPORT& port) {
     const std::string line =
         std::string(lead) + " " + port_setting + ": " + port.errortext(0, true) + "\n";
-    std::fputs(stdout_text(line.c_str()).c_str(), stdout);
+    return stdout_text(line.c_str());
+}
+
+void print_port_failure(const char* lead, const char* port_setting, COMPORT& port) {
+    std::fputs(port_failure_text(lead, port_setting, port).c_str(), stdout);
 }

@@ -1,5 +1,6 @@
 // h2mon: records the housekeeping telemetry of a hydrogen maser over a serial
 // line, one record per telemetry frame, until a key is pressed.
+#include "h2mon/console_writer.h"
 #include "h2mon/csv_output.h"
 #include "h2mon/failure_message.h"
 #include "h2mon/loop.h"
@@ -7,10 +8,13 @@
 #include "h2mon/usage_text.h"
 #include "h2mon/win32/log_file.h"
 #include "h2mon/win32/console_session.h"
+#include "h2mon/win32/console_stream.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 // The program-wide objects, constructed in this order before main runs and
 // destroyed in the reverse order at exit: the settings store, its six options
@@ -25,6 +29,9 @@ namespace {
 void close_port() {
     port.close();
 }
+
+// How long the end of a run waits for a console to take what waits for it.
+constexpr std::chrono::milliseconds kConsoleFinishWait(1000);
 
 } // namespace
 
@@ -59,12 +66,23 @@ int main(int argc, char** argv) {
         std::printf("Error: unsupported format (%s)\n", settings.fmt);
         return 1;
     }
+    // What goes to a console is written by a thread of its own: a console that
+    // holds its output (Ctrl+S, Pause, a selection) then holds neither the polls
+    // nor the log.
+    const bool out_is_console = stream_is_console(stdout);
+    const bool err_is_console = stream_is_console(stderr);
+    std::unique_ptr<ConsoleWriter> console;
+    if (out_is_console || err_is_console) {
+        console = std::make_unique<ConsoleWriter>(standard_console_sink());
+    }
+    loop.output.console = out_is_console ? console.get() : nullptr;
+    loop.notices = NoticeStream(stderr, err_is_console ? console.get() : nullptr);
     if (loop.form == OutputForm::kCsv) {
-        print_csv_header(stdout);
+        print_text(csv_header_line(), loop.output);
     }
     // A log that cannot be opened or written is no error: the records still go
     // to standard output, and standard error says why the log gets none.
-    LogHealth log_health(settings.out, stderr);
+    LogHealth log_health(settings.out, loop.notices);
     if (settings.out[0] != '\0') {
         loop.output.log = open_shared_log(settings.out);
         if (loop.output.log == nullptr) {
@@ -76,5 +94,10 @@ int main(int argc, char** argv) {
     }
     loop.output.console_mode = store.given("tty");
     loop.output.escape_sequences = escape_sequences_shown();
-    return acquisition_loop(port, loop);
+    const int exit_code = acquisition_loop(port, loop);
+    if (console != nullptr) {
+        // What a console still holds back is left to it; the log has every row.
+        console->finish(kConsoleFinishWait);
+    }
+    return exit_code;
 }

@@ -7,11 +7,12 @@
 
 #include <cstdint>
 
-// "[", the MJD element, one element per shown channel numbered from 1, "]".
-void print_json_block(const std::uint8_t* frame, const RecordOutput& output);
+// "[", the MJD element, one element per shown channel numbered from 1, "]",
+// added to `text`.
+void print_json_block(const std::uint8_t* frame, const RecordOutput& output, RecordText& text);
 
 // One channel's element, numbered `number`. In console mode names are aligned and
-// hexadecimal values brought to the width of a numeric one by spaces written to the
+// hexadecimal values brought to the width of a numeric one by spaces for the
 // console device, and hexadecimal values are shown in bold black.
 void print_json_element(const std::uint8_t* frame, const CHANNEL& channel, int number,
-                        const RecordOutput& output);
+                        const RecordOutput& output, RecordText& text);

@@ -56,8 +56,8 @@ void poll_maser(COMPORT& port) {
 }
 
 // A failed read or write has closed the port; the recorded error says why.
-int line_failure(COMPORT& port, const char* lead, const char* port_setting) {
-    print_port_failure(lead, port_setting, port);
+int line_failure(COMPORT& port, const char* lead, const LoopSettings& settings) {
+    print_text(port_failure_text(lead, settings.port_setting, port), settings.output);
     return 1;
 }
 
@@ -225,7 +225,7 @@ Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failur
 int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
     port.pfnStopWaiting = stop_asked;
     if (!drained(port, kResyncDrainMs)) {
-        return line_failure(port, "Read error on port", settings.port_setting);
+        return line_failure(port, "Read error on port", settings);
     }
     BYTE frame[kFrameLength];
     bool first_frame_pending = true;
@@ -243,7 +243,7 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
         if (answer == Answer::LineFailed) {
             // A stop asked for while the line failed (a write held off until it
             // timed out) is still an orderly stop.
-            return stop_asked() ? 0 : line_failure(port, failure_lead, settings.port_setting);
+            return stop_asked() ? 0 : line_failure(port, failure_lead, settings);
         }
         line_quiet = answer == Answer::Frame;
         if (answer != Answer::Frame) {
@@ -254,7 +254,7 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
             watch.miss(miss_of(answer), clock.now_ms());
             // Let the rest of the broken answer pass, then poll again at once.
             if (!drained(port, kResyncDrainMs)) {
-                return line_failure(port, "Read error on port", settings.port_setting);
+                return line_failure(port, "Read error on port", settings);
             }
             continue;
         }

@@ -12,7 +12,7 @@ struct LoopSettings {
     OutputForm form;
     int interval_ms;
     RecordOutput output;
-    std::FILE* notices = stderr; // a maser that gives no frame, and frames again
+    NoticeStream notices = stderr; // a maser that gives no frame, and frames again
 };
 
 // Runs the loop on an open port. Returns the exit code: 0 after a key press (or

@@ -1,5 +1,6 @@
 #include "h2mon/notices.h"
 
+#include "h2mon/console_writer.h"
 #include "h2mon/win32/stdout_text.h"
 
 #include <algorithm>
@@ -9,6 +10,14 @@
 void print_notice(std::FILE* stream, const std::string& line) {
     std::fputs(stdout_text((line + "\n").c_str()).c_str(), stream);
     std::fflush(stream);
+}
+
+void NoticeStream::print(const std::string& line) const {
+    if (console != nullptr) {
+        console->notice(stdout_text(line.c_str()));
+    } else {
+        print_notice(stream, line);
+    }
 }
 
 std::string notice_time(std::int64_t unix_ms) {
@@ -25,23 +34,22 @@ std::string notice_time(std::int64_t unix_ms) {
 }
 
 void LogHealth::open_failed(int error) {
-    print_notice(notices_, "Cannot open the log file " + path_ + ": " + std::strerror(error) +
-                               "; records go to standard output only");
+    notices_.print("Cannot open the log file " + path_ + ": " + std::strerror(error) +
+                   "; records go to standard output only");
 }
 
 void LogHealth::row_written(int error) {
     if (error != 0) {
         if (!failing_) {
-            print_notice(notices_,
-                         "Cannot write to the log file " + path_ + ": " + std::strerror(error));
+            notices_.print("Cannot write to the log file " + path_ + ": " + std::strerror(error));
         }
         failing_ = true;
         ++missed_;
         return;
     }
     if (failing_) {
-        print_notice(notices_, "Writing to the log file " + path_ + " again; " +
-                                   std::to_string(missed_) + " rows missed");
+        notices_.print("Writing to the log file " + path_ + " again; " + std::to_string(missed_) +
+                       " rows missed");
         failing_ = false;
         missed_ = 0;
     }
@@ -75,7 +83,7 @@ std::string what_came(unsigned kinds) {
 
 } // namespace
 
-FrameWatch::FrameWatch(std::string port, std::int32_t interval_ms, std::FILE* notices)
+FrameWatch::FrameWatch(std::string port, std::int32_t interval_ms, NoticeStream notices)
     : port_(std::move(port)),
       limit_ms_(std::max<std::int64_t>(kNoFrameNoticeMs, kNoFrameIntervals * interval_ms)),
       notices_(notices) {}
@@ -87,7 +95,7 @@ void FrameWatch::start(std::int64_t now_ms, std::int64_t unix_ms) {
 
 void FrameWatch::frame(std::int64_t now_ms, std::int64_t unix_ms) {
     if (reported_) {
-        print_notice(notices_, "Frames from " + port_ + " again since " + notice_time(unix_ms));
+        notices_.print("Frames from " + port_ + " again since " + notice_time(unix_ms));
     }
     reported_ = false;
     missed_kinds_ = 0;
@@ -100,6 +108,6 @@ void FrameWatch::miss(Miss kind, std::int64_t now_ms) {
         return;
     }
     reported_ = true;
-    print_notice(notices_, "No frame from " + port_ + " since " + notice_time(last_frame_unix_ms_) +
-                               ": " + what_came(missed_kinds_));
+    notices_.print("No frame from " + port_ + " since " + notice_time(last_frame_unix_ms_) + ": " +
+                   what_came(missed_kinds_));
 }

@@ -8,8 +8,23 @@
 #include <cstdio>
 #include <string>
 
+class ConsoleWriter;
+
 // Writes `line` and a line end to `stream` and flushes it.
 void print_notice(std::FILE* stream, const std::string& line);
+
+// Where notices go: a stream, or, when that is a console, its console writer
+// (so that a console holding its output never holds the loop for a notice).
+struct NoticeStream {
+    NoticeStream(std::FILE* stream) : stream(stream) {} // NOLINT: any stream takes notices
+    NoticeStream(std::FILE* stream, ConsoleWriter* console) : stream(stream), console(console) {}
+
+    // One notice: `line` without its line end.
+    void print(const std::string& line) const;
+
+    std::FILE* stream;
+    ConsoleWriter* console = nullptr;
+};
 
 // A time of day as the notices give it: "2026-12-10 23:01:10 UTC", from
 // milliseconds since the Unix epoch.
@@ -20,7 +35,7 @@ std::string notice_time(std::int64_t unix_ms);
 // the number of rows the log missed meanwhile.
 class LogHealth {
 public:
-    LogHealth(std::string path, std::FILE* notices) : path_(std::move(path)), notices_(notices) {}
+    LogHealth(std::string path, NoticeStream notices) : path_(std::move(path)), notices_(notices) {}
 
     // The log could not be opened: `error` is the system's error number.
     void open_failed(int error);
@@ -32,7 +47,7 @@ public:
 
 private:
     std::string path_;
-    std::FILE* notices_;
+    NoticeStream notices_;
     bool failing_ = false;
     std::int64_t missed_ = 0;
 };
@@ -47,7 +62,7 @@ enum class Miss { kNoAnswer, kShortAnswer, kNotAFrame };
 class FrameWatch {
 public:
     // The limit is 30 s or three reading intervals, whichever is longer.
-    FrameWatch(std::string port, std::int32_t interval_ms, std::FILE* notices);
+    FrameWatch(std::string port, std::int32_t interval_ms, NoticeStream notices);
 
     // The watch starts (the run begins): `now_ms` on a monotonic clock in
     // milliseconds, `unix_ms` the wall clock at that moment.
@@ -60,7 +75,7 @@ public:
 private:
     std::string port_;
     std::int64_t limit_ms_;
-    std::FILE* notices_;
+    NoticeStream notices_;
     std::int64_t last_frame_ms_ = 0; // the last frame, or the start
     std::int64_t last_frame_unix_ms_ = 0;
     unsigned missed_kinds_ = 0; // bits of Miss seen since the last frame

@@ -1,12 +1,15 @@
 #include "h2mon/output.h"
 
+#include "h2mon/console_writer.h"
 #include "h2mon/csv_output.h"
 #include "h2mon/json_output.h"
 #include "telemetry/hex.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <string>
+#include <utility>
 
 bool output_form_from_name(const char* name, OutputForm* form) {
     static const struct {
@@ -38,23 +41,90 @@ bool reader_gone(int error) {
 
 } // namespace
 
-bool print_record(OutputForm form, const std::uint8_t* frame, int received,
-                  const RecordOutput& output) {
-    switch (form) {
-    case OutputForm::kCsv:
-        print_csv_record(frame, output);
-        break;
-    case OutputForm::kJson:
-        print_json_block(frame, output);
-        break;
-    case OutputForm::kHex:
-        print_hex_dump(frame, received, output.out);
-        break;
+void RecordText::print(const char* format, ...) {
+    char buffer[256];
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    if (length < 0) {
+        return;
+    }
+    std::string& text = text_for(false);
+    if (static_cast<std::size_t>(length) < sizeof buffer) {
+        text.append(buffer, static_cast<std::size_t>(length));
+        return;
+    }
+    const std::size_t at = text.size();
+    text.resize(at + static_cast<std::size_t>(length) + 1);
+    va_start(arguments, format);
+    std::vsnprintf(&text[at], static_cast<std::size_t>(length) + 1, format, arguments);
+    va_end(arguments);
+    text.pop_back(); // the NUL
+}
+
+void RecordText::append(const std::string& text) {
+    text_for(false) += text;
+}
+
+void RecordText::pad(int count) {
+    if (count > 0) {
+        text_for(true).append(static_cast<std::size_t>(count), ' ');
+    }
+}
+
+std::string& RecordText::text_for(bool padding) {
+    if (pieces_.empty() || pieces_.back().padding != padding) {
+        pieces_.push_back({padding, std::string()});
+    }
+    return pieces_.back().text;
+}
+
+void write_record_text(const RecordText& text, std::FILE* out, CONSOLE_PUTCH putch) {
+    for (const RecordText::Piece& piece : text.pieces()) {
+        if (!piece.padding) {
+            std::fwrite(piece.text.data(), 1, piece.text.size(), out);
+            continue;
+        }
+        std::fflush(out);
+        for (const char c : piece.text) {
+            putch(static_cast<unsigned char>(c));
+        }
     }
     // A record held back in a stream buffer would be lost if the program were
     // stopped other than by a key press, and would reach a pipe or log reader late.
-    std::fflush(output.out);
+    std::fflush(out);
+}
+
+bool print_record(OutputForm form, const std::uint8_t* frame, int received,
+                  const RecordOutput& output) {
+    RecordText text;
+    switch (form) {
+    case OutputForm::kCsv:
+        print_csv_record(frame, output, text);
+        break;
+    case OutputForm::kJson:
+        print_json_block(frame, output, text);
+        break;
+    case OutputForm::kHex:
+        print_hex_dump(frame, received, text);
+        break;
+    }
+    if (output.console != nullptr) {
+        output.console->record(std::move(text));
+        return true; // a console has no reader that could go away
+    }
+    write_record_text(text, output.out, output.putch);
     return !(std::ferror(output.out) != 0 && reader_gone(errno));
+}
+
+void print_text(const std::string& text, const RecordOutput& output) {
+    if (output.console != nullptr) {
+        output.console->message(text);
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), output.out);
+    std::fflush(output.out);
 }
 
 void write_log_row(const std::string& row, const RecordOutput& output) {
@@ -74,9 +144,9 @@ void write_log_row(const std::string& row, const RecordOutput& output) {
     }
 }
 
-void print_hex_dump(const std::uint8_t* frame, int received, std::FILE* out) {
+void print_hex_dump(const std::uint8_t* frame, int received, RecordText& text) {
     std::string line;
     append_hex(line, frame, static_cast<std::size_t>(received));
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), out);
+    text.append(line);
 }

@@ -58,7 +58,8 @@ bool ChildH2mon::open_terminal(std::string& error) {
 }
 
 bool ChildH2mon::start(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& extra_env, Input input, std::string& error) {
+                       const std::vector<std::string>& extra_env, Input input, Output output,
+                       std::string& error) {
     if (input == Input::Terminal && !open_terminal(error)) {
         return false;
     }
@@ -67,7 +68,32 @@ bool ChildH2mon::start(const std::vector<std::string>& argv,
     setup.terminal = terminal_path_;
     setup.extra_env = extra_env;
     setup.own_session = true;
-    return process_.start(argv, setup, error);
+    if (output == Output::Pipe) {
+        return process_.start(argv, setup, error);
+    }
+    // The shell puts standard output on the console's terminal and becomes the program.
+    console_ = std::make_unique<PseudoTerminal>();
+    std::vector<std::string> on_console = {"/bin/sh", "-c", "exec 1>\"$H2_CONSOLE\"; exec \"$@\"",
+                                           "sh"};
+    on_console.insert(on_console.end(), argv.begin(), argv.end());
+    setup.extra_env.push_back("H2_CONSOLE=" + console_->path());
+    return process_.start(on_console, setup, error);
+}
+
+const std::string& ChildH2mon::console_output() {
+    if (console_ != nullptr) {
+        // The terminal turns each line end into "\r\n" on its way out.
+        for (const char c : console_->take_output()) {
+            if (c != '\r') {
+                console_text_ += c;
+            }
+        }
+    }
+    return console_text_;
+}
+
+bool ChildH2mon::hold_console(bool hold) {
+    return console_ != nullptr && console_->hold_output(hold);
 }
 
 bool ChildH2mon::wait_for_output(const std::function<bool(const std::string&)>& done,

@@ -7,6 +7,9 @@
 
 #include "tests/e2e/launcher.h"
 #include "tests/support/process.h"
+#include "tests/support/pseudo_terminal.h"
+
+#include <memory>
 
 namespace e2e {
 
@@ -19,8 +22,9 @@ public:
 
     // Runs `argv` (argv[0] a path) with `extra_env` ("NAME=value") added to the
     // environment. False, with the reason in `error`, when it cannot start.
+    // Output::Console puts standard output on a pseudo-terminal of its own.
     bool start(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-               Input input, std::string& error);
+               Input input, Output output, std::string& error);
 
     const std::string& output() const override { return process_.stdout_text(); }
     bool wait_for_output(const std::function<bool(const std::string&)>& done,
@@ -34,6 +38,8 @@ public:
     bool wait_exit(int& code, milliseconds timeout) override;
     bool running() override { return process_.running(); }
     double cpu_seconds() override;
+    const std::string& console_output() override;
+    bool hold_console(bool hold) override;
     int terminal_master() const override { return terminal_master_; }
     const termios& terminal_settings_at_start() const override { return terminal_at_start_; }
 
@@ -42,6 +48,8 @@ private:
     bool open_terminal(std::string& error);
 
     h2test::ChildProcess process_;
+    std::unique_ptr<PseudoTerminal> console_; // Output::Console
+    std::string console_text_;
     int terminal_master_ = -1; // Input::Terminal
     int terminal_slave_ = -1;  // held open: a pseudo-terminal's settings reset on its last close
     std::string terminal_path_;

@@ -33,9 +33,10 @@ void expect_same_line_settings(const termios& actual, const termios& expected) {
     EXPECT_EQ(actual.c_lflag, expected.c_lflag);
 }
 
-std::unique_ptr<H2mon> E2eTest::start(const std::vector<std::string>& args, Input input) {
+std::unique_ptr<H2mon> E2eTest::start(const std::vector<std::string>& args, Input input,
+                                      Output output) {
     std::string error;
-    std::unique_ptr<H2mon> h2mon = launcher().start(args, input, error);
+    std::unique_ptr<H2mon> h2mon = launcher().start(args, input, output, error);
     EXPECT_NE(h2mon, nullptr) << error;
     return h2mon;
 }

@@ -46,7 +46,8 @@ protected:
     }
 
     // Starts h2mon; null (and a failed test) when it cannot be started.
-    std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input = Input::Pipe);
+    std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input = Input::Pipe,
+                                 Output output = Output::Pipe);
 
     // Waits until standard output holds `count` line ends.
     static bool wait_for_lines(H2mon& h2mon, std::size_t count, milliseconds timeout = kPrompt);

@@ -27,6 +27,13 @@ enum class Input {
     Terminal, // a pseudo-terminal that is h2mon's controlling terminal and standard input
 };
 
+// Where h2mon's standard output goes.
+enum class Output {
+    Pipe,    // a pipe to the test: output()
+    Console, // a console, as when an operator runs h2mon in a terminal or a
+             // console window: console_output()
+};
+
 // What the system sends a program to end it in an orderly way.
 enum class StopEvent {
     Interrupt,   // SIGINT; on Windows Ctrl-C (which Wine delivers as SIGINT)
@@ -47,6 +54,8 @@ enum class Capability {
                        // only those a DCB carries (speed, character format, flow control)
     WindowsConsole,    // h2mon runs in a Windows console (console_input_mode)
     OutputReaderGone,  // close_output() reaches h2mon as a closed pipe
+    ConsoleOutput,     // Output::Console
+    HeldConsole,       // hold_console() holds the console's output and nothing else of it
 };
 
 // Failures whose text comes from the system and differs between systems.
@@ -95,6 +104,17 @@ public:
     // Input::Terminal: the terminal's settings just before h2mon started.
     virtual const termios& terminal_settings_at_start() const = 0;
 
+    // Output::Console: what the console has shown so far, with "\n" line ends.
+    // Where standard error shares the console (under Wine), its text is there too.
+    virtual const std::string& console_output() = 0;
+    // Output::Console: the console holds its output, as Ctrl+S, Pause or a
+    // selection make it do (hold true), or lets it go on (hold false). False
+    // where the launcher cannot (Capability::HeldConsole).
+    virtual bool hold_console(bool hold) {
+        (void)hold;
+        return false;
+    }
+
     // Windows: the mode of h2mon's console input buffer (GetConsoleMode). False
     // where there is none.
     virtual bool console_input_mode(unsigned& mode) {
@@ -125,7 +145,7 @@ public:
     // Starts h2mon with `args` (argv[1] on). Null, with the reason in `error`,
     // when it cannot be started.
     virtual std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input,
-                                         std::string& error) = 0;
+                                         Output output, std::string& error) = 0;
 };
 
 // The launcher this test executable was built with.

@@ -122,7 +122,7 @@ bool MaserLine::wait_for_polls(std::size_t count, std::chrono::milliseconds time
 }
 
 void MaserLine::hold_output() {
-    check(tcflow(line_.slave_fd(), TCOOFF) == 0, "tcflow");
+    check(line_.hold_output(true), "tcflow");
 }
 
 void MaserLine::stream_noise(std::chrono::microseconds every) {

@@ -36,12 +36,12 @@ public:
 
     std::string text_file(const std::string& path) override { return h2test::read_text_file(path); }
 
-    std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input,
+    std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input, Output output,
                                  std::string& error) override {
         std::vector<std::string> argv{H2MON_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
         auto h2mon = std::make_unique<ChildH2mon>();
-        if (!h2mon->start(argv, {}, input, error)) {
+        if (!h2mon->start(argv, {}, input, output, error)) {
             return nullptr;
         }
         return h2mon;

@@ -93,19 +93,23 @@ public:
         }
     }
 
-    bool start(const std::vector<std::string>& args, Input input, std::string& error) {
+    // Output::Console: standard output goes to the console too.
+    bool start(const std::vector<std::string>& args, Input input, Output output,
+               std::string& error) {
         console_master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         if (console_master_ < 0 || grantpt(console_master_) != 0 ||
             unlockpt(console_master_) != 0) {
             error = "no pseudo-terminal for the console";
             return false;
         }
-        std::vector<std::string> argv = {
-            "/bin/sh", "-c",       "exec 2<>\"$H2_CONSOLE\"; exec \"$@\"", "sh", WINE_SH,
-            "run",     h2mon_exe()};
+        const std::string script = output == Output::Console
+                                       ? "exec 2<>\"$H2_CONSOLE\" 1>&2; exec \"$@\""
+                                       : "exec 2<>\"$H2_CONSOLE\"; exec \"$@\"";
+        std::vector<std::string> argv = {"/bin/sh", "-c",  script,     "sh",
+                                         WINE_SH,   "run", h2mon_exe()};
         argv.insert(argv.end(), args.begin(), args.end());
         return child_.start(argv, {std::string("H2_CONSOLE=") + ptsname(console_master_)}, input,
-                            error);
+                            Output::Pipe, error);
     }
 
     const std::string& output() const override { return output_; }
@@ -158,6 +162,12 @@ public:
         }
     }
 
+    // The console is the terminal standard error is on.
+    const std::string& console_output() override {
+        console_text_ = from_text_mode(error_output());
+        return console_text_;
+    }
+
     bool console_input_mode(unsigned& mode) override {
         const std::string command = std::string("'") + WINE_SH + "' run " +
                                     h2test::shell_quoted(console_event_exe()) +
@@ -199,6 +209,7 @@ private:
     int console_master_ = -1;
     std::string output_;
     std::string console_;
+    std::string console_text_;
     termios no_terminal_{};
 };
 
@@ -242,10 +253,12 @@ public:
     // to the terminal, a read from a hung-up line returns no bytes instead of
     // failing, the Wine server may hold standard output's pipe open after the
     // test closes it, and its serial driver sets terminal flags of its own
-    // (IGNBRK, NOFLSH) beside a DCB's.
+    // (IGNBRK, NOFLSH) beside a DCB's. A console whose terminal holds its
+    // output holds the whole of Wine's console, its key test too, where
+    // Windows' console holds only the writes.
     bool can(Capability capability) const override {
         return capability == Capability::NullInput || capability == Capability::CpuTime ||
-               capability == Capability::WindowsConsole;
+               capability == Capability::WindowsConsole || capability == Capability::ConsoleOutput;
     }
 
     // Wine raises no Ctrl-Break and no closing of the console window.
@@ -258,7 +271,7 @@ public:
         return checked_text_mode(h2test::read_text_file(path), path.c_str());
     }
 
-    std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input,
+    std::unique_ptr<H2mon> start(const std::vector<std::string>& args, Input input, Output output,
                                  std::string& error) override {
         if (!started_) {
             error = "the Wine prefix could not be made or started";
@@ -271,7 +284,7 @@ public:
             return nullptr;
         }
         auto h2mon = std::make_unique<WineH2mon>();
-        if (!h2mon->start(args, input, error)) {
+        if (!h2mon->start(args, input, output, error)) {
             return nullptr;
         }
         return h2mon;

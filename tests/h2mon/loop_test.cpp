@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -96,8 +97,9 @@ std::string hex_line(const std::string& bytes) {
     return text + "\n";
 }
 
-// Runs the loop in the hexadecimal form over the script; returns what it printed
-// (and, when asked for, its notices).
+// Runs the loop in the hexadecimal form over the script; returns the records it
+// printed before the read error that ends the script (and, when asked for, its
+// notices).
 std::string records_for(const std::vector<Answer>& script, int interval_ms,
                         std::string* notices = nullptr) {
     FakePlatform line;
@@ -122,7 +124,12 @@ std::string records_for(const std::vector<Answer>& script, int interval_ms,
     std::free(notice_text);
     std::string printed(text, size);
     std::free(text);
-    return printed;
+    const std::string read_error = "Read error on port COM1: Hosed\n";
+    EXPECT_TRUE(
+        printed.size() >= read_error.size() &&
+        printed.compare(printed.size() - read_error.size(), read_error.size(), read_error) == 0)
+        << "standard output does not end with the read error: " << printed;
+    return printed.substr(0, printed.size() - std::min(printed.size(), read_error.size()));
 }
 
 TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {

@@ -68,6 +68,23 @@ std::string PseudoTerminal::receive(std::size_t count, int timeout_ms) const {
     return bytes;
 }
 
+std::string PseudoTerminal::take_output() const {
+    std::string bytes;
+    for (;;) {
+        pollfd entry{master_, POLLIN, 0};
+        char chunk[4096];
+        ssize_t n = 0;
+        if (poll(&entry, 1, 0) <= 0 || (n = read(master_, chunk, sizeof chunk)) <= 0) {
+            return bytes;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+bool PseudoTerminal::hold_output(bool hold) const {
+    return tcflow(slave_, hold ? TCOOFF : TCOON) == 0;
+}
+
 void PseudoTerminal::close_master() {
     if (master_ >= 0) {
         close(master_);

@@ -27,6 +27,11 @@ public:
     bool wait_for_input(std::size_t count) const;
     // Receives `count` bytes the device wrote, waiting up to `timeout_ms` for them.
     std::string receive(std::size_t count, int timeout_ms) const;
+    // Whatever the device has written and the master not yet read; never waits.
+    std::string take_output() const;
+    // Stops the device's output, as a terminal's Ctrl+S or flow control do:
+    // writes to the device then wait (hold true); or lets it go on (hold false).
+    bool hold_output(bool hold) const;
     // The far end goes away: the device sees a hang-up.
     void close_master();
 

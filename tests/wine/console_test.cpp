@@ -1,4 +1,5 @@
 // The Windows console helpers against the system's own console and code pages.
+#include "h2mon/win32/console_stream.h"
 #include "h2mon/win32/stdout_text.h"
 #include "h2mon/win32/windows/code_page.h"
 #include "h2mon/win32/windows/console_modes.h"
@@ -91,6 +92,34 @@ TEST_F(OwnConsole, ChangedModesComeBackAsFoundAtExit) {
     ASSERT_TRUE(GetConsoleMode(console_output_, &mode));
     EXPECT_EQ(mode, output_found);
     CloseHandle(input);
+}
+
+// What the console shows in row `row` from its first column, `length` characters.
+std::string console_row(HANDLE console, SHORT row, DWORD length) {
+    std::string text(length, '\0');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterA(console, &text[0], length, COORD{0, row}, &read);
+    text.resize(read);
+    return text;
+}
+
+TEST_F(OwnConsole, TextWrittenPastTheRuntimeReachesTheConsoleLineByLine) {
+    EXPECT_TRUE(stream_is_console(stdout));
+    ASSERT_TRUE(SetConsoleCursorPosition(console_output_, COORD{0, 0}));
+    const std::string text = "first\nsecond\n";
+    ASSERT_TRUE(write_to_console(stdout, text.data(), text.size()));
+    EXPECT_EQ(console_row(console_output_, 0, 6), "first ");
+    EXPECT_EQ(console_row(console_output_, 1, 6), "second");
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console_output_, &info));
+    EXPECT_EQ(info.dwCursorPosition.X, 0);
+    EXPECT_EQ(info.dwCursorPosition.Y, 2);
+
+    HANDLE file = CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetStdHandle(STD_OUTPUT_HANDLE, file);
+    EXPECT_FALSE(stream_is_console(stdout));
+    SetStdHandle(STD_OUTPUT_HANDLE, console_output_);
+    CloseHandle(file);
 }
 
 TEST_F(OwnConsole, SystemTextsReachTheConsoleInItsCodePage) {
