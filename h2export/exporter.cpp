@@ -1,6 +1,6 @@
 #include "h2export/exporter.h"
 
-#include "h2export/atomic_file.h"
+#include "program/atomic_file.h"
 #include "h2export/change_watch.h"
 #include "program/exit_code.h"
 #include "program/stop_signals.h"

@@ -1,6 +1,6 @@
 #include "h2export/influx.h"
 
-#include "h2export/atomic_file.h"
+#include "program/atomic_file.h"
 #include "program/stoppable_write.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "h2export/textfile.h"
 
-#include "h2export/atomic_file.h"
+#include "program/atomic_file.h"
 #include "program/version.h"
 
 #include <cstdio>

@@ -2,6 +2,7 @@
 
 #include "h2plot/number_text.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -23,8 +24,14 @@ MicroDay from_seconds(std::int64_t seconds) {
 TimeTick make_tick(MicroDay t, std::int64_t step_seconds) {
     const int clock_digits = step_seconds < 60 ? 6 : step_seconds < 86400 ? 4 : 0;
     const double step_days = static_cast<double>(step_seconds) / 86400.0;
-    const int decimals =
-        step_days >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step_days) - 1e-9));
+    int decimals = step_days >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step_days) - 1e-9));
+    // Enough decimals that the MJD is exact for the tick (06:00 is .25, not
+    // .2), up to the microday.
+    int exact = 6;
+    for (MicroDay m = t; exact > 0 && m % 10 == 0; m /= 10) {
+        --exact;
+    }
+    decimals = std::max(decimals, exact);
     return {t, utc_text(t, clock_digits),
             number_text(static_cast<double>(t) / kMicroDaysPerDay, decimals)};
 }
@@ -66,24 +73,103 @@ std::vector<TimeTick> month_ticks(MicroDay lo, MicroDay hi, int step) {
 } // namespace
 
 ValueRange padded_range(double min, double max) {
-    const double margin =
-        max > min ? (max - min) * kMargin : std::max(std::fabs(min) * kMargin, 0.5);
+    // A constant gets a range of its own size, so that 1e-6 is not drawn on 0.
+    const double margin = max > min  ? (max - min) * kMargin
+                          : min != 0 ? std::fabs(min) * kMargin
+                                     : 0.5;
     return {min - margin, max + margin};
 }
 
 ValueTicks value_ticks(ValueRange range, int wanted) {
+    const auto ticks_of = [&range](double step) {
+        std::vector<double> values;
+        // A tick on an end of the range counts, whatever the rounding of k * step.
+        const double slack = step * 1e-9;
+        for (double k = std::ceil((range.lo - slack) / step); k * step <= range.hi + slack; ++k) {
+            values.push_back(k * step);
+        }
+        return values;
+    };
     const double raw = (range.hi - range.lo) / std::max(wanted, 1);
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = power * 10;
-    for (double factor : {1.0, 2.0, 5.0}) {
-        if (power * factor >= raw) {
-            step = power * factor;
-            break;
+    // Steps 1, 2, 5 times 10^power, as power * 3 + index.
+    int exponent = static_cast<int>(std::floor(std::log10(raw)));
+    int index = 0;
+    const double kFactors[] = {1, 2, 5};
+    while (kFactors[index] * std::pow(10.0, exponent) < raw) {
+        if (++index == 3) {
+            index = 0;
+            ++exponent;
         }
     }
-    ValueTicks ticks{{}, std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)))};
-    for (double k = std::ceil(range.lo / step); k * step <= range.hi; ++k) {
-        ticks.values.push_back(k * step);
+    double step = kFactors[index] * std::pow(10.0, exponent);
+    std::vector<double> values = ticks_of(step);
+    while (values.size() < 3) {
+        if (--index < 0) {
+            index = 2;
+            --exponent;
+        }
+        step = kFactors[index] * std::pow(10.0, exponent);
+        values = ticks_of(step);
+    }
+    double largest = 0;
+    for (double v : values) {
+        largest = std::max(largest, std::fabs(v));
+    }
+    const int step_digit = static_cast<int>(std::floor(std::log10(step) + 1e-9));
+    ValueTicks ticks{values, {}};
+    if (step >= 1e-3 && largest < 1e7) {
+        for (double v : values) {
+            ticks.labels.push_back(number_text(v, std::max(0, -step_digit)));
+        }
+        return ticks;
+    }
+    const int power = static_cast<int>(std::floor(std::log10(largest) + 1e-9));
+    const int decimals = std::clamp(power - step_digit, 0, 15);
+    for (double v : values) {
+        ticks.labels.push_back(v == 0 ? "0"
+                                      : number_text(v / std::pow(10.0, power), decimals) + "e" +
+                                            std::to_string(power));
+    }
+    return ticks;
+}
+
+namespace {
+
+// "0.002", "50", "2e-6", "1e9": a round value of a logarithmic axis.
+std::string round_label(double value) {
+    const int power = static_cast<int>(std::floor(std::log10(value) + 1e-9));
+    if (power >= -3 && power < 7) {
+        return number_text(value, std::max(0, -power));
+    }
+    return number_text(value / std::pow(10.0, power), 0) + "e" + std::to_string(power);
+}
+
+} // namespace
+
+ValueRange padded_log_range(double min, double max) {
+    const double decades = std::max(std::log10(max / min), 0.2);
+    const double margin = std::pow(10.0, decades * kMargin);
+    return {min / margin, max * margin};
+}
+
+ValueTicks log_ticks(ValueRange range) {
+    ValueTicks ticks;
+    for (const std::vector<double>& factors :
+         {std::vector<double>{1}, std::vector<double>{1, 2, 5}, std::vector<double>{1, 2, 3, 5, 7}}) {
+        ticks = {};
+        for (int power = static_cast<int>(std::floor(std::log10(range.lo)));
+             std::pow(10.0, power) <= range.hi; ++power) {
+            for (double factor : factors) {
+                const double value = factor * std::pow(10.0, power);
+                if (value >= range.lo && value <= range.hi) {
+                    ticks.values.push_back(value);
+                    ticks.labels.push_back(round_label(value));
+                }
+            }
+        }
+        if (ticks.values.size() >= 3) {
+            break;
+        }
     }
     return ticks;
 }

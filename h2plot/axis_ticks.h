@@ -17,10 +17,22 @@ ValueRange padded_range(double min, double max);
 
 struct ValueTicks {
     std::vector<double> values;
-    int decimals; // to tell neighbouring ticks apart
+    // Short enough for the margin and long enough to tell neighbours apart:
+    // fixed decimals, or a mantissa and a power of ten ("1.02e-6",
+    // "4.29496725e9") for the very small and the very large.
+    std::vector<std::string> labels;
 };
-// Multiples of 1, 2 or 5 times a power of ten, about `wanted` of them.
+// Multiples of 1, 2 or 5 times a power of ten, about `wanted` of them and at
+// least three.
 ValueTicks value_ticks(ValueRange range, int wanted);
+
+// Ticks of a logarithmic axis over [range.lo, range.hi] (both > 0): the
+// powers of ten, with 2 and 5 times them when there are fewer than three.
+ValueTicks log_ticks(ValueRange range);
+
+// A range wide enough for [min, max] (both > 0) on a logarithmic axis, with
+// a small margin.
+ValueRange padded_log_range(double min, double max);
 
 struct TimeTick {
     MicroDay t;

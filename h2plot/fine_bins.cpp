@@ -14,9 +14,10 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
 
 FineBins::FineBins(int channels, int capacity)
     : channels_(channels), capacity_(std::max(capacity, 2)),
-      cells_(static_cast<std::size_t>(capacity_) * channels) {}
+      cells_(static_cast<std::size_t>(capacity_) * channels),
+      times_(static_cast<std::size_t>(capacity_)) {}
 
-Summary* FineBins::at(MicroDay t) {
+Summary* FineBins::add_row(MicroDay t) {
     if (empty_) {
         empty_ = false;
         origin_ = t;
@@ -29,6 +30,7 @@ Summary* FineBins::at(MicroDay t) {
     }
     lowest_ = std::min(lowest_, index);
     highest_ = std::max(highest_, index);
+    times_[static_cast<std::size_t>(index - first_)].add(t);
     return &cells_[static_cast<std::size_t>((index - first_) * channels_)];
 }
 
@@ -45,8 +47,11 @@ void FineBins::make_room(std::int64_t index) {
     // coming later (or earlier) moves the bins only when they merge.
     const std::int64_t first = index >= lowest_ ? low : high - capacity_ + 1;
     std::vector<Summary> cells(cells_.size());
+    std::vector<RowTimes> times(times_.size());
     for (std::int64_t old = lowest_; old <= highest_; ++old) {
         const std::int64_t moved = floor_div(old, std::int64_t{1} << shift);
+        times[static_cast<std::size_t>(moved - first)].merge(
+            times_[static_cast<std::size_t>(old - first_)]);
         const Summary* from = &cells_[static_cast<std::size_t>((old - first_) * channels_)];
         Summary* to = &cells[static_cast<std::size_t>((moved - first) * channels_)];
         for (int c = 0; c < channels_; ++c) {
@@ -54,10 +59,21 @@ void FineBins::make_room(std::int64_t index) {
         }
     }
     cells_.swap(cells);
+    times_.swap(times);
     shift_ += shift;
     first_ = first;
     lowest_ = floor_div(lowest_, std::int64_t{1} << shift);
     highest_ = floor_div(highest_, std::int64_t{1} << shift);
+}
+
+int FineBins::bin_column(std::int64_t index, MicroDay lo, MicroDay span, int columns) const {
+    const MicroDay middle = origin_ + index * bin_width() + (bin_width() - 1) / 2;
+    const MicroDay t = std::clamp(middle, lo, lo + span);
+    return static_cast<int>(std::min<std::int64_t>((t - lo) * columns / span, columns - 1));
+}
+
+int FineBins::column_of(MicroDay t, MicroDay lo, MicroDay hi, int columns) const {
+    return bin_column(index_of(t), lo, std::max<MicroDay>(hi - lo, 1), columns);
 }
 
 std::vector<Summary> FineBins::columns(int channel, MicroDay lo, MicroDay hi, int columns) const {
@@ -69,13 +85,23 @@ std::vector<Summary> FineBins::columns(int channel, MicroDay lo, MicroDay hi, in
     for (std::int64_t index = lowest_; index <= highest_; ++index) {
         const Summary& cell =
             cells_[static_cast<std::size_t>((index - first_) * channels_ + channel)];
-        if (cell.count == 0 && !cell.gap_after) {
+        if (cell.count == 0) {
             continue;
         }
-        const MicroDay middle = origin_ + index * bin_width() + (bin_width() - 1) / 2;
-        const MicroDay t = std::clamp(middle, lo, hi);
-        const std::int64_t column = std::min<std::int64_t>((t - lo) * columns / span, columns - 1);
-        out[static_cast<std::size_t>(column)].merge(cell);
+        out[static_cast<std::size_t>(bin_column(index, lo, span, columns))].merge(cell);
+    }
+    return out;
+}
+
+std::vector<RowTimes> FineBins::row_times() const {
+    std::vector<RowTimes> out;
+    if (!empty_) {
+        for (std::int64_t index = lowest_; index <= highest_; ++index) {
+            const RowTimes& times = times_[static_cast<std::size_t>(index - first_)];
+            if (times.count > 0) {
+                out.push_back(times);
+            }
+        }
     }
     return out;
 }

@@ -1,18 +1,20 @@
 // h2plot: plots the telemetry in h2mon's CSV logs.
+#include "h2plot/column_csv.h"
 #include "h2plot/html_report.h"
 #include "h2plot/log_input.h"
 #include "h2plot/number_text.h"
 #include "h2plot/plot_data.h"
 #include "h2plot/plot_options.h"
 #include "h2plot/svg_plot.h"
+#include "program/atomic_file.h"
+#include "telemetry/channels.h"
 #include "program/exit_code.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
-#include <system_error>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -21,50 +23,70 @@
 namespace {
 
 // Fine bins per pixel column: enough that a bin straddling two columns moves
-// a record by at most a fraction of a pixel.
+// a record by at most a fraction of a pixel; fewer (down to one) where many
+// channels over many columns would otherwise take more than kMostCells.
 constexpr int kBinsPerColumn = 8;
+constexpr int kFewestBinsPerColumn = 1;
+constexpr std::int64_t kMostCells = 250000;
 
-std::string heading(const std::string& title, const PlotModel& model, const InputCounts& counts) {
-    return (title.empty() ? "" : title + ": ") + utc_text(model.lo, 4) + " to " +
-           utc_text(model.hi, 4) + " UTC (MJD " +
-           number_text(static_cast<double>(model.lo) / kMicroDaysPerDay, 3) + " to " +
-           number_text(static_cast<double>(model.hi) / kMicroDaysPerDay, 3) + "), " +
-           std::to_string(counts.rows) + " records read";
+int fine_bins(int columns, std::size_t channels) {
+    const std::int64_t per_column =
+        kMostCells / (static_cast<std::int64_t>(columns) * std::max<std::size_t>(channels, 1));
+    return columns * static_cast<int>(std::clamp<std::int64_t>(per_column, kFewestBinsPerColumn,
+                                                               kBinsPerColumn));
 }
 
-// Writes the whole text; the same bytes on every system. A file is written
-// beside its place and renamed into it, so that a page rebuilt on a timer is
-// never read half-written.
-bool write_output(const std::string& path, const std::string& text) {
+std::string mjd_text(MicroDay t) {
+    return number_text(static_cast<double>(t) / kMicroDaysPerDay, 6);
+}
+
+std::string records_text(std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
+// Both ends to the second in UTC and to the microday (h2mon's resolution) in MJD.
+std::string heading(const PlotModel& model, std::uint64_t rows) {
+    return utc_text(model.lo, 6) + " to " + utc_text(model.hi, 6) + " UTC (MJD " +
+           mjd_text(model.lo) + " to " + mjd_text(model.hi) + "), " + records_text(rows);
+}
+
+std::string input_items(const InputCounts& counts) {
+    std::string items;
+    for (const InputSpan& span : counts.spans) {
+        items += "<li>" + xml_escaped(span.path) + ": " + records_text(span.rows);
+        if (span.rows > 0) {
+            items += ", " + utc_text(micro_days(span.first), 6) + " to " +
+                     utc_text(micro_days(span.last), 6) + " UTC";
+        }
+        items += "</li>\n";
+    }
+    for (const std::string& unreadable : counts.unreadable) {
+        items += "<li>" + xml_escaped(unreadable) + "</li>\n";
+    }
+    return items;
+}
+
+// Writes the whole text; the same bytes on every system. A file is replaced
+// whole, so that a page rebuilt on a timer is never served half-written.
+bool write_output(const std::string& path, const std::string& text, std::string& error) {
     if (path == "-") {
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
-        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
-               std::fflush(stdout) == 0;
-    }
-    const std::string temporary = path + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
+        if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+            std::fflush(stdout) == 0) {
+            return true;
+        }
+        error = std::string("standard output: ") + std::strerror(errno);
         return false;
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    std::error_code error;
-    if (std::fclose(file) != 0 || !written) {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        errno = error.value();
-        return false;
-    }
-    return true;
+    return replace_file(path, text, false, error);
 }
 
-void report_input(const InputCounts& counts) {
+void report_input(const InputCounts& counts, const PlotData& data) {
+    for (const std::string& unreadable : counts.unreadable) {
+        std::cerr << "h2plot: " << unreadable << "; the other logs are plotted\n";
+    }
     for (const std::string& damage : counts.damaged) {
         std::cerr << "h2plot: " << damage << "; the rows before the damage are plotted\n";
     }
@@ -73,37 +95,77 @@ void report_input(const InputCounts& counts) {
                   << (counts.malformed == 1 ? "" : "s")
                   << " skipped (the first: " << counts.first_malformed << ")\n";
     }
+    if (data.back_in_time() > 0) {
+        std::cerr << "h2plot: " << data.back_in_time()
+                  << (data.back_in_time() == 1 ? " row goes" : " rows go")
+                  << " back in time (the first to MJD " << mjd_text(data.first_back_in_time())
+                  << "); the gaps are found from the times the rows carry\n";
+    }
+}
+
+// The value axis of each panel: as asked, and logarithmic by default for the
+// ion pump current when it spans two decades (a pump that starts or fails).
+void set_scales(PlotModel& model, const PlotOptions& options) {
+    static const int kLogByNature = channel_row_named("Ion_uA");
+    for (ChannelPlot& channel : model.channels) {
+        const Summary& all = channel.overall;
+        channel.scale.log =
+            std::find(options.log_rows.begin(), options.log_rows.end(), channel.row) !=
+                options.log_rows.end() ||
+            (channel.row == kLogByNature && all.count > 0 && all.min > 0 &&
+             all.max >= 100 * all.min);
+        for (const RangeChoice& range : options.ranges) {
+            if (range.row == channel.row) {
+                channel.scale.robust = range.robust;
+                channel.scale.lo = range.robust ? std::nullopt : std::optional(range.lo);
+                channel.scale.hi = range.robust ? std::nullopt : std::optional(range.hi);
+            }
+        }
+    }
 }
 
 int run(const PlotOptions& options) {
     LogInput input(options.logs);
-    std::string error;
-    if (!input.order(error)) {
-        std::cerr << "h2plot: " << error << "\n";
-        return kExitFailed;
-    }
+    input.order();
     const int columns = plot_columns(options.width);
-    PlotData data(options.rows, options.from, options.to, columns * kBinsPerColumn);
+    PlotData data(options.rows, options.from, options.to, fine_bins(columns, options.rows.size()));
     input.read([&data](const LogRow& row) { return data.add(row); });
-    report_input(input.counts());
+    const InputCounts& counts = input.counts();
+    report_input(counts, data);
     if (data.empty()) {
-        std::cerr << "h2plot: no records"
-                  << (options.from || options.to ? " in the time range" : "")
-                  << "; nothing plotted\n";
-        return kExitFailed;
+        const bool ranged = options.from || options.to;
+        std::cerr << "h2plot: no records" << (ranged ? " in the time range" : "");
+        if (data.last_row()) {
+            std::cerr << "; the last record was at " << utc_text(*data.last_row(), 6)
+                      << " UTC (MJD " << mjd_text(*data.last_row()) << ")";
+        }
+        // A range with nothing in it is still a picture: all of it a gap.
+        if (!ranged) {
+            std::cerr << "; nothing plotted\n";
+            return kExitFailed;
+        }
+        std::cerr << "\n";
     }
-    const PlotModel model = data.model(columns);
-    const std::string title = heading(options.title, model, input.counts());
-    const std::string text = options.form == OutputForm::kHtml
-                                 ? render_html(model, options.width, title)
-                                 : render_svg(model, options.width, title, true);
-    if (!write_output(options.output, text)) {
-        std::cerr << "h2plot: cannot write " << options.output << ": " << std::strerror(errno)
-                  << "\n";
+    // The bins hold the most columns; the labels' margin takes some of them,
+    // which the channels' ranges alone tell (a model of no columns).
+    PlotModel model = data.model(0);
+    set_scales(model, options);
+    model = data.model(svg_columns(model, options.width));
+    set_scales(model, options);
+    const std::string range = heading(model, data.rows());
+    const std::string title = options.title.empty() ? range : options.title + ": " + range;
+    const std::string text =
+        options.form == OutputForm::kHtml
+            ? render_html(model, options.width, options.title, range, input_items(counts))
+        : options.form == OutputForm::kCsv ? render_column_csv(model)
+                                           : render_svg(model, options.width, title, true);
+    std::string error;
+    if (!write_output(options.output, text, error)) {
+        std::cerr << "h2plot: cannot write " << error << "\n";
         return kExitFailed;
     }
     // The picture is written, but not of everything the logs should have held.
-    return input.counts().damaged.empty() ? kExitDone : kExitFailed;
+    return counts.damaged.empty() && counts.unreadable.empty() ? kExitDone : kExitFailed;
 }
 
 } // namespace

@@ -7,7 +7,10 @@
 
 #include <string>
 
-std::string render_html(const PlotModel& model, int width, const std::string& heading);
+// `title` names the maser (may be empty); `heading` says the range and the
+// records; `inputs` lists the logs read as HTML list items.
+std::string render_html(const PlotModel& model, int width, const std::string& title,
+                        const std::string& heading, const std::string& inputs);
 
-// A length of time for a reader: "45 s", "12 min 5 s", "3 h 20 min", "2 d 4 h".
+// A length of time for a reader: "250 ms", "45 s", "12 min 5 s", "3 h 20 min", "2 d 4 h".
 std::string duration_text(MicroDay length);

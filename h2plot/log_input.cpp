@@ -19,10 +19,13 @@ LogInput::LogInput(std::vector<std::string> paths) {
     }
 }
 
-bool LogInput::order(std::string& error) {
+void LogInput::order() {
+    std::vector<Source> opened;
     for (Source& source : sources_) {
+        std::string error;
         if (!source.reader.open(source.path, error)) {
-            return false;
+            counts_.unreadable.push_back(error);
+            continue;
         }
         // Up to the first row; what comes before it is remembered for read().
         LogRow row;
@@ -56,10 +59,11 @@ bool LogInput::order(std::string& error) {
         if (!found) {
             source.first_time = std::numeric_limits<double>::infinity();
         }
+        opened.push_back(std::move(source));
     }
+    sources_.swap(opened);
     std::stable_sort(sources_.begin(), sources_.end(),
                      [](const Source& a, const Source& b) { return a.first_time < b.first_time; });
-    return true;
 }
 
 void LogInput::read(const RowSink& sink) {
@@ -80,12 +84,16 @@ void LogInput::read_source(Source& source, const RowSink& sink) {
         counts_.malformed += source.malformed - 1;
     }
     std::uint64_t rows = 0;
+    InputSpan span{source.path};
     LogRow row;
     const auto take = [&](std::string_view line) {
         switch (row.parse(line)) {
         case LogLine::kRow:
             ++counts_.rows;
             ++rows;
+            span.first = span.rows == 0 ? row.mjd() : std::min(span.first, row.mjd());
+            span.last = span.rows == 0 ? row.mjd() : std::max(span.last, row.mjd());
+            ++span.rows;
             if (!sink(row)) {
                 malformed(source, source.lines);
             }
@@ -116,6 +124,7 @@ void LogInput::read_source(Source& source, const RowSink& sink) {
     if (source.end == ReadEnd::kDamaged) {
         counts_.damaged.push_back(source.reader.damage(rows));
     }
+    counts_.spans.push_back(std::move(span));
     // The input is done with: its buffers go now, not with the last input.
     source.reader = LogReader();
 }

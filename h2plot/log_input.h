@@ -14,8 +14,18 @@
 #include <string>
 #include <vector>
 
+// One input as read: its rows and the times of the first and the last.
+struct InputSpan {
+    std::string path;
+    std::uint64_t rows = 0;
+    double first = 0; // MJD
+    double last = 0;
+};
+
 // What reading the logs met besides rows.
 struct InputCounts {
+    std::vector<InputSpan> spans;        // every input opened, in the order read
+    std::vector<std::string> unreadable; // inputs that could not be opened, with the reason
     std::uint64_t rows = 0;
     std::uint64_t malformed = 0;      // lines that are no row, or a row with a field of no use
     std::string first_malformed;      // "FILE line N" of the first of them
@@ -32,8 +42,9 @@ public:
 
     // Opens every input, reads it up to its first row and puts them in the
     // order of those rows' times, so that rotated logs given in any order are
-    // read as one stream. False, with the reason, when an input cannot be opened.
-    bool order(std::string& error);
+    // read as one stream. An input that cannot be opened is left out, counted
+    // as unreadable.
+    void order();
 
     // Reads every input on in turn and passes each row to `sink`.
     void read(const RowSink& sink);

@@ -12,11 +12,17 @@ bool plausible(MicroDay t) {
 
 } // namespace
 
+int PlotModel::column_of(MicroDay t, int columns) const {
+    const MicroDay span = std::max<MicroDay>(hi - lo, 1);
+    const MicroDay at = std::clamp(t, lo, hi);
+    return static_cast<int>(std::min<MicroDay>((at - lo) * columns / span, columns - 1));
+}
+
 PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::optional<MicroDay> to,
                    int fine_bins)
     : from_(from), to_(to), bins_(static_cast<int>(rows.size()), fine_bins) {
     for (int row : rows) {
-        channels_.push_back({row, {}, {}, std::nullopt});
+        channels_.push_back({row, {}, std::nullopt, 0});
     }
 }
 
@@ -25,61 +31,60 @@ bool PlotData::add(const LogRow& row) {
     if (!plausible(t)) {
         return false;
     }
+    if (previous_ && t < *previous_ && back_in_time_++ == 0) {
+        first_back_ = t;
+    }
+    previous_ = t;
+    seen_ = std::max(seen_.value_or(t), t);
     if ((from_ && t < *from_) || (to_ && t > *to_)) {
         return true;
     }
-    if (!first_) {
-        first_ = latest_ = t;
-    } else if (t > latest_) {
-        interval_.note(t - latest_);
-        latest_ = t;
-    }
-    first_ = std::min(*first_, t);
-    // The gaps first: their marks go into earlier bins, and the bin of `t`
-    // is fetched once for every channel.
-    double values[kChannelCount];
-    bool valid[kChannelCount];
+    ++rows_;
+    first_ = std::min(first_.value_or(t), t);
+    latest_ = std::max(latest_, t);
+    Summary* bin = bins_.add_row(t);
     bool usable = true;
     for (std::size_t i = 0; i < channels_.size(); ++i) {
-        valid[i] = row.value(channels_[i].row, &values[i]);
-        usable = usable && valid[i];
-        if (valid[i]) {
-            note_silence(channels_[i], static_cast<int>(i), t);
+        Channel& channel = channels_[i];
+        double value;
+        if (!row.value(channel.row, &value)) {
+            usable = false;
+            continue;
         }
-    }
-    Summary* bin = bins_.at(t);
-    for (std::size_t i = 0; i < channels_.size(); ++i) {
-        if (valid[i]) {
-            Channel& channel = channels_[i];
-            channel.last = std::max(channel.last.value_or(t), t);
-            channel.overall.add(values[i]);
-            bin[i].add(values[i]);
+        if (!channel.last || t >= *channel.last) {
+            channel.last = t;
+            channel.last_value = value;
         }
+        channel.overall.add(value);
+        bin[i].add(value);
     }
     return usable;
-}
-
-void PlotData::note_silence(Channel& channel, int index, MicroDay t) {
-    if (channel.last && t > *channel.last) {
-        const MicroDay silence = t - *channel.last;
-        if (interval_.is_gap(silence)) {
-            ++channel.gaps.count;
-            channel.gaps.total += silence;
-            channel.gaps.longest = std::max(channel.gaps.longest, silence);
-            bins_.at(*channel.last)[index].gap_after = true;
-        }
-    }
 }
 
 PlotModel PlotData::model(int columns) const {
     PlotModel model;
     model.lo = from_.value_or(first_.value_or(0));
-    model.hi = to_.value_or(latest_);
-    model.interval = interval_.interval();
+    model.hi = to_.value_or(first_ ? latest_ : model.lo);
+    model.intervals = find_gaps(bins_.row_times(), model.lo, model.hi);
+    for (const Gap& gap : model.intervals.gaps) {
+        ++model.gaps.count;
+        model.gaps.total += gap.end - gap.start;
+        model.gaps.longest = std::max(model.gaps.longest, gap.end - gap.start);
+    }
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const Channel& channel = channels_[i];
-        model.channels.push_back({channel.row, channel.overall, channel.gaps,
-                                  bins_.columns(static_cast<int>(i), model.lo, model.hi, columns)});
+        ChannelPlot plot{channel.row, {}, channel.overall, channel.last_value,
+                         bins_.columns(static_cast<int>(i), model.lo, model.hi, columns)};
+        // The line breaks after the last record before each gap, in the
+        // column its bin went to.
+        for (const Gap& gap : model.intervals.gaps) {
+            if (!gap.at_edge && !plot.columns.empty()) {
+                plot.columns[static_cast<std::size_t>(
+                                 bins_.column_of(gap.start, model.lo, model.hi, columns))]
+                    .gap_after = true;
+            }
+        }
+        model.channels.push_back(std::move(plot));
     }
     return model;
 }

@@ -5,33 +5,49 @@
 #pragma once
 
 #include "h2plot/fine_bins.h"
-#include "h2plot/interval_estimate.h"
+#include "h2plot/gap_finder.h"
 #include "h2plot/summary.h"
 #include "telemetry/log_row.h"
 
 #include <optional>
 #include <vector>
 
-// The gaps of one channel: silences longer than a few of the log's intervals.
+// The gaps of the log in the range: how many, how long in all, the longest.
 struct GapStats {
     std::uint64_t count = 0;
     MicroDay total = 0; // their summed length
     MicroDay longest = 0;
 };
 
+// How a panel's value axis is scaled: linear over the data (the default),
+// logarithmic, a fixed range, or a robust range that leaves out the outer
+// half percent of the columns' extremes. Values outside the range shown are
+// clipped to the frame and marked.
+struct PanelScale {
+    bool log = false;
+    bool robust = false;
+    std::optional<double> lo;
+    std::optional<double> hi;
+};
+
 // One channel as a plot panel shows it.
 struct ChannelPlot {
-    int row = 0;     // row of the channel table
-    Summary overall; // every value in the range
-    GapStats gaps;
+    int row = 0; // row of the channel table
+    PanelScale scale;
+    Summary overall;              // every value in the range
+    double last = 0;              // the latest value in the range
     std::vector<Summary> columns; // one per pixel column, oldest first
 };
 
 struct PlotModel {
     MicroDay lo = 0; // the time axis
     MicroDay hi = 0;
-    MicroDay interval = 0; // the log's record interval, as estimated
+    LogIntervals intervals; // the log's record interval, as estimated, and its gaps
+    GapStats gaps;
     std::vector<ChannelPlot> channels;
+
+    // The pixel column (of `columns`) that time `t` falls in.
+    int column_of(MicroDay t, int columns) const;
 };
 
 class PlotData {
@@ -47,6 +63,16 @@ public:
     // Whether any row fell in the range.
     bool empty() const { return !first_; }
 
+    // Rows that fell in the range.
+    std::uint64_t rows() const { return rows_; }
+
+    // The time of the latest row read, in the range or not.
+    std::optional<MicroDay> last_row() const { return seen_; }
+
+    // Rows that came earlier than the row before them, and the first of them.
+    std::uint64_t back_in_time() const { return back_in_time_; }
+    MicroDay first_back_in_time() const { return first_back_; }
+
     // The picture's data for `columns` pixel columns. The time axis is the range
     // given, or else the span of the data.
     PlotModel model(int columns) const;
@@ -55,18 +81,19 @@ private:
     struct Channel {
         int row;
         Summary overall;
-        GapStats gaps;
         std::optional<MicroDay> last; // latest time of a value
+        double last_value = 0;
     };
-
-    // Counts the gap before `t`, if there is one, and marks it in the bins.
-    void note_silence(Channel& channel, int index, MicroDay t);
 
     std::optional<MicroDay> from_;
     std::optional<MicroDay> to_;
     std::vector<Channel> channels_;
     FineBins bins_;
-    IntervalEstimate interval_;
     std::optional<MicroDay> first_; // earliest and latest time of a row in the range
     MicroDay latest_ = 0;
+    std::uint64_t rows_ = 0;
+    std::optional<MicroDay> seen_;     // latest time of any row
+    std::optional<MicroDay> previous_; // time of the row before
+    std::uint64_t back_in_time_ = 0;
+    MicroDay first_back_ = 0;
 };

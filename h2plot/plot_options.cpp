@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -21,19 +23,64 @@ std::string lower(std::string text) {
     return text;
 }
 
-// The rows of the channels named; throws a validation error naming the option.
-std::vector<int> channel_rows(const std::vector<std::string>& names) {
+// Channels named together for a subsystem of the maser.
+struct ChannelGroup {
+    const char* name;
+    std::vector<const char*> channels;
+};
+
+const std::vector<ChannelGroup>& channel_groups() {
+    static const std::vector<ChannelGroup> kGroups = {
+        {"supplies", {"Batt_V", "Ext_V", "p27_V1", "p15_V", "n15_V", "p5_V", "p3p3_V", "p27_V2"}},
+        {"signals", {"f5M1_V", "f5M2_V", "f5MI_V", "f10M_V", "f100M_V", "f20p4M_V", "IF_V"}},
+        {"vacuum", {"Ion_kV", "Ion_uA"}},
+        {"hydrogen", {"H2_atm", "H2_V", "Pure_V", "Pure_A", "HFO_A", "HFO_V", "Disch_V"}},
+        {"ovens", {"CSide_V", "CBtm_V", "H2_V"}},
+        {"FLL",
+         {"2H_V", "CCoarse", "OCoarse", "CFine", "OFine", "FFCorrH", "FFCorrL", "AuxFLL1",
+          "AuxFLL2", "AuxFLL4"}},
+    };
+    return kGroups;
+}
+
+// "all", a group's name, or a channel's: the names of the channels meant.
+std::vector<std::string> expanded(const std::string& name) {
+    if (lower(name) == "all") {
+        std::vector<std::string> all;
+        for (int row = 0; row < kChannelCount; ++row) {
+            if (plottable(row)) {
+                all.push_back(kChannels[row].name);
+            }
+        }
+        return all;
+    }
+    for (const ChannelGroup& group : channel_groups()) {
+        if (lower(name) == lower(group.name)) {
+            return {group.channels.begin(), group.channels.end()};
+        }
+    }
+    return {name};
+}
+
+// The rows of the channels named; throws a validation error naming `option`.
+std::vector<int> channel_rows(const std::vector<std::string>& given,
+                              const std::string& option = "--channels") {
     std::vector<int> rows;
+    std::vector<std::string> names;
+    for (const std::string& name : given) {
+        const std::vector<std::string> meant = expanded(name);
+        names.insert(names.end(), meant.begin(), meant.end());
+    }
     for (const std::string& name : names) {
         const int row = channel_row_named(name);
         if (row < 0 || !channel_shown(kChannels[row])) {
-            throw CLI::ValidationError("--channels", "no channel is named \"" + name +
+            throw CLI::ValidationError(option, "no channel is named \"" + name +
                                                          "\"; plottable: " + plottable_names());
         }
         if (!plottable(row)) {
             const bool reserved = channel_kind(kChannels[row]) == ChannelKind::kReserved;
             throw CLI::ValidationError(
-                "--channels", std::string(kChannels[row].name) +
+                option, std::string(kChannels[row].name) +
                                   (reserved ? " is a reserved field, with no agreed meaning"
                                             : " is a code too wide to plot as a number") +
                                   "; plottable: " + plottable_names());
@@ -45,8 +92,18 @@ std::vector<int> channel_rows(const std::vector<std::string>& names) {
     return rows;
 }
 
+// The first MJD of the maser era a bare number may name: 1990-01-01. A
+// smaller number is more likely a year or a typing slip than an MJD.
+constexpr double kFirstPlausibleMjd = 47892;
+
 MicroDay time_option(const std::string& option, const std::string& text) {
     const std::optional<MicroDay> t = parse_time(text);
+    if (t && text.find('-') == std::string::npos &&
+        static_cast<double>(*t) < kFirstPlausibleMjd * kMicroDaysPerDay) {
+        throw CLI::ValidationError(option, "\"" + text +
+                                               "\" is an MJD before 1990; for a date give it in "
+                                               "full (2026-12-10) or give the MJD (61384.5)");
+    }
     if (!t) {
         throw CLI::ValidationError(option, "\"" + text +
                                                "\" is no time: give an MJD (61384.5) or a UTC "
@@ -77,9 +134,42 @@ OutputForm form_of(const std::string& output) {
     if (ends_with(".html") || ends_with(".htm")) {
         return OutputForm::kHtml;
     }
+    if (ends_with(".csv")) {
+        return OutputForm::kCsv;
+    }
     throw CLI::ValidationError("-o", "\"" + output +
-                                         "\": the file's name ends in .svg or .html, which "
+                                         "\": the file's name ends in .svg, .html or .csv, which "
                                          "chooses the form; - writes SVG to standard output");
+}
+
+// A whole finite number, as "-5", "0.25" or "1e-6".
+bool finite_number(const std::string& text, double* value) {
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(*value);
+}
+
+// "Ion_uA=0:5" or "Ion_uA=robust"; throws a validation error naming --range.
+RangeChoice range_choice(const std::string& text) {
+    const std::size_t equals = text.find('=');
+    const std::string bad = "\"" + text + "\": give NAME=LO:HI (Ion_uA=0:5) or NAME=robust";
+    if (equals == std::string::npos) {
+        throw CLI::ValidationError("--range", bad);
+    }
+    RangeChoice choice;
+    choice.row = channel_rows({text.substr(0, equals)}, "--range").front();
+    const std::string value = text.substr(equals + 1);
+    if (lower(value) == "robust") {
+        choice.robust = true;
+        return choice;
+    }
+    const std::size_t colon = value.find(':');
+    if (colon == std::string::npos ||
+        !finite_number(value.substr(0, colon), &choice.lo) ||
+        !finite_number(value.substr(colon + 1), &choice.hi) || !(choice.lo < choice.hi)) {
+        throw CLI::ValidationError("--range", bad);
+    }
+    return choice;
 }
 
 } // namespace
@@ -141,8 +231,17 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
     set_up_command_line(app, "h2plot");
     std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
     std::string from, to, last;
+    std::string groups;
+    for (const ChannelGroup& group : channel_groups()) {
+        groups += std::string("\n  ") + group.name + ": ";
+        for (const char* channel : group.channels) {
+            groups += std::string(channel) + (channel == group.channels.back() ? "" : ",");
+        }
+    }
     app.add_option("--channels", channels,
-                   "Channels to plot, by their CSV names in any case, comma-separated")
+                   "Channels to plot, by their CSV names in any case, comma-separated; all "
+                   "for every plottable channel, or a group:" +
+                       groups)
         ->delimiter(',')
         ->type_name("LIST")
         ->capture_default_str();
@@ -157,12 +256,25 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->excludes("--from");
     app.add_option("--title", options.title, "A title before the time range (the maser's name)")
         ->type_name("TEXT");
+    std::vector<std::string> log_names, range_texts;
+    app.add_option("--log", log_names,
+                   "Channels on a logarithmic value axis, comma-separated (Ion_uA is by itself "
+                   "when it spans two decades or more)")
+        ->delimiter(',')
+        ->type_name("LIST");
+    app.add_option("--range", range_texts,
+                   "A channel's value axis: NAME=LO:HI fixed, or NAME=robust (leaving out the "
+                   "outer half percent); values beyond it are marked at the frame; may be repeated")
+        ->type_name("NAME=LO:HI");
     app.add_option("--width", options.width, "Width of the picture in pixels")
         ->type_name("PX")
         ->check(CLI::Range(kMinWidth, kMaxWidth))
         ->capture_default_str();
-    app.add_option("-o,--output", options.output,
-                   "Output file: FILE.svg or FILE.html; - for SVG on standard output")
+    app.add_option(
+           "-o,--output", options.output,
+           "Output file: FILE.svg or FILE.html, or FILE.csv for the numbers behind the picture "
+           "(per pixel column the time and each channel's min, mean, max and count); - for "
+           "SVG on standard output")
         ->type_name("FILE")
         ->capture_default_str();
     app.add_option("LOG", options.logs,
@@ -170,6 +282,10 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->required();
     return parse_command_line(app, argc, argv, out, err, [&] {
         options.rows = channel_rows(channels);
+        options.log_rows = channel_rows(log_names, "--log");
+        for (const std::string& text : range_texts) {
+            options.ranges.push_back(range_choice(text));
+        }
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));
         if (!last.empty()) {

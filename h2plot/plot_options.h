@@ -11,7 +11,15 @@
 #include <string>
 #include <vector>
 
-enum class OutputForm { kSvg, kHtml };
+enum class OutputForm { kSvg, kHtml, kCsv };
+
+// A value axis asked for with --range: fixed ends, or robust.
+struct RangeChoice {
+    int row = 0;
+    bool robust = false;
+    double lo = 0;
+    double hi = 0;
+};
 
 struct PlotOptions {
     std::vector<int> rows; // channel table rows, in the order given
@@ -21,6 +29,8 @@ struct PlotOptions {
     int width = 1200;
     std::string output = "h2plot.svg"; // "-": standard output
     OutputForm form = OutputForm::kSvg;
+    std::vector<int> log_rows;         // channels on a logarithmic axis (--log)
+    std::vector<RangeChoice> ranges;   // --range
     std::vector<std::string> logs;
 };
 

@@ -4,6 +4,8 @@
 #include "h2plot/number_text.h"
 #include "telemetry/channels.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -22,18 +24,93 @@ constexpr const char* kBandColour = "#9ecae1";
 constexpr const char* kMeanColour = "#08519c";
 constexpr const char* kGapColour = "#fdd0a2";
 constexpr const char* kGridColour = "#e0e0e0";
+constexpr const char* kClippedColour = "#d62728";
 
 struct Frame {
     int left;
     int top;
     int columns;
     ValueRange range;
+    bool log;
 
     double x(double column) const { return left + column + 0.5; }
+    // Values outside the range are drawn at its edge (and marked as clipped).
     double y(double value) const {
-        return top + kPanelHeight - (value - range.lo) / (range.hi - range.lo) * kPanelHeight;
+        const double v = std::clamp(value, range.lo, range.hi);
+        const double share = log ? std::log(v / range.lo) / std::log(range.hi / range.lo)
+                                 : (v - range.lo) / (range.hi - range.lo);
+        return top + kPanelHeight - share * kPanelHeight;
     }
 };
+
+// The value at `share` (0 to 1) of the sorted `values`.
+double share_of(std::vector<double>& values, double share) {
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>(
+                                         share * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+struct PanelAxis {
+    ValueRange range;
+    bool log;
+};
+
+PanelAxis panel_axis(const ChannelPlot& channel) {
+    const PanelScale& scale = channel.scale;
+    double min = channel.overall.min;
+    double max = channel.overall.max;
+    std::vector<double> lows, highs;
+    for (const Summary& column : channel.columns) {
+        if (column.count > 0 && (!scale.log || column.max > 0)) {
+            lows.push_back(scale.log && column.min <= 0 ? column.max : column.min);
+            highs.push_back(column.max);
+        }
+    }
+    if (scale.robust && !lows.empty()) {
+        min = share_of(lows, 0.005);
+        max = share_of(highs, 0.995);
+    } else if (scale.log && !lows.empty()) {
+        min = *std::min_element(lows.begin(), lows.end());
+    }
+    const bool log = scale.log && min > 0 && (!scale.lo || *scale.lo > 0);
+    if (scale.lo && scale.hi) {
+        return {{*scale.lo, *scale.hi}, log};
+    }
+    ValueRange range = log ? padded_log_range(min, max) : padded_range(min, max);
+    range.lo = scale.lo.value_or(range.lo);
+    range.hi = scale.hi.value_or(range.hi);
+    return {range, log};
+}
+
+ValueTicks axis_ticks(const Frame& frame) {
+    return frame.log ? log_ticks(frame.range) : value_ticks(frame.range, kValueTicks);
+}
+
+// A short red mark at the frame's top or bottom over the columns whose
+// values went beyond the range shown.
+void draw_clipped(std::string& out, const Frame& frame, const std::vector<Summary>& columns) {
+    for (const bool above : {true, false}) {
+        const auto beyond = [&](const Summary& c) {
+            return c.count > 0 && (above ? c.max > frame.range.hi : c.min < frame.range.lo);
+        };
+        const int count = static_cast<int>(columns.size());
+        for (int c = 0; c < count; ++c) {
+            if (!beyond(columns[c])) {
+                continue;
+            }
+            int end = c;
+            while (end + 1 < count && beyond(columns[end + 1])) {
+                ++end;
+            }
+            out += "<rect class=\"clipped\" x=\"" + std::to_string(frame.left + c) + "\" y=\"" +
+                   std::to_string(above ? frame.top : frame.top + kPanelHeight - 4) +
+                   "\" width=\"" + std::to_string(end - c + 1) + "\" height=\"4\" fill=\"" +
+                   kClippedColour + "\"/>\n";
+            c = end;
+        }
+    }
+}
 
 void point(std::string& out, double x, double y) {
     append_number(out, x, 1);
@@ -95,34 +172,33 @@ void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& 
 }
 
 // A light band over each gap, from the column where it begins to the one
-// where the data comes back, so that even a gap narrower than a pixel shows.
-void draw_gaps(std::string& out, const Frame& frame, const std::vector<Summary>& columns) {
-    const int count = static_cast<int>(columns.size());
-    for (int c = 0; c < count; ++c) {
-        if (!columns[c].gap_after) {
-            continue;
-        }
-        int back = c + 1;
-        while (back < count && columns[back].count == 0) {
-            ++back;
-        }
+// where the data comes back, so that even a gap narrower than a pixel shows;
+// silence at an end of the range reaches the frame.
+void draw_gaps(std::string& out, const Frame& frame, const PlotModel& model) {
+    for (const Gap& gap : model.intervals.gaps) {
+        const double x0 = gap.at_edge && gap.start == model.lo
+                              ? frame.left
+                              : frame.x(model.column_of(gap.start, frame.columns));
+        const double x1 = gap.at_edge && gap.end == model.hi
+                              ? frame.left + frame.columns
+                              : frame.x(model.column_of(gap.end, frame.columns));
         out += "<rect class=\"gap\" x=\"";
-        append_number(out, frame.x(c), 1);
+        append_number(out, x0, 1);
         out += "\" y=\"" + std::to_string(frame.top) + "\" width=\"";
-        append_number(out, std::max(back - c, 1), 1);
+        append_number(out, std::max(x1 - x0, 1.0), 1);
         out += "\" height=\"" + std::to_string(kPanelHeight) + "\" fill=\"" + kGapColour + "\"/>\n";
     }
 }
 
 void draw_value_axis(std::string& out, const Frame& frame) {
-    const ValueTicks ticks = value_ticks(frame.range, kValueTicks);
-    for (double value : ticks.values) {
-        const std::string y = number_text(frame.y(value), 1);
+    const ValueTicks ticks = axis_ticks(frame);
+    for (std::size_t i = 0; i < ticks.values.size(); ++i) {
+        const std::string y = number_text(frame.y(ticks.values[i]), 1);
         out += "<line x1=\"" + std::to_string(frame.left) + "\" x2=\"" +
                std::to_string(frame.left + frame.columns) + "\" y1=\"" + y + "\" y2=\"" + y +
                "\" stroke=\"" + kGridColour + "\"/>\n<text x=\"" + std::to_string(frame.left - 6) +
                "\" y=\"" + y + "\" text-anchor=\"end\" dominant-baseline=\"middle\">" +
-               number_text(value, ticks.decimals) + "</text>\n";
+               ticks.labels[i] + "</text>\n";
     }
 }
 
@@ -135,20 +211,30 @@ void draw_time_grid(std::string& out, const Frame& frame, const std::vector<doub
     }
 }
 
-std::string panel_title(int row) {
+// The description names the unit after its last comma ("Pump current, uA",
+// "Receiver IF level, VRMS"): the title gives it once, in brackets.
+std::string panel_title(int row, bool log) {
     const CHANNEL& channel = kChannels[row];
+    std::string what = channel.description;
+    std::string unit = unit_label(row);
+    const std::size_t comma = what.rfind(", ");
+    if (comma != std::string::npos && what.find(' ', comma + 2) == std::string::npos &&
+        channel_kind(channel) == ChannelKind::kMeasurement) {
+        unit = what.substr(comma + 2);
+        what.erase(comma);
+    }
     return "<tspan font-weight=\"bold\">" + xml_escaped(channel.name) + "</tspan> " +
-           xml_escaped(channel.description) + " (" + xml_escaped(unit_label(row)) + ")";
+           xml_escaped(what) + " (" + xml_escaped(unit) + (log ? ", log scale" : "") + ")";
 }
 
-void draw_panel(std::string& out, const ChannelPlot& channel, const Frame& frame,
-                const std::vector<double>& tick_xs) {
+void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& channel,
+                const Frame& frame, const std::vector<double>& tick_xs) {
     out += "<g class=\"panel\" id=\"panel-" + xml_escaped(kChannels[channel.row].name) + "\">\n";
     out += "<text x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top - 7) +
-           "\">" + panel_title(channel.row) + "</text>\n";
+           "\">" + panel_title(channel.row, frame.log) + "</text>\n";
     draw_value_axis(out, frame);
     draw_time_grid(out, frame, tick_xs);
-    draw_gaps(out, frame, channel.columns);
+    draw_gaps(out, frame, model);
     const int count = static_cast<int>(channel.columns.size());
     for (int c = 0; c < count; ++c) {
         if (channel.columns[c].count > 0) {
@@ -157,15 +243,18 @@ void draw_panel(std::string& out, const ChannelPlot& channel, const Frame& frame
             c = last;
         }
     }
-    out += "<rect x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top) +
-           "\" width=\"" + std::to_string(frame.columns) + "\" height=\"" +
-           std::to_string(kPanelHeight) + "\" fill=\"none\" stroke=\"#808080\"/>\n</g>\n";
+    draw_clipped(out, frame, channel.columns);
+    // The frame just outside the columns, so that it covers no data.
+    out += "<rect x=\"" + number_text(frame.left - 0.5, 1) + "\" y=\"" +
+           number_text(frame.top - 0.5, 1) + "\" width=\"" + std::to_string(frame.columns + 1) +
+           "\" height=\"" + std::to_string(kPanelHeight + 1) +
+           "\" fill=\"none\" stroke=\"#808080\"/>\n</g>\n";
 }
 
 void draw_time_axis(std::string& out, const std::vector<TimeTick>& ticks,
-                    const std::vector<double>& xs, int top) {
+                    const std::vector<double>& xs, int frame_left, int top) {
     out += "<g class=\"time-axis\">\n";
-    const std::string left = std::to_string(kSvgMarginLeft - 6);
+    const std::string left = std::to_string(frame_left - 6);
     out += "<text x=\"" + left + "\" y=\"" + std::to_string(top + 16) +
            "\" text-anchor=\"end\">UTC</text>\n<text x=\"" + left + "\" y=\"" +
            std::to_string(top + 32) + "\" text-anchor=\"end\" fill=\"#606060\">MJD</text>\n";
@@ -212,14 +301,25 @@ std::string unit_label(int row) {
                                                               : "code";
 }
 
-PanelBox panel_box(int index, int width) {
-    return {kSvgMarginLeft, kHeadingHeight + index * kPanelPitch + kTitleHeight,
-            plot_columns(width), kPanelHeight};
+int svg_columns(const PlotModel& model, int width) {
+    std::size_t longest = 0;
+    for (const ChannelPlot& channel : model.channels) {
+        const PanelAxis axis = panel_axis(channel);
+        for (const std::string& label : axis_ticks(Frame{0, 0, 0, axis.range, axis.log}).labels) {
+            longest = std::max(longest, label.size());
+        }
+    }
+    const int margin =
+        std::max(kSvgMarginLeft, 10 + static_cast<int>(kCharWidth * static_cast<double>(longest)));
+    return std::max(1, width - margin - kSvgMarginRight);
 }
 
 std::string render_svg(const PlotModel& model, int width, const std::string& heading,
                        bool standalone) {
-    const int columns = plot_columns(width);
+    const int columns = model.channels.empty()
+                            ? plot_columns(width)
+                            : static_cast<int>(model.channels.front().columns.size());
+    const int left = width - kSvgMarginRight - columns;
     const int panels = static_cast<int>(model.channels.size());
     const int axis_top = kHeadingHeight + panels * kPanelPitch - kPanelGap;
     const int height = axis_top + kAxisHeight;
@@ -231,14 +331,14 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
            "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(width) +
            " " + std::to_string(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    out += "<text x=\"" + std::to_string(kSvgMarginLeft) + "\" y=\"16\" font-size=\"13\">" +
+    out += "<text x=\"" + std::to_string(left) + "\" y=\"16\" font-size=\"13\">" +
            xml_escaped(heading) + "</text>\n";
 
     std::vector<TimeTick> ticks;
     std::vector<double> tick_xs;
     const double span = static_cast<double>(std::max<MicroDay>(model.hi - model.lo, 1));
     for (TimeTick& tick : time_ticks(model.lo, model.hi, std::max(1, columns / kTickSpacing))) {
-        const double x = kSvgMarginLeft + static_cast<double>(tick.t - model.lo) / span * columns;
+        const double x = left + static_cast<double>(tick.t - model.lo) / span * columns;
         // Labels start at their tick: one that would run off the picture is left out.
         if (x + kCharWidth * static_cast<double>(tick.utc.size()) <= width) {
             tick_xs.push_back(x);
@@ -247,12 +347,12 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
     }
     for (int i = 0; i < panels; ++i) {
         const ChannelPlot& channel = model.channels[static_cast<std::size_t>(i)];
-        const PanelBox box = panel_box(i, width);
-        const Frame frame{box.left, box.top, box.width,
-                          padded_range(channel.overall.min, channel.overall.max)};
-        draw_panel(out, channel, frame, tick_xs);
+        const PanelAxis axis = panel_axis(channel);
+        const Frame frame{left, kHeadingHeight + i * kPanelPitch + kTitleHeight, columns,
+                          axis.range, axis.log};
+        draw_panel(out, model, channel, frame, tick_xs);
     }
-    draw_time_axis(out, ticks, tick_xs, axis_top);
+    draw_time_axis(out, ticks, tick_xs, left, axis_top);
     out += "</svg>\n";
     return out;
 }

@@ -8,24 +8,19 @@
 
 #include <string>
 
-// Room beside the plotted columns: value labels on the left.
+// Room beside the plotted columns: value labels on the left, as wide as the
+// labels need and at least kSvgMarginLeft.
 constexpr int kSvgMarginLeft = 72;
 constexpr int kSvgMarginRight = 16;
 
-// The pixel columns of a picture `width` pixels wide.
+// The most pixel columns a picture `width` pixels wide has.
 inline int plot_columns(int width) {
     return width - kSvgMarginLeft - kSvgMarginRight;
 }
 
-// Where panel `index` (from the top) draws its data in a picture `width`
-// pixels wide.
-struct PanelBox {
-    int left;
-    int top;
-    int width; // one pixel per column
-    int height;
-};
-PanelBox panel_box(int index, int width);
+// The pixel columns of a picture `width` pixels wide that shows the values of
+// `model` (whatever its columns): the rest is the margin its labels need.
+int svg_columns(const PlotModel& model, int width);
 
 // The picture as an SVG element, `width` pixels wide (the model's columns
 // fitting it), headed by `heading`. A standalone picture also gets the XML

@@ -1,6 +1,5 @@
 // h2plot's pictures and pages as a reader sees them: drawn by a real browser
 // (Debian's chromium, headless, with no network), then checked pixel by pixel.
-#include "h2plot/svg_plot.h"
 #include "tests/support/log_rows.h"
 #include "tests/support/process.h"
 
@@ -8,6 +7,7 @@
 
 #include <png.h>
 
+#include <cmath>
 #include <regex>
 
 namespace {
@@ -79,6 +79,28 @@ Picture screenshot(const h2test::TempDir& dir, const std::string& file, int widt
     return picture;
 }
 
+// Where a panel draws its data, from the frame drawn just outside it.
+struct PanelBox {
+    int left;
+    int top;
+    int width; // one pixel per column
+    int height;
+};
+
+std::vector<PanelBox> frames(const std::string& svg) {
+    static const std::regex kFrame(
+        "<rect x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9]+)\" height=\"([0-9]+)\" "
+        "fill=\"none\"");
+    std::vector<PanelBox> boxes;
+    for (std::sregex_iterator at(svg.begin(), svg.end(), kFrame), end; at != end; ++at) {
+        const std::smatch& m = *at;
+        boxes.push_back({static_cast<int>(std::stod(m[1]) + 0.5),
+                         static_cast<int>(std::stod(m[2]) + 0.5), std::stoi(m[3]) - 1,
+                         std::stoi(m[4]) - 1});
+    }
+    return boxes;
+}
+
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -144,7 +166,9 @@ TEST(Browser, YearLogShowsItsOneSpikeAndItsGap) {
 
     const Picture shot = screenshot(dir, svg, width, 400);
     ASSERT_GE(shot.width, width);
-    const PanelBox ion = panel_box(0, width);
+    const std::vector<PanelBox> boxes = frames(text);
+    ASSERT_EQ(boxes.size(), 2u);
+    const PanelBox ion = boxes[0];
     const double span = static_cast<double>(kRecords - 1);
     const auto x_of = [&](double record) {
         return ion.left + static_cast<int>(record / span * ion.width);
@@ -164,11 +188,62 @@ TEST(Browser, YearLogShowsItsOneSpikeAndItsGap) {
 
     const int gap_x = x_of((kGapFrom + kGapTo) / 2.0);
     for (int panel = 0; panel < 2; ++panel) {
-        const PanelBox box = panel_box(panel, width);
+        const PanelBox box = boxes[static_cast<std::size_t>(panel)];
         EXPECT_TRUE(shot.gap_colour(gap_x, box.top + box.height / 2)) << "panel " << panel;
         for (int y = box.top + 1; y < box.top + box.height; ++y) {
             ASSERT_FALSE(shot.ink(gap_x, y)) << "a line across the gap, panel " << panel;
         }
+    }
+}
+
+// A day at one record a minute, then every ten seconds with four minutes lost
+// soon after the change, and nothing from 16:00 to the end of the range: the
+// short outage and the silence at the end are shaded, the change of interval
+// is not.
+TEST(Browser, GapsAfterAnIntervalChangeAndAtTheRangeEndAreShaded) {
+    h2test::TempDir dir;
+    constexpr long long kDay = 61384000000;
+    constexpr double kSecond = 1e6 / 86400;
+    std::string log;
+    const auto stretch = [&](int from, int to, int step) { // seconds of the day
+        for (int s = from; s < to; s += step) {
+            log += h2test::log_row(kDay + std::llround(s * kSecond), {{"Ion_uA", "1.221"}}) + "\n";
+        }
+    };
+    stretch(0, 6 * 3600, 60);
+    stretch(6 * 3600, 6 * 3600 + 120, 10);
+    stretch(6 * 3600 + 360, 16 * 3600, 10);
+    ASSERT_TRUE(h2test::write_text_file(dir.file("day.csv"), log));
+    const std::string svg = dir.file("day.svg");
+    const ProgramRun plot =
+        h2test::run_program({H2PLOT_PATH, "--channels", "Ion_uA", "--from", "61384", "--to",
+                             "61385", "-o", svg, dir.file("day.csv")});
+    ASSERT_EQ(plot.exit_code, 0) << plot.err;
+    const std::vector<PanelBox> boxes = frames(h2test::read_text_file(svg));
+    ASSERT_EQ(boxes.size(), 1u);
+    const PanelBox box = boxes[0];
+    const Picture shot = screenshot(dir, svg, 1200, 300);
+    const auto x_of = [&box](double seconds) {
+        return box.left + static_cast<int>(seconds / 86400 * box.width);
+    };
+    const auto shaded = [&](double seconds) {
+        return shot.gap_colour(x_of(seconds), box.top + 10);
+    };
+    const auto inked = [&](double seconds) {
+        for (int y = box.top + 1; y < box.top + box.height; ++y) {
+            if (shot.ink(x_of(seconds), y)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(shaded(6 * 3600 + 240)) << "the outage after the change";
+    EXPECT_FALSE(inked(6 * 3600 + 240));
+    EXPECT_TRUE(shaded(20 * 3600)) << "the silence up to the end of the range";
+    EXPECT_TRUE(shaded(86400 - 30)) << "the shading reaches the frame";
+    for (double seconds : {3 * 3600.0, 6 * 3600.0 + 1800, 12 * 3600.0}) {
+        EXPECT_FALSE(shaded(seconds)) << seconds;
+        EXPECT_TRUE(inked(seconds)) << seconds;
     }
 }
 

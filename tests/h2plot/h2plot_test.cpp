@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 namespace {
 
@@ -69,9 +73,11 @@ TEST(H2plot, HtmlPageHasTheStatisticsOfEveryChannel) {
     // (77.76 s), Ion_uA from 0.977 to 9.766.
     for (const char* cell :
          {"<td>Ion_uA</td>", "<td>uA</td><td>22</td><td>0.977</td>",
-          "<td>9.766</td><td>1</td>"
+          "<td>9.766</td><td>1.221</td><td>0.000</td><td>1</td>"
           "<td>1 min 18 s</td>",
-          "<td>CCoarse</td>", "<td>code</td><td>22</td><td>2046</td>", "<td>2052</td><td>1</td>"}) {
+          "<td>2026-12-10 00:01:35</td><td>2026-12-10 00:02:53</td>",
+          "fixture.csv: 22 records, 2026-12-10 00:00:00 to 2026-12-10 00:04:11 UTC</li>",
+          "<td>CCoarse</td>", "<td>code</td><td>22</td><td>2046</td>", "<td>2052</td>"}) {
         EXPECT_NE(page.find(cell), std::string::npos) << cell;
     }
     // Nothing to fetch, nothing to run.
@@ -93,6 +99,133 @@ TEST(H2plot, APageRebuiltOnATimerIsTitledAndReplacedWhole) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("east.html.tmp")));
 }
 
+// The numbers behind the picture: a row per pixel column, every record
+// counted once, the extremes kept.
+TEST(H2plot, CsvOutputHasEachColumnsSummaries) {
+    h2test::TempDir dir;
+    std::vector<std::string> args = fixture_args();
+    args.insert(args.end(), {"-o", dir.file("columns.csv"), kFixture});
+    ASSERT_EQ(h2plot(args, dir).exit_code, 0);
+    std::istringstream csv(h2test::read_text_file(dir.file("columns.csv")));
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "utc,mjd,Ion_uA_min,Ion_uA_mean,Ion_uA_max,Ion_uA_count,H2_atm_min,"
+                    "H2_atm_mean,H2_atm_max,H2_atm_count,CCoarse_min,CCoarse_mean,CCoarse_max,"
+                    "CCoarse_count");
+    std::getline(csv, line);
+    EXPECT_EQ(line.substr(0, 37), "2026-12-10 00:00:00,61384.000000,1.22");
+    int rows = 1, records = 0;
+    bool spike = false;
+    do {
+        std::vector<std::string> fields;
+        std::istringstream row(line);
+        for (std::string field; std::getline(row, field, ',');) {
+            fields.push_back(field);
+        }
+        ASSERT_EQ(fields.size(), 14u) << line;
+        records += std::stoi(fields[5]);
+        spike = spike || fields[4] == "9.766";
+    } while (std::getline(csv, line) && ++rows);
+    EXPECT_EQ(rows, 312); // the columns of a picture 400 pixels wide
+    EXPECT_EQ(records, 22);
+    EXPECT_TRUE(spike);
+}
+
+// The README's example page, made here so that it never goes stale: a day
+// logged every 10 s, every minute from 06:00 to 09:00, an outage from 11:00
+// to 12:30, a spike at 15:00, and nothing after 20:00. To update the picture
+// after a change to the drawing: H2PLOT_UPDATE_DOCS=1 ctest --preset dev -R
+// ReadmeExample, then commit docs/h2plot-example.svg.
+TEST(H2plot, ReadmeExamplePictureIsUpToDate) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int s = 0; s < 20 * 3600;) {
+        const bool outage = s >= 11 * 3600 && s < 12 * 3600 + 1800;
+        if (!outage) {
+            const double hours = s / 3600.0;
+            const double ion = s == 15 * 3600 ? 8.0 : 1.1 + 0.2 * std::sin(hours / 3);
+            const double h2 = -0.45 - 0.02 * hours / 20 + 0.004 * ((s / 10) % 7);
+            const int coarse = 2048 + static_cast<int>(std::lround(3 * std::sin(hours)));
+            char ccoarse[8];
+            std::snprintf(ccoarse, sizeof ccoarse, "%04X", coarse);
+            log += h2test::log_row(61384000000 + std::llround(s / 0.0864),
+                                   {{"Ion_uA", std::to_string(ion).substr(0, 5)},
+                                    {"H2_atm", std::to_string(h2).substr(0, 6)},
+                                    {"CCoarse", ccoarse}}) +
+                   "\n";
+        }
+        s += s >= 6 * 3600 && s < 9 * 3600 ? 60 : 10;
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("east.csv"), log));
+    const ProgramRun run = h2plot({H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse", "--from",
+                                   "2026-12-10", "--to", "2026-12-11", "--title", "east", "--width",
+                                   "900", "-o", dir.file("example.svg"), dir.file("east.csv")},
+                                  dir);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::string made = h2test::read_text_file(dir.file("example.svg"));
+    // The line of each of the three panels breaks at the outage, whichever
+    // column the bin of its last record before went to.
+    std::size_t lines = 0;
+    for (std::size_t at = made.find("class=\"mean\""); at != std::string::npos;
+         at = made.find("class=\"mean\"", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 6u);
+    const std::string kept = H2PLOT_DOCS_DIR "/h2plot-example.svg";
+    const char* update = std::getenv("H2PLOT_UPDATE_DOCS");
+    if (update != nullptr && std::string(update) == "1") {
+        ASSERT_TRUE(h2test::write_text_file(kept, made));
+    }
+    // Compared whole but not printed: the picture is some 70 KB.
+    EXPECT_TRUE(made == h2test::read_text_file(kept))
+        << "docs/h2plot-example.svg is stale: H2PLOT_UPDATE_DOCS=1 ctest --preset dev -R "
+           "ReadmeExample, then commit it";
+}
+
+// Value axes that keep the rest readable: the ion pump current over decades
+// on a logarithmic axis by itself, a fixed or robust range with what lies
+// beyond it marked at the frame.
+TEST(H2plot, LogarithmicAndClippedValueAxes) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < 400; ++i) {
+        // A pump starting: 50 uA falling to 0.05 uA, one spike of 9 in H2_atm.
+        const double ion = 50 * std::pow(10.0, -3.0 * i / 399);
+        log += h2test::log_row(61384000000 + 116 * i,
+                               {{"Ion_uA", std::to_string(ion).substr(0, 6)},
+                                {"H2_atm", i == 200 ? "9.000" : i % 2 ? "0.500" : "0.510"}}) +
+               "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("pump.csv"), log));
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::string> in;  // in the picture
+        std::vector<std::string> out; // not in it
+    } cases[] = {
+        {{},
+         {"Pump current (uA, log scale)", ">0.1</text>", ">1</text>", ">10</text>"},
+         {"class=\"clipped\""}},
+        {{"--log", "H2_atm"}, {"(atm, log scale)"}, {}},
+        {{"--range", "H2_atm=0.4:0.6"},
+         {"class=\"clipped\" x=\"", ">0.40</text>", ">0.60</text>"},
+         {">9</text>"}},
+        {{"--range", "h2_atm=robust"}, {"class=\"clipped\""}, {">8</text>", ">9</text>"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm", "-o", "-"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(dir.file("pump.csv"));
+        const ProgramRun run = h2plot(args, dir);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        for (const std::string& text : c.in) {
+            EXPECT_NE(run.out.find(text), std::string::npos) << text;
+        }
+        for (const std::string& text : c.out) {
+            EXPECT_EQ(run.out.find(text), std::string::npos) << text;
+        }
+    }
+}
+
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {
     h2test::TempDir dir;
     ASSERT_TRUE(h2test::write_text_file(dir.file("garbage.csv"), "\x01\x02\nnot,a,row\n"));
@@ -104,7 +237,6 @@ TEST(H2plot, FailuresExitWithOneAndSayWhy) {
     } cases[] = {
         {{dir.file("missing.csv")}, "cannot open"},
         {{dir.file("garbage.csv")}, "no records"},
-        {{"--from", "2027-01-01", dir.file("one.csv")}, "no records in the time range"},
         {{"-o", dir.file("no/such/dir/plot.svg"), dir.file("one.csv")}, "cannot write"},
     };
     for (const auto& c : cases) {
@@ -138,8 +270,67 @@ TEST(H2plot, ACompressedLogCutShortIsPlottedUpToTheCutAndFails) {
     EXPECT_GT(std::stoi(rows), 0);
     EXPECT_EQ(run.err.substr(says.size() + rows.size()),
               " rows: unexpected end of file; the rows before the damage are plotted\n");
-    EXPECT_NE(h2test::read_text_file(dir.file("cut.svg")).find(", " + rows + " records read"),
+    EXPECT_NE(h2test::read_text_file(dir.file("cut.svg")).find(", " + rows + " records<"),
               std::string::npos);
+}
+
+// The page an operator opens after the logger died: the silence up to the
+// end of the range is a gap, and a range with no records at all is still a
+// picture, all gap, saying when the last record was.
+TEST(H2plot, SilenceAtTheEndsOfTheRangeIsShownAndCounted) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+        log += h2test::log_row(61384000000 + 116 * i, {}) + "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("day.csv"), log));
+    const struct {
+        std::vector<std::string> range;
+        const char* gaps;  // the cell of the gap count
+        const char* says;  // on standard error
+        const char* title; // in the heading
+    } cases[] = {
+        {{"--from", "61383.5", "--to", "61384.5"},
+         "<td>2</td><td>23 h 43 min</td>",
+         "",
+         "100 records"},
+        {{"--last", "1d", "--to", "61390"},
+         "<td>1</td><td>1 d</td>",
+         "no records in the time range; the last record was at 2026-12-10 00:16:32 UTC",
+         "0 records"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {H2PLOT_PATH, "--title", "Maser 2", "-o",
+                                         dir.file("p.html")};
+        args.insert(args.end(), c.range.begin(), c.range.end());
+        args.push_back(dir.file("day.csv"));
+        const ProgramRun run = h2plot(args, dir);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        const std::string page = h2test::read_text_file(dir.file("p.html"));
+        EXPECT_NE(page.find(c.gaps), std::string::npos) << c.gaps;
+        EXPECT_NE(page.find("<h1>Maser 2</h1>"), std::string::npos);
+        EXPECT_NE(page.find(c.title), std::string::npos) << c.title;
+        EXPECT_NE(page.find("class=\"gap\""), std::string::npos);
+    }
+}
+
+// One log that cannot be read among several: the rest is plotted, the exit
+// code says not all was; a log whose rows go back in time is said once.
+TEST(H2plot, WhatCannotBeReadIsReportedAndTheRestPlotted) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i : {0, 2, 1, 4, 3, 5}) {
+        log += h2test::log_row(61384000000 + 116 * i, {}) + "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("a.csv"), log));
+    const ProgramRun run = h2plot(
+        {H2PLOT_PATH, "-o", dir.file("p.svg"), dir.file("missing.csv"), dir.file("a.csv")}, dir);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("cannot open " + dir.file("missing.csv")), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the other logs are plotted"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("h2plot: 2 rows go back in time"), std::string::npos) << run.err;
+    EXPECT_NE(h2test::read_text_file(dir.file("p.svg")).find(", 6 records<"), std::string::npos);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <random>
 
 namespace {
@@ -63,7 +65,7 @@ TEST(PlotData, EachColumnHasTheEnvelopeAndMeanOfItsRecords) {
     const PlotModel model = data.model(4);
     EXPECT_EQ(model.lo, kDay);
     EXPECT_EQ(model.hi, kDay + 700);
-    EXPECT_EQ(model.interval, 100);
+    EXPECT_EQ(model.intervals.usual, 100);
     ASSERT_EQ(model.channels.size(), 1u);
     const ChannelPlot& ion = model.channels[0];
     expect_columns(
@@ -73,7 +75,7 @@ TEST(PlotData, EachColumnHasTheEnvelopeAndMeanOfItsRecords) {
     EXPECT_DOUBLE_EQ(ion.overall.min, 0);
     EXPECT_DOUBLE_EQ(ion.overall.max, 9);
     EXPECT_DOUBLE_EQ(ion.overall.mean(), 26.0 / 8);
-    EXPECT_EQ(ion.gaps.count, 0u);
+    EXPECT_EQ(model.gaps.count, 0u);
 }
 
 // A silence of seven intervals is a gap, flagged in the column of the record
@@ -93,7 +95,7 @@ TEST(PlotData, GapsAreSilencesOfMoreThanFiveIntervals) {
     expect_columns(
         model.channels[0].columns,
         {{4, 1, 1.25, 2, true}, {0, 0, 0, 0, false}, {3, 3, 3, 3, false}, {1, 4, 4, 4, false}});
-    const GapStats& gaps = model.channels[0].gaps;
+    const GapStats& gaps = model.gaps;
     EXPECT_EQ(gaps.count, 1u);
     EXPECT_EQ(gaps.total, 700);
     EXPECT_EQ(gaps.longest, 700);
@@ -159,6 +161,126 @@ TEST(PlotData, AFieldThatIsNoNumberLeavesTheOtherChannels) {
     EXPECT_EQ(model.channels[0].overall.count, 0u);
     EXPECT_EQ(model.channels[1].overall.count, 1u);
     EXPECT_EQ(model.channels[1].overall.max, 0x0802);
+}
+
+// Times in seconds after kDay, as a log made at `step` seconds from `from` up
+// to (not including) `to`.
+void cadence(std::vector<MicroDay>& times, double from, double to, double step) {
+    for (double s = from; s < to; s += step) {
+        times.push_back(std::llround(s / 0.0864));
+    }
+}
+
+// The gaps found in `times` (any order) over the range given, or the data's.
+LogIntervals gaps_of(const std::vector<MicroDay>& times, std::optional<MicroDay> from,
+                     std::optional<MicroDay> to, int columns = 1000) {
+    std::vector<Record> records;
+    for (MicroDay t : times) {
+        records.push_back({t, "1.000"});
+    }
+    return plot_of(records, from, to, columns * 8).model(columns).intervals;
+}
+
+constexpr double kHour = 3600;
+
+// A change of the logging interval is no gap, wherever the window; a real
+// outage is one, whatever the interval was elsewhere.
+TEST(PlotData, GapsFollowTheIntervalAroundThem) {
+    const struct {
+        const char* what;
+        std::vector<std::array<double, 3>> stretches; // from, to, step in seconds
+        std::vector<std::pair<double, double>> gaps;  // start, end in seconds
+        MicroDay usual_seconds;
+    } cases[] = {
+        {"an hour at 1 s in a day at 10 s",
+         {{0, 13 * kHour, 10}, {13 * kHour, 14 * kHour, 1}, {14 * kHour, 24 * kHour, 10}},
+         {},
+         10},
+        {"an hour at 60 s, then 250 s lost at 10 s",
+         {{0, 12 * kHour, 10},
+          {12 * kHour, 13 * kHour, 60},
+          {13 * kHour, 13 * kHour + 120, 10},
+          {13 * kHour + 370, 24 * kHour, 10}},
+         {{13 * kHour + 110, 13 * kHour + 370}},
+         10},
+        {"25 days at 10 s, 5 at 60 s",
+         {{0, 25 * 24 * kHour, 10}, {25 * 24 * kHour, 30 * 24 * kHour, 60}},
+         {},
+         10},
+    };
+    for (const auto& c : cases) {
+        std::vector<MicroDay> times;
+        for (const auto& s : c.stretches) {
+            cadence(times, s[0], s[1], s[2]);
+        }
+        // The whole span, and zoomed in on the afternoon.
+        for (const auto& [from, columns] :
+             {std::pair<std::optional<MicroDay>, int>{std::nullopt, 1000},
+              {std::nullopt, 320},
+              {std::optional<MicroDay>(kDay + 500000), 1000}}) {
+            const LogIntervals found = gaps_of(times, from, std::nullopt, columns);
+            ASSERT_EQ(found.gaps.size(), c.gaps.size()) << c.what << ", " << columns;
+            for (std::size_t i = 0; i < c.gaps.size(); ++i) {
+                EXPECT_EQ(found.gaps[i].start, kDay + std::llround(c.gaps[i].first / 0.0864));
+                EXPECT_EQ(found.gaps[i].end, kDay + std::llround(c.gaps[i].second / 0.0864));
+            }
+            if (!from) {
+                // Steps of 115 or 116 microdays: h2mon stamps to the microday.
+                EXPECT_NEAR(found.usual, c.usual_seconds / 0.0864, 1) << c.what;
+            }
+        }
+    }
+}
+
+// Silence at either end of the range asked for is a gap; a range with
+// nothing in it is all gap.
+TEST(PlotData, SilenceAtTheRangeEndsIsAGap) {
+    std::vector<MicroDay> times;
+    cadence(times, 10 * kHour, 14 * kHour, 10);
+    const MicroDay ten = kDay + std::llround(10 * kHour / 0.0864);
+    const MicroDay last = kDay + std::llround((14 * kHour - 10) / 0.0864);
+    const LogIntervals wide = gaps_of(times, kDay, kDay + 1000000);
+    ASSERT_EQ(wide.gaps.size(), 2u);
+    EXPECT_EQ(wide.gaps[0].start, kDay);
+    EXPECT_EQ(wide.gaps[0].end, ten);
+    EXPECT_TRUE(wide.gaps[0].at_edge);
+    EXPECT_EQ(wide.gaps[1].start, last);
+    EXPECT_EQ(wide.gaps[1].end, kDay + 1000000);
+
+    const LogIntervals none = gaps_of(times, kDay + 700000, kDay + 800000);
+    ASSERT_EQ(none.gaps.size(), 1u);
+    EXPECT_EQ(none.gaps[0].start, kDay + 700000);
+    EXPECT_EQ(none.gaps[0].end, kDay + 800000);
+}
+
+// The same day shuffled has the same gaps: they come from where the rows
+// fell, not from the order they came in.
+TEST(PlotData, GapsDoNotDependOnTheOrderOfTheRows) {
+    std::vector<MicroDay> times;
+    cadence(times, 0, 10 * kHour, 10);
+    cadence(times, 10 * kHour + 6900, 24 * kHour, 10);
+    const LogIntervals ordered = gaps_of(times, std::nullopt, std::nullopt);
+    std::shuffle(times.begin(), times.end(), std::mt19937(5));
+    const LogIntervals shuffled = gaps_of(times, std::nullopt, std::nullopt);
+    ASSERT_EQ(ordered.gaps.size(), 1u);
+    ASSERT_EQ(shuffled.gaps.size(), 1u);
+    EXPECT_EQ(shuffled.gaps[0].start, ordered.gaps[0].start);
+    EXPECT_EQ(shuffled.gaps[0].end, ordered.gaps[0].end);
+    EXPECT_EQ(shuffled.usual, ordered.usual);
+}
+
+// Large codes over many records: the mean of a constant is the constant.
+TEST(PlotData, AConstantsMeanIsTheConstant) {
+    Summary big;
+    for (int i = 0; i < 3000000; ++i) {
+        big.add(4294967295.0);
+    }
+    Summary merged;
+    merged.merge(big);
+    merged.merge(big);
+    EXPECT_EQ(big.mean(), 4294967295.0);
+    EXPECT_EQ(merged.mean(), 4294967295.0);
+    EXPECT_LE(merged.mean(), merged.max);
 }
 
 } // namespace

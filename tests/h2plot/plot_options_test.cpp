@@ -61,6 +61,29 @@ TEST(PlotOptions, LastIsASpanUpToToOrUpToNow) {
     EXPECT_EQ(to_now.options.title, "east");
 }
 
+// "all" and the subsystems' groups, as --help lists them.
+TEST(PlotOptions, ChannelGroupsAndAll) {
+    const Parsed all = parse({"--channels", "all", "a.csv"});
+    ASSERT_FALSE(all.exit_code) << all.err;
+    std::string names;
+    for (int row : all.options.rows) {
+        names += (names.empty() ? "" : ",") + std::string(kChannels[row].name);
+    }
+    EXPECT_EQ(names, plottable_names());
+    const Parsed vacuum = parse({"--channels", "Vacuum,ion_uA,H2_atm", "a.csv"});
+    ASSERT_FALSE(vacuum.exit_code) << vacuum.err;
+    EXPECT_EQ(vacuum.options.rows,
+              (std::vector<int>{channel_row_named("Ion_kV"), channel_row_named("Ion_uA"),
+                                channel_row_named("H2_atm")}));
+    const Parsed help = parse({"--help"});
+    for (const char* group : {"supplies", "signals", "vacuum", "hydrogen", "ovens", "FLL"}) {
+        const Parsed p = parse({"--channels", group, "a.csv"});
+        EXPECT_FALSE(p.exit_code) << group << ": " << p.err;
+        EXPECT_GE(p.options.rows.size(), 2u) << group;
+        EXPECT_NE(help.out.find(std::string(group) + ": "), std::string::npos) << group;
+    }
+}
+
 TEST(PlotOptions, DefaultsAreHealthChannelsAllTimeAndAnSvg) {
     const Parsed p = parse({"a.csv"});
     ASSERT_FALSE(p.exit_code) << p.err;
@@ -95,6 +118,13 @@ TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
         {{"--last", "7m", "a.csv"}, "--last"},
         {{"--last", "0d", "a.csv"}, "--last"},
         {{"--last", "7d", "--from", "61384", "a.csv"}, "--from"},
+        {{"--range", "Ion_uA", "a.csv"}, "--range"},
+        {{"--range", "Ion_uA=5:1", "a.csv"}, "--range"},
+        {{"--range", "Ion_uA=0:x", "a.csv"}, "--range"},
+        {{"--range", "Nope=0:1", "a.csv"}, "Nope"},
+        {{"--log", "Rsvd2", "a.csv"}, "--log"},
+        // A year is no MJD: 2025 would be 1864.
+        {{"--from", "2025", "a.csv"}, "2026-12-10"},
     };
     for (const auto& c : cases) {
         const Parsed p = parse(c.args);

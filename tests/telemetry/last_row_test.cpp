@@ -31,7 +31,7 @@ Taken taken(const std::string& path, const std::string& input) {
         h2test::run_program({H2PLOT_PATH, "--channels", "Ion_uA", "-o", "-", path}, input);
     EXPECT_EQ(plot.exit_code, 0) << plot.err;
     for (int n = 0; n <= kRows + 1; ++n) {
-        if (plot.out.find(", " + std::to_string(n) + " records read") != std::string::npos) {
+        if (plot.out.find(", " + std::to_string(n) + " records") != std::string::npos) {
             taken.plotted = n;
         }
     }

@@ -1,4 +1,4 @@
-#include "h2export/atomic_file.h"
+#include "program/atomic_file.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,0 +1,48 @@
+#include "h2plot/axis_ticks.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+namespace {
+
+// Every value axis has at least three labelled ticks, each label distinct and
+// short, in a form that keeps the digits that matter.
+TEST(ValueTicks, AtLeastThreeDistinctCompactLabels) {
+    const struct {
+        double min, max;
+        const char* a_label; // one of the labels
+    } cases[] = {
+        {9.961, 10.034, "10.00"},
+        {1e-6, 1e-6, "1.00e-6"}, // a constant, on a range of its own size
+        {1.2e-6, 1.9e-6, "1.6e-6"},
+        {4294967000, 4294967295, "4.2949672e9"},
+        {0, 0, "0.0"},
+        {-0.6, -0.4, "-0.5"},
+    };
+    for (const auto& c : cases) {
+        const ValueTicks ticks = value_ticks(padded_range(c.min, c.max), 4);
+        ASSERT_GE(ticks.values.size(), 3u) << c.min;
+        ASSERT_EQ(ticks.labels.size(), ticks.values.size());
+        const std::set<std::string> distinct(ticks.labels.begin(), ticks.labels.end());
+        EXPECT_EQ(distinct.size(), ticks.labels.size()) << c.min;
+        EXPECT_TRUE(distinct.count(c.a_label))
+            << c.a_label << " not among " << ticks.labels[0] << " ... " << ticks.labels.back();
+        for (const std::string& label : ticks.labels) {
+            EXPECT_LE(label.size(), 12u) << label;
+        }
+    }
+}
+
+// An MJD label is exact for the tick it marks.
+TEST(TimeTicks, MjdLabelsAreExact) {
+    const MicroDay day = 60676000000;
+    const std::vector<TimeTick> ticks = time_ticks(day, day + 1000000, 4);
+    ASSERT_FALSE(ticks.empty());
+    for (const TimeTick& tick : ticks) {
+        EXPECT_EQ(std::llround(std::stod(tick.mjd) * kMicroDaysPerDay), tick.t) << tick.mjd;
+    }
+}
+
+} // namespace
