@@ -28,10 +28,11 @@ std::size_t span_digits(const CHANNEL& channel) {
     return static_cast<std::size_t>(2 * channel_bytes(channel));
 }
 
-// Records where the commas of `line` are, up to `most` of them; returns how
-// many it found, `most` + 1 when there are more. A row is mostly short fields:
-// one pass that looks at 16 bytes at a time beats a search per field.
-int find_commas(std::string_view line, std::size_t* at, int most) {
+// Records where the fields after the commas of `line` start (one past each
+// comma), up to `most` of them; returns how many commas it found, `most` + 1
+// when there are more. A row is mostly short fields: one pass that looks at 16
+// bytes at a time beats a search per field.
+int find_commas(std::string_view line, std::uint32_t* after, int most) {
     int found = 0;
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -43,7 +44,7 @@ int find_commas(std::string_view line, std::size_t* at, int most) {
             if (found == most) {
                 return most + 1;
             }
-            at[found++] = i + static_cast<std::size_t>(__builtin_ctz(mask));
+            after[found++] = static_cast<std::uint32_t>(i + 1 + static_cast<unsigned>(__builtin_ctz(mask)));
             mask &= mask - 1;
         }
     }
@@ -53,7 +54,7 @@ int find_commas(std::string_view line, std::size_t* at, int most) {
             if (found == most) {
                 return most + 1;
             }
-            at[found++] = i;
+            after[found++] = static_cast<std::uint32_t>(i + 1);
         }
     }
     return found;
@@ -144,21 +145,19 @@ LogLine LogRow::parse(std::string_view line) {
     }
     // Row 0 is the one hidden row, so the MJD takes its place: piece k of the
     // line is the field of row k, and row kLastChannel's field ends the line.
-    std::size_t commas[kLastChannel];
-    if (find_commas(line, commas, kLastChannel) != kLastChannel) {
+    // Longer than any row; the offsets below are 32 bits.
+    if (line.size() >= kMaxRowBytes ||
+        find_commas(line, starts_ + 1, kLastChannel) != kLastChannel) {
         return LogLine::kMalformed;
     }
-    fields_[0] = line.substr(0, commas[0]);
-    for (int row = 1; row < kLastChannel; ++row) {
-        fields_[row] = line.substr(commas[row - 1] + 1, commas[row] - commas[row - 1] - 1);
-    }
-    fields_[kLastChannel] = line.substr(commas[kLastChannel - 1] + 1);
-    return parse_decimal(fields_[0], &mjd_) ? LogLine::kRow : LogLine::kMalformed;
+    line_ = line.data();
+    starts_[kChannelCount] = static_cast<std::uint32_t>(line.size() + 1);
+    return parse_decimal(field(0), &mjd_) ? LogLine::kRow : LogLine::kMalformed;
 }
 
 bool LogRow::value(int row, double* value) const {
     const CHANNEL& channel = kChannels[row];
-    const std::string_view text = fields_[row];
+    const std::string_view text = field(row);
     if (channel.scale != 0) {
         return parse_decimal(text, value);
     }
@@ -181,7 +180,7 @@ bool LogRow::codes_well_formed() const {
     for (int row = 1; row < kChannelCount; ++row) {
         const CHANNEL& channel = kChannels[row];
         if (channel.scale == 0 &&
-            (fields_[row].size() != span_digits(channel) || !hex_digits_only(fields_[row]))) {
+            (field(row).size() != span_digits(channel) || !hex_digits_only(field(row)))) {
             return false;
         }
     }
@@ -192,9 +191,9 @@ bool LogRow::fields_well_formed() const {
     for (int row = 1; row < kChannelCount; ++row) {
         const CHANNEL& channel = kChannels[row];
         double number;
-        const bool ok = channel.scale != 0 ? parse_decimal(fields_[row], &number)
-                                           : fields_[row].size() == span_digits(channel) &&
-                                                 hex_digits_only(fields_[row]);
+        const bool ok = channel.scale != 0 ? parse_decimal(field(row), &number)
+                                           : field(row).size() == span_digits(channel) &&
+                                                 hex_digits_only(field(row));
         if (!ok) {
             return false;
         }
