@@ -206,7 +206,8 @@ double measure_catch_up(int rows) {
                         error)) {
         fail(error);
     }
-    // The saved position ("position a DEVICE FILE OFFSET PRINT_BYTES PRINT INSIDE") at the log's end.
+    // The saved position ("position a DEVICE FILE OFFSET PRINT_BYTES PRINT INSIDE") at the log's
+    // end.
     const std::string end = " " + std::to_string(text.size()) + " ";
     const bool done = h2export_test::eventually(
         [&] { return h2test::read_text_file(state).find(end) != std::string::npos; }, 120s);

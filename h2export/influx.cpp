@@ -71,9 +71,9 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
         if (word != "position" ||
             !(in >> maser >> position.id.device >> position.id.number >> position.offset) ||
             (version >= 2 && !(in >> position.print_bytes >> position.print)) ||
-            (version >= 3 && !(in >> inside)) || position.offset < 0 ||
-            position.print_bytes < 0 || position.print_bytes > LogPosition::kPrintBytes ||
-            inside < 0 || inside > static_cast<int>(LineAssembler::Inside::kHole)) {
+            (version >= 3 && !(in >> inside)) || position.offset < 0 || position.print_bytes < 0 ||
+            position.print_bytes > LogPosition::kPrintBytes || inside < 0 ||
+            inside > static_cast<int>(LineAssembler::Inside::kHole)) {
             return false;
         }
         position.inside = static_cast<LineAssembler::Inside>(inside);

@@ -73,8 +73,8 @@ bool LogFollower::holds(const LogPosition& resume) const {
 
 LogPosition LogFollower::position() const {
     if (!backlog_.empty()) {
-        return backlog_.front().at(backlog_offset_ - static_cast<std::int64_t>(assembler_.pending()),
-                                   assembler_.inside());
+        return backlog_.front().at(
+            backlog_offset_ - static_cast<std::int64_t>(assembler_.pending()), assembler_.inside());
     }
     // Known once enough has been read; until then taken again as the file grows.
     const std::int64_t bytes = std::min(offset_, LogPosition::kPrintBytes);
@@ -133,8 +133,7 @@ bool LogFollower::read_backlog(LineSink& sink) {
         }
         while (got >= 0 && (got = backlog_reader_.read(block, sizeof block)) > 0) {
             backlog_offset_ += got;
-            assembler_.feed(std::string_view(block, static_cast<std::size_t>(got)), line,
-                            overlong);
+            assembler_.feed(std::string_view(block, static_cast<std::size_t>(got)), line, overlong);
             sink.consumed(position());
             if (!sink.go_on()) {
                 return false; // the rest at the next poll

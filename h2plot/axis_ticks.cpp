@@ -154,8 +154,8 @@ ValueRange padded_log_range(double min, double max) {
 
 ValueTicks log_ticks(ValueRange range) {
     ValueTicks ticks;
-    for (const std::vector<double>& factors :
-         {std::vector<double>{1}, std::vector<double>{1, 2, 5}, std::vector<double>{1, 2, 3, 5, 7}}) {
+    for (const std::vector<double>& factors : {std::vector<double>{1}, std::vector<double>{1, 2, 5},
+                                               std::vector<double>{1, 2, 3, 5, 7}}) {
         ticks = {};
         for (int power = static_cast<int>(std::floor(std::log10(range.lo)));
              std::pow(10.0, power) <= range.hi; ++power) {

@@ -109,11 +109,10 @@ void set_scales(PlotModel& model, const PlotOptions& options) {
     static const int kLogByNature = channel_row_named("Ion_uA");
     for (ChannelPlot& channel : model.channels) {
         const Summary& all = channel.overall;
-        channel.scale.log =
-            std::find(options.log_rows.begin(), options.log_rows.end(), channel.row) !=
-                options.log_rows.end() ||
-            (channel.row == kLogByNature && all.count > 0 && all.min > 0 &&
-             all.max >= 100 * all.min);
+        channel.scale.log = std::find(options.log_rows.begin(), options.log_rows.end(),
+                                      channel.row) != options.log_rows.end() ||
+                            (channel.row == kLogByNature && all.count > 0 && all.min > 0 &&
+                             all.max >= 100 * all.min);
         for (const RangeChoice& range : options.ranges) {
             if (range.row == channel.row) {
                 channel.scale.robust = range.robust;

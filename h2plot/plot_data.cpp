@@ -73,7 +73,10 @@ PlotModel PlotData::model(int columns) const {
     }
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const Channel& channel = channels_[i];
-        ChannelPlot plot{channel.row, {}, channel.overall, channel.last_value,
+        ChannelPlot plot{channel.row,
+                         {},
+                         channel.overall,
+                         channel.last_value,
                          bins_.columns(static_cast<int>(i), model.lo, model.hi, columns)};
         // The line breaks after the last record before each gap, in the
         // column its bin went to.

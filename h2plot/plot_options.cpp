@@ -75,15 +75,15 @@ std::vector<int> channel_rows(const std::vector<std::string>& given,
         const int row = channel_row_named(name);
         if (row < 0 || !channel_shown(kChannels[row])) {
             throw CLI::ValidationError(option, "no channel is named \"" + name +
-                                                         "\"; plottable: " + plottable_names());
+                                                   "\"; plottable: " + plottable_names());
         }
         if (!plottable(row)) {
             const bool reserved = channel_kind(kChannels[row]) == ChannelKind::kReserved;
             throw CLI::ValidationError(
                 option, std::string(kChannels[row].name) +
-                                  (reserved ? " is a reserved field, with no agreed meaning"
-                                            : " is a code too wide to plot as a number") +
-                                  "; plottable: " + plottable_names());
+                            (reserved ? " is a reserved field, with no agreed meaning"
+                                      : " is a code too wide to plot as a number") +
+                            "; plottable: " + plottable_names());
         }
         if (std::find(rows.begin(), rows.end(), row) == rows.end()) {
             rows.push_back(row);
@@ -164,8 +164,7 @@ RangeChoice range_choice(const std::string& text) {
         return choice;
     }
     const std::size_t colon = value.find(':');
-    if (colon == std::string::npos ||
-        !finite_number(value.substr(0, colon), &choice.lo) ||
+    if (colon == std::string::npos || !finite_number(value.substr(0, colon), &choice.lo) ||
         !finite_number(value.substr(colon + 1), &choice.hi) || !(choice.lo < choice.hi)) {
         throw CLI::ValidationError("--range", bad);
     }

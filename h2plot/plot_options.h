@@ -29,8 +29,8 @@ struct PlotOptions {
     int width = 1200;
     std::string output = "h2plot.svg"; // "-": standard output
     OutputForm form = OutputForm::kSvg;
-    std::vector<int> log_rows;         // channels on a logarithmic axis (--log)
-    std::vector<RangeChoice> ranges;   // --range
+    std::vector<int> log_rows;       // channels on a logarithmic axis (--log)
+    std::vector<RangeChoice> ranges; // --range
     std::vector<std::string> logs;
 };
 

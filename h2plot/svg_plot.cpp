@@ -45,8 +45,8 @@ struct Frame {
 
 // The value at `share` (0 to 1) of the sorted `values`.
 double share_of(std::vector<double>& values, double share) {
-    const auto at = values.begin() + static_cast<std::ptrdiff_t>(
-                                         share * static_cast<double>(values.size() - 1));
+    const auto at = values.begin() +
+                    static_cast<std::ptrdiff_t>(share * static_cast<double>(values.size() - 1));
     std::nth_element(values.begin(), at, values.end());
     return *at;
 }

@@ -28,7 +28,8 @@ WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const Sto
         }
         // A pipe that polls writable takes PIPE_BUF bytes without blocking; a
         // larger write could wait for the reader again, out of reach of a stop.
-        const ssize_t wrote = ::write(fd, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
+        const ssize_t wrote =
+            ::write(fd, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
         if (wrote < 0 && errno != EINTR && errno != EAGAIN) {
             error = std::strerror(errno);
             return WriteEnd::kFailed;

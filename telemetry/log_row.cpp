@@ -44,7 +44,8 @@ int find_commas(std::string_view line, std::uint32_t* after, int most) {
             if (found == most) {
                 return most + 1;
             }
-            after[found++] = static_cast<std::uint32_t>(i + 1 + static_cast<unsigned>(__builtin_ctz(mask)));
+            after[found++] =
+                static_cast<std::uint32_t>(i + 1 + static_cast<unsigned>(__builtin_ctz(mask)));
             mask &= mask - 1;
         }
     }

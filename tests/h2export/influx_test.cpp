@@ -167,7 +167,8 @@ TEST(Influx, AStopEndsTheRunWhileTheReaderOfStandardOutputTakesNothing) {
     }
     append_file(log, text);
     h2test::ChildProcess h2export;
-    start_h2export(h2export, {"--follow", "a=" + log, "--influx", "-", "--state", dir.file("state")});
+    start_h2export(h2export,
+                   {"--follow", "a=" + log, "--influx", "-", "--state", dir.file("state")});
     ASSERT_TRUE(eventually([&] { return h2export.stdout_unread() >= 60000; }))
         << "the pipe to the reader never filled";
 

@@ -215,8 +215,7 @@ TEST(LogFollower, ARestartInsideABadLineDoesNotReportItAgain) {
         std::string begun, ended;
         const char* first_seen;
     } cases[] = {
-        {"overlong", std::string(LineAssembler::kDefaultMaxLine + 10, 'x'), "xx\n",
-         "overlong|"},
+        {"overlong", std::string(LineAssembler::kDefaultMaxLine + 10, 'x'), "xx\n", "overlong|"},
         {"hole", std::string(100, '\0'), std::string(100, '\0'), "hole|"},
     };
     for (const auto& c : cases) {

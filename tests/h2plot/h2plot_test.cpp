@@ -191,9 +191,10 @@ TEST(H2plot, LogarithmicAndClippedValueAxes) {
     for (int i = 0; i < 400; ++i) {
         // A pump starting: 50 uA falling to 0.05 uA, one spike of 9 in H2_atm.
         const double ion = 50 * std::pow(10.0, -3.0 * i / 399);
-        log += h2test::log_row(61384000000 + 116 * i,
-                               {{"Ion_uA", std::to_string(ion).substr(0, 6)},
-                                {"H2_atm", i == 200 ? "9.000" : i % 2 ? "0.500" : "0.510"}}) +
+        log += h2test::log_row(61384000000 + 116 * i, {{"Ion_uA", std::to_string(ion).substr(0, 6)},
+                                                       {"H2_atm", i == 200 ? "9.000"
+                                                                  : i % 2  ? "0.500"
+                                                                           : "0.510"}}) +
                "\n";
     }
     ASSERT_TRUE(h2test::write_text_file(dir.file("pump.csv"), log));

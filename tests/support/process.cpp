@@ -277,7 +277,7 @@ bool ChildProcess::signal(int number) {
 std::size_t ChildProcess::stdout_unread() const {
     int bytes = 0;
     return stdout_ >= 0 && ::ioctl(stdout_, FIONREAD, &bytes) == 0 ? static_cast<std::size_t>(bytes)
-                                                                  : 0;
+                                                                   : 0;
 }
 
 bool ChildProcess::reap() {
