@@ -183,8 +183,8 @@ bool InfluxOutput::write_batch(std::string& error) {
     if (batch_.empty()) {
         return true;
     }
-    if (file_ == stdout && stops_ != nullptr) {
-        switch (write_unless_stopped(file_, batch_, *stops_, error)) {
+    if (file_ == stdout) {
+        switch (write_unless_stopped(file_, batch_, stops_, error)) {
         case WriteEnd::kWritten:
             batch_.clear();
             return true;
@@ -196,15 +196,6 @@ bool InfluxOutput::write_batch(std::string& error) {
             error = "standard output: " + error;
             return false;
         }
-    }
-    if (file_ == stdout) {
-        if (std::fwrite(batch_.data(), 1, batch_.size(), file_) != batch_.size() ||
-            std::fflush(file_) != 0) {
-            error = std::string("standard output: ") + std::strerror(errno);
-            return false;
-        }
-        batch_.clear();
-        return true;
     }
     // The file is unbuffered: a failed write leaves nothing waiting in a buffer.
     std::error_code failure;

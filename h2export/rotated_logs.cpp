@@ -43,12 +43,7 @@ bool read_head(RotatedFile& file) {
         got += static_cast<std::size_t>(part);
     }
     file.head.resize(got);
-    unsigned char magic[2] = {};
-    std::FILE* raw = std::fopen(file.path.c_str(), "rb");
-    if (raw != nullptr) {
-        file.compressed = std::fread(magic, 1, 2, raw) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
-        std::fclose(raw);
-    }
+    file.compressed = reader.compressed();
     file.first_ns = first_stamp(file.head);
     return true;
 }
@@ -135,6 +130,8 @@ bool RotatedReader::open(const std::string& path, std::int64_t offset, std::stri
         return false;
     }
     gzbuffer(file_.get(), 64 * 1024);
+    // Asked before the first read, zlib looks at the first bytes for gzip's magic.
+    compressed_ = gzdirect(file_.get()) == 0;
     if (offset > 0 && gzseek(file_.get(), static_cast<z_off_t>(offset), SEEK_SET) < 0) {
         error = path + ": cannot go to byte " + std::to_string(offset);
         file_.reset();

@@ -46,6 +46,8 @@ public:
     // (error() says why).
     long read(char* buffer, std::size_t count);
     const std::string& error() const { return error_; }
+    // Whether the open file is gzip-compressed (known by its content).
+    bool compressed() const { return compressed_; }
     bool is_open() const { return file_ != nullptr; }
     void close() { file_.reset(); }
 
@@ -55,4 +57,5 @@ private:
     };
     std::unique_ptr<gzFile_s, GzCloser> file_;
     std::string error_;
+    bool compressed_ = false;
 };

@@ -16,6 +16,7 @@ enum class WriteEnd {
 };
 
 // Writes `bytes` to `file` and flushes it. A stop ends the wait for the reader;
-// what was written by then stays written, so a line can be cut short.
-WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals& stops,
+// what was written by then stays written, so a line can be cut short. Without
+// `stops` (null) the write waits for the reader as long as it takes.
+WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals* stops,
                               std::string& error);

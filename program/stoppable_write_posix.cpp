@@ -7,7 +7,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals& stops,
+WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals* stops,
                               std::string& error) {
     if (std::fflush(file) != 0) {
         error = std::strerror(errno);
@@ -15,7 +15,8 @@ WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const Sto
     }
     const int fd = fileno(file);
     while (!bytes.empty()) {
-        pollfd waits[2] = {{fd, POLLOUT, 0}, {stops.fd(), POLLIN, 0}};
+        // poll passes over a negative descriptor: no stops, no stop.
+        pollfd waits[2] = {{fd, POLLOUT, 0}, {stops != nullptr ? stops->fd() : -1, POLLIN, 0}};
         if (::poll(waits, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;

@@ -5,7 +5,7 @@
 
 // A console control event comes on a thread of its own and ends the process
 // after a few seconds anyway; the write itself blocks as it always does.
-WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals&,
+WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals*,
                               std::string& error) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
         std::fflush(file) != 0) {
