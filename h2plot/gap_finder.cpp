@@ -1,6 +1,6 @@
 #include "h2plot/gap_finder.h"
 
-#include "telemetry/interval_estimate.h"
+#include "h2plot/interval_estimate.h"
 
 #include <algorithm>
 #include <utility>

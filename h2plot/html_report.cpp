@@ -2,7 +2,7 @@
 
 #include "h2plot/number_text.h"
 #include "h2plot/svg_plot.h"
-#include "telemetry/interval_estimate.h"
+#include "h2plot/interval_estimate.h"
 #include "telemetry/channels.h"
 
 #include <cmath>

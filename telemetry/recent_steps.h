@@ -2,7 +2,7 @@
 // interval is whatever the operator chose): the latest steps from one record
 // to the next, and their median, which a lost record or a late one does not
 // move. h2export takes its stale time from it; h2plot, which sees a whole
-// log at once, finds gaps with interval_estimate.h.
+// log at once, finds gaps with h2plot/interval_estimate.h.
 #pragma once
 
 #include <algorithm>

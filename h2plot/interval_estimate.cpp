@@ -1,4 +1,4 @@
-#include "telemetry/interval_estimate.h"
+#include "h2plot/interval_estimate.h"
 
 std::int64_t usual_step(std::int64_t first, std::int64_t last, std::uint64_t count,
                         std::int64_t longest) {
