@@ -139,7 +139,8 @@ TEST_F(ConsoleTest, AConsoleThatHoldsItsOutputHoldsNeitherThePollsNorTheLog) {
     EXPECT_GT(counted, 0u);
     EXPECT_TRUE(all_shown_or_counted(*h2mon, counted))
         << log_rows() << " rows in the log, " << held_at << " when the console held; "
-        << records_shown(h2mon->console_output()) << " shown; " << notices << "the console showed:\n"
+        << records_shown(h2mon->console_output()) << " shown; " << notices
+        << "the console showed:\n"
         << h2mon->console_output();
     expect_same_line_settings(line_.settings(), line_settings_);
 }
