@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 class LineAssembler {
 public:
@@ -24,9 +25,11 @@ public:
 
     // Calls on_line(std::string_view line) for every line that `bytes`
     // completes, without its "\n", and on_overlong() once for every line over
-    // the limit. Lines wholly inside `bytes` are passed without a copy.
+    // the limit. Lines wholly inside `bytes` are passed without a copy. An
+    // on_line that returns false stops the feeding after its line. Returns how
+    // many bytes were taken: all of them, unless on_line stopped it.
     template <class OnLine, class OnOverlong>
-    void feed(std::string_view bytes, OnLine&& on_line, OnOverlong&& on_overlong);
+    std::size_t feed(std::string_view bytes, OnLine&& on_line, OnOverlong&& on_overlong);
 
     // Bytes of a line whose "\n" has not come yet.
     std::size_t pending() const { return partial_.size(); }
@@ -64,51 +67,63 @@ private:
     bool in_hole_ = false;  // inside a run of NUL bytes
 };
 
+// The offset of the first "\n" or NUL byte of `bytes`, or npos: one pass over
+// the bytes instead of a search for each, as every byte of a log goes through it.
+std::size_t find_line_end_or_nul(std::string_view bytes);
+
 template <class OnLine, class OnOverlong>
-void LineAssembler::feed(std::string_view bytes, OnLine&& on_line, OnOverlong&& on_overlong) {
+std::size_t LineAssembler::feed(std::string_view bytes, OnLine&& on_line,
+                                OnOverlong&& on_overlong) {
+    const std::size_t size = bytes.size();
+    // A handler that returns bool can stop the feeding after its line.
+    const auto pass = [&](std::string_view line) {
+        if constexpr (std::is_same_v<decltype(on_line(line)), bool>) {
+            return on_line(line);
+        } else {
+            on_line(line);
+            return true;
+        }
+    };
     while (!bytes.empty()) {
         if (in_hole_) {
             const std::size_t data = bytes.find_first_not_of('\0');
             if (data == std::string_view::npos) {
-                return;
+                return size;
             }
             in_hole_ = false;
             // The hole ended the line it cut; a line end right after it ends nothing more.
             bytes.remove_prefix(bytes[data] == '\n' ? data + 1 : data);
             continue;
         }
-        std::size_t end = bytes.find('\n');
-        const std::size_t nul = bytes.substr(0, end).find('\0');
-        const bool hole = nul != std::string_view::npos;
-        end = hole ? nul : end;
-        const std::string_view piece = bytes.substr(0, end);
+        const std::size_t end = find_line_end_or_nul(bytes);
         const bool complete = end != std::string_view::npos;
+        const bool hole = complete && bytes[end] == '\0';
+        const std::string_view piece = bytes.substr(0, end);
         bytes.remove_prefix(complete ? end + 1 : bytes.size());
+        bool go_on = true;
         if (hole) {
             partial_.clear();
             skipping_ = false;
             in_hole_ = true;
-            on_line(kHoleLine);
-            continue;
-        }
-        if (skipping_) {
+            go_on = pass(kHoleLine);
+        } else if (skipping_) {
             skipping_ = !complete;
-            continue;
-        }
-        if (partial_.size() + piece.size() > max_line_) {
+        } else if (partial_.size() + piece.size() > max_line_) {
             on_overlong();
             partial_.clear();
             skipping_ = !complete;
-            continue;
-        }
-        if (!complete) {
+        } else if (!complete) {
             partial_.append(piece);
         } else if (partial_.empty()) {
-            on_line(piece);
+            go_on = pass(piece);
         } else {
             partial_.append(piece);
-            on_line(std::string_view(partial_));
+            go_on = pass(std::string_view(partial_));
             partial_.clear();
         }
+        if (!go_on) {
+            return size - bytes.size();
+        }
     }
+    return size;
 }

@@ -70,7 +70,10 @@ private:
 template <class OnLine, class OnOverlong>
 ReadEnd LogReader::read(OnLine&& on_line, OnOverlong&& on_overlong) {
     bool pause = false;
-    const auto line = [&](std::string_view text) { pause = !on_line(text); };
+    const auto line = [&](std::string_view text) {
+        pause = !on_line(text);
+        return !pause;
+    };
     while (!pause) {
         if (at_ == end_ && !refill()) {
             if (!failure_.empty()) {
@@ -83,12 +86,8 @@ ReadEnd LogReader::read(OnLine&& on_line, OnOverlong&& on_overlong) {
             }
             return pause ? ReadEnd::kPaused : ReadEnd::kEnd;
         }
-        // One line at a time, so that a pause keeps the rest of the block.
-        const std::string_view rest(block_.data() + at_, end_ - at_);
-        const std::size_t newline = rest.find('\n');
-        const std::size_t take = newline == std::string_view::npos ? rest.size() : newline + 1;
-        at_ += take;
-        lines_.feed(rest.substr(0, take), line, on_overlong);
+        // A pause keeps the rest of the block for the next read().
+        at_ += lines_.feed(std::string_view(block_.data() + at_, end_ - at_), line, on_overlong);
     }
     return ReadEnd::kPaused;
 }

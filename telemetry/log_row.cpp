@@ -80,34 +80,37 @@ constexpr int kMaxFastDigits = 15;
 // or division by an exactly held power of ten, which rounds once. False when
 // `text` needs the general path (or is no number).
 bool parse_short_decimal(std::string_view text, int exponent, double* value) {
-    std::size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    i += negative ? 1 : 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    const bool negative = at != end && *at == '-';
+    at += negative ? 1 : 0;
+    // Up to kMaxFastDigits digits and a point; the loop then needs no count.
+    if (end - at > kMaxFastDigits + 1) {
+        return false;
+    }
     std::uint64_t digits = 0;
-    int count = 0;
-    int decimals = -1; // -1 until the point
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') {
-            if (++count > kMaxFastDigits) {
-                return false;
-            }
-            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-            decimals += decimals >= 0 ? 1 : 0;
-        } else if (c == '.' && decimals < 0) {
-            decimals = 0;
+    const char* point = nullptr;
+    for (; at != end; ++at) {
+        const unsigned digit = static_cast<unsigned char>(*at) - static_cast<unsigned>('0');
+        if (digit < 10) {
+            digits = digits * 10 + digit;
+        } else if (*at == '.' && point == nullptr) {
+            point = at;
         } else {
             return false;
         }
     }
-    const int shift = exponent - (decimals > 0 ? decimals : 0);
-    if (count == 0 || shift > kMaxExactPower || shift < -kMaxExactPower) {
+    const int length = static_cast<int>(end - text.data()) - (negative ? 1 : 0);
+    const int count = length - (point != nullptr ? 1 : 0);
+    const int shift = exponent - (point != nullptr ? static_cast<int>(end - point - 1) : 0);
+    if (count == 0 || count > kMaxFastDigits || shift > kMaxExactPower || shift < -kMaxExactPower) {
         return false;
     }
-    double result = static_cast<double>(digits);
-    result = shift >= 0 ? result * kPowersOfTen[shift] : result / kPowersOfTen[-shift];
+    // Below 10^15 times at most 10^22: always finite.
+    const double result = shift >= 0 ? static_cast<double>(digits) * kPowersOfTen[shift]
+                                     : static_cast<double>(digits) / kPowersOfTen[-shift];
     *value = negative ? -result : result;
-    return std::isfinite(*value);
+    return true;
 }
 
 } // namespace

@@ -53,4 +53,33 @@ TEST(LineAssembler, ResetForgetsTheUnfinishedLine) {
     EXPECT_EQ(lines, std::vector<std::string>{"new"});
 }
 
+// A line end or a hole is found wherever it falls, here across the blocks
+// the search looks at together.
+TEST(LineAssembler, ALineEndOrAHoleAnywhereInALongLine) {
+    for (std::size_t at = 0; at < 80; ++at) {
+        for (const char end : {'\n', '\0'}) {
+            const std::string stream = std::string(at, 'x') + end + "tail\n";
+            const Collected out = assemble(stream, stream.size(), 128);
+            const std::string first = end == '\n' ? std::string(at, 'x') : std::string(1, '\0');
+            EXPECT_EQ(out.lines, (std::vector<std::string>{first, "tail"}))
+                << at << (end == '\n' ? " line end" : " hole");
+        }
+    }
+}
+
+TEST(LineAssembler, AHandlerThatSaysStopEndsTheFeedingAfterItsLine) {
+    LineAssembler assembler;
+    std::vector<std::string> lines;
+    const auto until_b = [&](std::string_view line) {
+        lines.emplace_back(line);
+        return line != "b";
+    };
+    const std::string_view stream = "a\nb\nc\n";
+    const std::size_t taken = assembler.feed(stream, until_b, [] {});
+    EXPECT_EQ(taken, 4u);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(assembler.feed(stream.substr(taken), until_b, [] {}), 2u);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c"}));
+}
+
 } // namespace
