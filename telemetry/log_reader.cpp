@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -18,7 +19,9 @@ namespace {
 // program that looks at the start of many logs before reading them holds
 // little for each; later reads take big blocks.
 constexpr std::size_t kFirstBlock = 4 * 1024;
-constexpr std::size_t kBlock = 256 * 1024;
+constexpr std::size_t kBlock = 512 * 1024;
+// Blocks a file is read ahead by: one being read, two being filled.
+constexpr int kBlocksAhead = 3;
 
 gzFile open_standard_input() {
 #ifdef _WIN32
@@ -61,31 +64,59 @@ bool LogReader::open(const std::string& path, std::string& error) {
         error = "cannot open " + name_ + ": " + (errno != 0 ? std::strerror(errno) : "no memory");
         return false;
     }
+    std::error_code ignored;
+    may_read_ahead_ = !standard_input && std::filesystem::is_regular_file(path, ignored);
     return true;
 }
 
-bool LogReader::refill() {
-    if (done_ || !file_) {
-        return false;
-    }
-    block_.resize(first_ ? kFirstBlock : kBlock);
-    first_ = false;
-    const int got = gzread(file_.get(), block_.data(), static_cast<unsigned>(block_.size()));
+std::size_t LogReader::read_block(gzFile_s* file, char* into, std::size_t size,
+                                  std::string& failure) {
+    const int got = gzread(file, into, static_cast<unsigned>(size));
     int code = Z_OK;
-    const char* reason = gzerror(file_.get(), &code);
+    const char* reason = gzerror(file, &code);
     // A gzip stream cut short reads as its end with Z_BUF_ERROR set: damage too.
     if (got < 0 || (got == 0 && code != Z_OK)) {
         // zlib's text lives in the stream and goes with it: copied now, without
         // the "path: " zlib puts before it.
         const std::string_view text = reason;
         const std::size_t after_path = text.rfind(": ");
-        failure_ = code == Z_ERRNO ? std::strerror(errno)
-                                   : text.substr(after_path == text.npos ? 0 : after_path + 2);
-        done_ = true;
+        failure = code == Z_ERRNO ? std::strerror(errno)
+                                  : text.substr(after_path == text.npos ? 0 : after_path + 2);
+        return 0;
+    }
+    return static_cast<std::size_t>(got);
+}
+
+bool LogReader::refill() {
+    if (done_ || !file_) {
         return false;
     }
+    std::size_t got = 0;
+    if (first_ || !may_read_ahead_) {
+        first_block_.resize(first_ ? kFirstBlock : kBlock);
+        first_ = false;
+        got = read_block(file_.get(), first_block_.data(), first_block_.size(), failure_);
+        block_ = first_block_.data();
+    } else {
+        if (!ahead_) {
+            // The first block's buffer is no longer needed.
+            first_block_ = std::vector<char>();
+            gzFile_s* const file = file_.get();
+            ahead_ = std::make_unique<ReadAhead>(
+                [file](char* into, std::size_t size, std::string& failure) {
+                    return read_block(file, into, size, failure);
+                },
+                kBlock, kBlocksAhead);
+        }
+        const std::string_view block = ahead_->next();
+        got = block.size();
+        block_ = block.data();
+        if (got == 0) {
+            failure_ = ahead_->failure();
+        }
+    }
     at_ = 0;
-    end_ = static_cast<std::size_t>(got);
+    end_ = got;
     done_ = got == 0;
     return got > 0;
 }

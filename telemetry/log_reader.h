@@ -10,6 +10,7 @@
 #pragma once
 
 #include "telemetry/line_assembler.h"
+#include "telemetry/read_ahead.h"
 
 #include <cstdint>
 #include <memory>
@@ -52,6 +53,9 @@ public:
 private:
     // The next bytes of the input into the block; false at its end or on damage.
     bool refill();
+    // Reads up to `size` bytes into `into`: how many, 0 at the end or on damage.
+    static std::size_t read_block(gzFile_s* file, char* into, std::size_t size,
+                                  std::string& failure);
 
     struct GzCloser {
         void operator()(gzFile_s* file) const;
@@ -60,7 +64,11 @@ private:
     std::string name_;
     std::string failure_; // the reason of the damage, copied while the stream holds it
     LineAssembler lines_;
-    std::vector<char> block_;
+    std::vector<char> first_block_;
+    // After the first block, the blocks of a file are read ahead by a thread.
+    std::unique_ptr<ReadAhead> ahead_;
+    bool may_read_ahead_ = false; // a file, whose reads end by themselves
+    const char* block_ = nullptr;
     std::size_t at_ = 0; // unread bytes of the block: [at_, end_)
     std::size_t end_ = 0;
     bool first_ = true; // the first read looks at a few KiB only
@@ -87,7 +95,7 @@ ReadEnd LogReader::read(OnLine&& on_line, OnOverlong&& on_overlong) {
             return pause ? ReadEnd::kPaused : ReadEnd::kEnd;
         }
         // A pause keeps the rest of the block for the next read().
-        at_ += lines_.feed(std::string_view(block_.data() + at_, end_ - at_), line, on_overlong);
+        at_ += lines_.feed(std::string_view(block_ + at_, end_ - at_), line, on_overlong);
     }
     return ReadEnd::kPaused;
 }

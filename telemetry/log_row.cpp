@@ -30,16 +30,20 @@ std::size_t span_digits(const CHANNEL& channel) {
 
 // Records where the fields after the commas of `line` start (one past each
 // comma), up to `most` of them; returns how many commas it found, `most` + 1
-// when there are more. A row is mostly short fields: one pass that looks at 16
-// bytes at a time beats a search per field.
+// when there are more. A row is mostly short fields: one pass that looks at 32
+// bytes at a time beats a search per field, and mispredicts the end of the
+// loop over a step's commas less often than steps of 16.
 int find_commas(std::string_view line, std::uint32_t* after, int most) {
     int found = 0;
     std::size_t i = 0;
 #if defined(__SSE2__)
     const __m128i comma = _mm_set1_epi8(',');
-    for (; i + 16 <= line.size(); i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, comma)));
+    const auto commas = [&](std::size_t at) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + at));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, comma)));
+    };
+    for (; i + 32 <= line.size(); i += 32) {
+        unsigned mask = commas(i) | commas(i + 16) << 16;
         while (mask != 0) {
             if (found == most) {
                 return most + 1;

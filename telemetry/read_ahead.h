@@ -1,0 +1,57 @@
+// Reading a file ahead of its reader: a thread fills the next blocks while
+// the reader works through the current one, so that copying the file out of
+// the page cache (or inflating it) overlaps what the reader does with it. A
+// year of logs is gigabytes; the copy alone is a fifth of the time to plot it.
+//
+// Only for inputs whose reads end by themselves (files, not pipes): the
+// thread is joined when the ReadAhead goes, and a read from a pipe can wait
+// forever.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+class ReadAhead {
+public:
+    // Puts up to `size` bytes of the input at `into` and returns how many; 0
+    // at its end, or on failure with the reason in `failure`. Called on the
+    // thread only, one block after another.
+    using Fill = std::function<std::size_t(char* into, std::size_t size, std::string& failure)>;
+
+    // Starts the thread, which keeps up to `blocks` blocks of `block_size` filled.
+    ReadAhead(Fill fill, std::size_t block_size, int blocks);
+    // Stops the thread after the read it is in, and waits for it.
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next block of the input, once the thread has filled it; empty at
+    // the end. The block stays valid until the next call, which gives it back.
+    std::string_view next();
+
+    // Why the input ended, when it failed: empty after a clean end. Valid once
+    // next() has returned an empty block.
+    const std::string& failure() const { return failure_; }
+
+private:
+    void fill_blocks();
+
+    Fill fill_;
+    std::vector<std::vector<char>> blocks_;
+    std::vector<std::size_t> sizes_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Blocks are used in turn: block k % blocks_.size() is the k-th of the input.
+    std::size_t filled_ = 0; // blocks the thread has filled
+    std::size_t taken_ = 0;  // blocks next() has returned; the last is in use
+    bool ended_ = false;     // the thread filled its last block (or failed)
+    bool stop_ = false;
+    std::string failure_;
+    std::thread thread_;
+};
