@@ -16,6 +16,10 @@
 #include <string_view>
 #include <type_traits>
 
+// The offset of the first "\n" or NUL byte of `bytes`, or npos: one pass over
+// the bytes instead of a search for each, as every byte of a log goes through it.
+std::size_t find_line_end_or_nul(std::string_view bytes);
+
 class LineAssembler {
 public:
     explicit LineAssembler(std::size_t max_line = kDefaultMaxLine) : max_line_(max_line) {}
@@ -28,8 +32,12 @@ public:
     // the limit. Lines wholly inside `bytes` are passed without a copy. An
     // on_line that returns false stops the feeding after its line. Returns how
     // many bytes were taken: all of them, unless on_line stopped it.
-    template <class OnLine, class OnOverlong>
-    std::size_t feed(std::string_view bytes, OnLine&& on_line, OnOverlong&& on_overlong);
+    // `find_end` finds the next line end or NUL byte in what is left of
+    // `bytes`, as find_line_end_or_nul does; a reader that already knows
+    // where they are passes its own.
+    template <class OnLine, class OnOverlong, class FindEnd = std::size_t (*)(std::string_view)>
+    std::size_t feed(std::string_view bytes, OnLine&& on_line, OnOverlong&& on_overlong,
+                     FindEnd&& find_end = find_line_end_or_nul);
 
     // Bytes of a line whose "\n" has not come yet.
     std::size_t pending() const { return partial_.size(); }
@@ -67,13 +75,9 @@ private:
     bool in_hole_ = false;  // inside a run of NUL bytes
 };
 
-// The offset of the first "\n" or NUL byte of `bytes`, or npos: one pass over
-// the bytes instead of a search for each, as every byte of a log goes through it.
-std::size_t find_line_end_or_nul(std::string_view bytes);
-
-template <class OnLine, class OnOverlong>
-std::size_t LineAssembler::feed(std::string_view bytes, OnLine&& on_line,
-                                OnOverlong&& on_overlong) {
+template <class OnLine, class OnOverlong, class FindEnd>
+std::size_t LineAssembler::feed(std::string_view bytes, OnLine&& on_line, OnOverlong&& on_overlong,
+                                FindEnd&& find_end) {
     const std::size_t size = bytes.size();
     // A handler that returns bool can stop the feeding after its line.
     const auto pass = [&](std::string_view line) {
@@ -95,7 +99,7 @@ std::size_t LineAssembler::feed(std::string_view bytes, OnLine&& on_line,
             bytes.remove_prefix(bytes[data] == '\n' ? data + 1 : data);
             continue;
         }
-        const std::size_t end = find_line_end_or_nul(bytes);
+        const std::size_t end = find_end(bytes);
         const bool complete = end != std::string_view::npos;
         const bool hole = complete && bytes[end] == '\0';
         const std::string_view piece = bytes.substr(0, end);

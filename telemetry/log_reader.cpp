@@ -97,6 +97,8 @@ bool LogReader::refill() {
         first_ = false;
         got = read_block(file_.get(), first_block_.data(), first_block_.size(), failure_);
         block_ = first_block_.data();
+        next_end_ = last_end_ = nullptr;
+        indexed_ = 0;
     } else {
         if (!ahead_) {
             // The first block's buffer is no longer needed.
@@ -108,9 +110,12 @@ bool LogReader::refill() {
                 },
                 kBlock, kBlocksAhead);
         }
-        const std::string_view block = ahead_->next();
-        got = block.size();
-        block_ = block.data();
+        const ReadAhead::Block block = ahead_->next();
+        got = block.bytes.size();
+        block_ = block.bytes.data();
+        next_end_ = block.line_ends;
+        last_end_ = block.line_ends + block.line_end_count;
+        indexed_ = block.indexed;
         if (got == 0) {
             failure_ = ahead_->failure();
         }

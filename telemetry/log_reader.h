@@ -53,6 +53,9 @@ public:
 private:
     // The next bytes of the input into the block; false at its end or on damage.
     bool refill();
+    // The offset of the next line end or NUL byte in `rest`, the unread part
+    // of the block: from the block's index where it has one.
+    std::size_t find_end(std::string_view rest);
     // Reads up to `size` bytes into `into`: how many, 0 at the end or on damage.
     static std::size_t read_block(gzFile_s* file, char* into, std::size_t size,
                                   std::string& failure);
@@ -69,11 +72,32 @@ private:
     std::unique_ptr<ReadAhead> ahead_;
     bool may_read_ahead_ = false; // a file, whose reads end by themselves
     const char* block_ = nullptr;
+    // Where the block's lines end, as far as the thread found them:
+    // [next_end_, last_end_) are those not yet passed, up to byte indexed_.
+    const std::uint32_t* next_end_ = nullptr;
+    const std::uint32_t* last_end_ = nullptr;
+    std::size_t indexed_ = 0;
     std::size_t at_ = 0; // unread bytes of the block: [at_, end_)
     std::size_t end_ = 0;
     bool first_ = true; // the first read looks at a few KiB only
     bool done_ = false;
 };
+
+inline std::size_t LogReader::find_end(std::string_view rest) {
+    const auto offset = static_cast<std::size_t>(rest.data() - block_);
+    while (next_end_ != last_end_ && *next_end_ < offset) {
+        ++next_end_;
+    }
+    if (next_end_ != last_end_) {
+        return *next_end_ - offset;
+    }
+    const std::size_t skip = indexed_ > offset ? indexed_ - offset : 0;
+    if (skip >= rest.size()) {
+        return std::string_view::npos;
+    }
+    const std::size_t end = find_line_end_or_nul(rest.substr(skip));
+    return end == std::string_view::npos ? end : skip + end;
+}
 
 template <class OnLine, class OnOverlong>
 ReadEnd LogReader::read(OnLine&& on_line, OnOverlong&& on_overlong) {
@@ -95,7 +119,8 @@ ReadEnd LogReader::read(OnLine&& on_line, OnOverlong&& on_overlong) {
             return pause ? ReadEnd::kPaused : ReadEnd::kEnd;
         }
         // A pause keeps the rest of the block for the next read().
-        at_ += lines_.feed(std::string_view(block_ + at_, end_ - at_), line, on_overlong);
+        at_ += lines_.feed(std::string_view(block_ + at_, end_ - at_), line, on_overlong,
+                           [this](std::string_view rest) { return find_end(rest); });
     }
     return ReadEnd::kPaused;
 }

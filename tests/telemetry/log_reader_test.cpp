@@ -115,6 +115,33 @@ TEST_F(LogReaderTest, DamagedGzipKeepsTheLinesBeforeAndSaysWhy) {
     }
 }
 
+// Rows of a usual length, several blocks of them, with a hole left by a
+// power loss far into the file: the lines and the hole come out in order
+// wherever the blocks read ahead begin and end.
+TEST_F(LogReaderTest, RowsAndAHoleFarIntoAFileReadAhead) {
+    const auto row = [](int i) { return "row " + std::to_string(i) + "," + std::string(90, 'v'); };
+    std::string text;
+    Lines expected;
+    for (int i = 0; i < 30000; ++i) {
+        if (i == 20000) {
+            // The hole cuts row 20000; what follows it starts a line of its own.
+            text += row(i).substr(0, 40) + std::string(3000, '\0') + row(i).substr(40) + "\n";
+            expected.insert(expected.end(), {std::string(1, '\0'), row(i).substr(40)});
+            continue;
+        }
+        text += row(i) + "\n";
+        expected.push_back(row(i));
+    }
+    for (const std::string& bytes : {text, gzip(text)}) {
+        const Read read = read_all(file("hole.csv", bytes));
+        EXPECT_EQ(read.end, ReadEnd::kEnd);
+        ASSERT_EQ(read.lines.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(read.lines[i], expected[i]) << "line " << i;
+        }
+    }
+}
+
 TEST_F(LogReaderTest, APausedReadingGoesOnWithTheNextLine) {
     std::string text;
     // Several times the blocks read ahead, so the blocks are used in turn.
