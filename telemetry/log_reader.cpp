@@ -19,9 +19,10 @@ namespace {
 // program that looks at the start of many logs before reading them holds
 // little for each; later reads take big blocks.
 constexpr std::size_t kFirstBlock = 4 * 1024;
-constexpr std::size_t kBlock = 512 * 1024;
-// Blocks a file is read ahead by: one being read, two being filled.
-constexpr int kBlocksAhead = 3;
+constexpr std::size_t kBlock = 256 * 1024;
+// Blocks a file is read ahead by: one being read, the others filled by the
+// thread, which once they are all full waits until half of them are free.
+constexpr int kBlocksAhead = 6;
 
 gzFile open_standard_input() {
 #ifdef _WIN32

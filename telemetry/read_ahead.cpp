@@ -2,6 +2,8 @@
 
 #include "telemetry/line_assembler.h"
 
+#include <algorithm>
+
 namespace {
 
 // A block of lines shorter than 32 bytes on average is no log of rows; its
@@ -14,25 +16,37 @@ ReadAhead::ReadAhead(Fill fill, std::size_t block_size, int blocks)
     : fill_(std::move(fill)),
       blocks_(static_cast<std::size_t>(blocks), std::vector<char>(block_size)),
       sizes_(static_cast<std::size_t>(blocks)), line_ends_(static_cast<std::size_t>(blocks)),
-      indexed_(static_cast<std::size_t>(blocks)), thread_([this] { fill_blocks(); }) {}
+      indexed_(static_cast<std::size_t>(blocks)),
+      refill_(static_cast<std::size_t>(std::max(1, blocks / 2))),
+      thread_([this] { fill_blocks(); }) {}
 
 ReadAhead::~ReadAhead() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
     }
-    changed_.notify_all();
+    room_.notify_one();
     thread_.join();
+}
+
+std::size_t ReadAhead::free_blocks(std::size_t k) const {
+    // Block k may be filled once k + 1 < taken_ + blocks: the block in use by
+    // the reader (taken_ - 1) and those filled but not yet taken are kept.
+    return taken_ + blocks_.size() - 1 - k;
 }
 
 void ReadAhead::fill_blocks() {
     std::string failure;
     for (std::size_t k = 0;; ++k) {
         {
-            // The block in use by the reader (taken_ - 1) and those filled
-            // but not yet taken are not to be written.
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] { return stop_ || k + 1 < taken_ + blocks_.size(); });
+            if (free_blocks(k) == 0) {
+                // Waking for several free blocks rather than each one halves
+                // the hand-overs, which are dear where waking a thread is.
+                filler_waiting_ = true;
+                room_.wait(lock, [&] { return stop_ || free_blocks(k) >= refill_; });
+                filler_waiting_ = false;
+            }
             if (stop_) {
                 return;
             }
@@ -41,13 +55,17 @@ void ReadAhead::fill_blocks() {
         const std::size_t got = fill_(blocks_[slot].data(), blocks_[slot].size(), failure);
         sizes_[slot] = got;
         index_line_ends(slot);
+        bool wake;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             filled_ = k + 1;
             ended_ = got == 0;
             failure_ = std::move(failure);
+            wake = reader_waiting_;
         }
-        changed_.notify_all();
+        if (wake) {
+            filled_one_.notify_one();
+        }
         if (got == 0) {
             return;
         }
@@ -79,10 +97,14 @@ ReadAhead::Block ReadAhead::next() {
     }
     // Taking the next block gives the one before back to the thread.
     ++taken_;
-    lock.unlock();
-    changed_.notify_all();
-    lock.lock();
-    changed_.wait(lock, [&] { return filled_ >= taken_; });
+    if (filler_waiting_ && free_blocks(filled_) >= refill_) {
+        room_.notify_one();
+    }
+    if (filled_ < taken_) {
+        reader_waiting_ = true;
+        filled_one_.wait(lock, [&] { return filled_ >= taken_; });
+        reader_waiting_ = false;
+    }
     const std::size_t slot = (taken_ - 1) % blocks_.size();
     return {{blocks_[slot].data(), sizes_[slot]},
             line_ends_[slot].data(),

@@ -52,6 +52,8 @@ public:
 
 private:
     void fill_blocks();
+    // How many blocks from block k on the thread may fill now.
+    std::size_t free_blocks(std::size_t k) const;
     void index_line_ends(std::size_t slot);
 
     Fill fill_;
@@ -59,13 +61,17 @@ private:
     std::vector<std::size_t> sizes_;
     std::vector<std::vector<std::uint32_t>> line_ends_;
     std::vector<std::size_t> indexed_;
+    std::size_t refill_; // free blocks the thread waits for once all are full
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable room_;       // the thread waits here for free blocks
+    std::condition_variable filled_one_; // and next() for a filled one
     // Blocks are used in turn: block k % blocks_.size() is the k-th of the input.
     std::size_t filled_ = 0; // blocks the thread has filled
     std::size_t taken_ = 0;  // blocks next() has returned; the last is in use
     bool ended_ = false;     // the thread filled its last block (or failed)
     bool stop_ = false;
+    bool filler_waiting_ = false;
+    bool reader_waiting_ = false;
     std::string failure_;
     std::thread thread_;
 };
