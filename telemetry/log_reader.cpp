@@ -94,16 +94,16 @@ bool LogReader::refill() {
     }
     std::size_t got = 0;
     if (first_ || !may_read_ahead_) {
-        first_block_.resize(first_ ? kFirstBlock : kBlock);
+        own_block_.resize(first_ ? kFirstBlock : kBlock);
         first_ = false;
-        got = read_block(file_.get(), first_block_.data(), first_block_.size(), failure_);
-        block_ = first_block_.data();
+        got = read_block(file_.get(), own_block_.data(), own_block_.size(), failure_);
+        block_ = own_block_.data();
         next_end_ = last_end_ = nullptr;
         indexed_ = 0;
     } else {
         if (!ahead_) {
-            // The first block's buffer is no longer needed.
-            first_block_ = std::vector<char>();
+            // The block read in turn is no longer needed.
+            own_block_ = std::vector<char>();
             gzFile_s* const file = file_.get();
             ahead_ = std::make_unique<ReadAhead>(
                 [file](char* into, std::size_t size, std::string& failure) {

@@ -67,8 +67,9 @@ private:
     std::string name_;
     std::string failure_; // the reason of the damage, copied while the stream holds it
     LineAssembler lines_;
-    std::vector<char> first_block_;
-    // After the first block, the blocks of a file are read ahead by a thread.
+    // The block read in turn: the first block of every input, and every
+    // block of a pipe. After the first block, a file is read ahead by a thread.
+    std::vector<char> own_block_;
     std::unique_ptr<ReadAhead> ahead_;
     bool may_read_ahead_ = false; // a file, whose reads end by themselves
     const char* block_ = nullptr;

@@ -14,9 +14,7 @@ constexpr std::size_t kBytesPerLineEnd = 32;
 
 ReadAhead::ReadAhead(Fill fill, std::size_t block_size, int blocks)
     : fill_(std::move(fill)),
-      blocks_(static_cast<std::size_t>(blocks), std::vector<char>(block_size)),
-      sizes_(static_cast<std::size_t>(blocks)), line_ends_(static_cast<std::size_t>(blocks)),
-      indexed_(static_cast<std::size_t>(blocks)),
+      slots_(static_cast<std::size_t>(blocks), Slot{std::vector<char>(block_size), 0, {}, 0}),
       refill_(static_cast<std::size_t>(std::max(1, blocks / 2))),
       thread_([this] { fill_blocks(); }) {}
 
@@ -32,7 +30,7 @@ ReadAhead::~ReadAhead() {
 std::size_t ReadAhead::free_blocks(std::size_t k) const {
     // Block k may be filled once k + 1 < taken_ + blocks: the block in use by
     // the reader (taken_ - 1) and those filled but not yet taken are kept.
-    return taken_ + blocks_.size() - 1 - k;
+    return taken_ + slots_.size() - 1 - k;
 }
 
 void ReadAhead::fill_blocks() {
@@ -51,9 +49,9 @@ void ReadAhead::fill_blocks() {
                 return;
             }
         }
-        const std::size_t slot = k % blocks_.size();
-        const std::size_t got = fill_(blocks_[slot].data(), blocks_[slot].size(), failure);
-        sizes_[slot] = got;
+        Slot& slot = slots_[k % slots_.size()];
+        const std::size_t got = fill_(slot.bytes.data(), slot.bytes.size(), failure);
+        slot.size = got;
         index_line_ends(slot);
         bool wake;
         {
@@ -72,10 +70,10 @@ void ReadAhead::fill_blocks() {
     }
 }
 
-void ReadAhead::index_line_ends(std::size_t slot) {
-    const std::string_view bytes(blocks_[slot].data(), sizes_[slot]);
-    std::vector<std::uint32_t>& ends = line_ends_[slot];
-    const std::size_t most = blocks_[slot].size() / kBytesPerLineEnd;
+void ReadAhead::index_line_ends(Slot& slot) {
+    const std::string_view bytes(slot.bytes.data(), slot.size);
+    std::vector<std::uint32_t>& ends = slot.line_ends;
+    const std::size_t most = slot.bytes.size() / kBytesPerLineEnd;
     ends.clear();
     std::size_t at = 0;
     while (ends.size() < most) {
@@ -87,7 +85,7 @@ void ReadAhead::index_line_ends(std::size_t slot) {
         ends.push_back(static_cast<std::uint32_t>(at + end));
         at += end + 1;
     }
-    indexed_[slot] = at;
+    slot.indexed = at;
 }
 
 ReadAhead::Block ReadAhead::next() {
@@ -105,9 +103,7 @@ ReadAhead::Block ReadAhead::next() {
         filled_one_.wait(lock, [&] { return filled_ >= taken_; });
         reader_waiting_ = false;
     }
-    const std::size_t slot = (taken_ - 1) % blocks_.size();
-    return {{blocks_[slot].data(), sizes_[slot]},
-            line_ends_[slot].data(),
-            line_ends_[slot].size(),
-            indexed_[slot]};
+    const Slot& slot = slots_[(taken_ - 1) % slots_.size()];
+    return {
+        {slot.bytes.data(), slot.size}, slot.line_ends.data(), slot.line_ends.size(), slot.indexed};
 }

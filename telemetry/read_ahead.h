@@ -54,18 +54,23 @@ private:
     void fill_blocks();
     // How many blocks from block k on the thread may fill now.
     std::size_t free_blocks(std::size_t k) const;
-    void index_line_ends(std::size_t slot);
+
+    // One block of the ring, with what the thread found in it.
+    struct Slot {
+        std::vector<char> bytes;
+        std::size_t size = 0; // bytes filled
+        std::vector<std::uint32_t> line_ends;
+        std::size_t indexed = 0;
+    };
+    static void index_line_ends(Slot& slot);
 
     Fill fill_;
-    std::vector<std::vector<char>> blocks_;
-    std::vector<std::size_t> sizes_;
-    std::vector<std::vector<std::uint32_t>> line_ends_;
-    std::vector<std::size_t> indexed_;
+    std::vector<Slot> slots_;
     std::size_t refill_; // free blocks the thread waits for once all are full
     std::mutex mutex_;
     std::condition_variable room_;       // the thread waits here for free blocks
     std::condition_variable filled_one_; // and next() for a filled one
-    // Blocks are used in turn: block k % blocks_.size() is the k-th of the input.
+    // Slots are used in turn: slot k % slots_.size() holds the k-th block of the input.
     std::size_t filled_ = 0; // blocks the thread has filled
     std::size_t taken_ = 0;  // blocks next() has returned; the last is in use
     bool ended_ = false;     // the thread filled its last block (or failed)
