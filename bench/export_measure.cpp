@@ -137,7 +137,7 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
                         error)) {
         fail(error);
     }
-    if (!wait_renamed(inotify, "a.prom", 5000ms)) {
+    if (!wait_renamed(inotify, "h2mon-a.prom", 5000ms)) {
         fail("no first textfile");
     }
     std::this_thread::sleep_for(200ms);
@@ -159,7 +159,7 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
         if (!h2test::write_all(log_fd, row.data(), row.size())) {
             fail("append failed");
         }
-        if (!wait_renamed(watch, "a.prom", 2000ms)) {
+        if (!wait_renamed(watch, "h2mon-a.prom", 2000ms)) {
             fail("no textfile after a row");
         }
         latencies.push_back(

@@ -1,6 +1,5 @@
 #include "h2export/exporter.h"
 
-#include "program/atomic_file.h"
 #include "h2export/change_watch.h"
 #include "program/exit_code.h"
 #include "program/stop_signals.h"
@@ -32,16 +31,27 @@ std::int64_t wall_clock_ns() {
 // One maser: its log, what is known of it, where its records go.
 class MaserFeed : public LineSink {
 public:
-    // A log found after the start is new: all of it is read.
+    // A log found after the start is new: all of it is read. Rows stamped
+    // after `new_after_ns` that were rotated away before the log is first read
+    // are new too.
     MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx,
-              const StopSignals& stops, bool found_later = false)
+              const StopSignals& stops, std::int64_t new_after_ns, bool found_later)
         : target_(target), status_(target.name, stale_after(options)), influx_(influx),
           stops_(stops),
           follower_(target.name, target.path,
                     influx != nullptr || found_later ? StartAt::kBeginning : StartAt::kTail,
-                    influx != nullptr ? influx->resume_position(target.name) : std::nullopt) {}
+                    influx != nullptr ? influx->resume_position(target.name) : std::nullopt,
+                    new_after_ns) {
+        // Known from now on, read or not: a restart finds what was written to
+        // its log meanwhile, rotated or not.
+        if (influx != nullptr && !influx->resume_position(target.name)) {
+            LogPosition start;
+            start.after_ns = new_after_ns;
+            influx->consumed(target.name, start);
+        }
+    }
 
-    void line(std::string_view text) override {
+    std::optional<std::int64_t> line(std::string_view text) override {
         const std::int64_t now_ns = wall_clock_ns();
         const LineKind kind = read_log_line(text, RecordTimes(now_ns), record_);
         if (kind == LineKind::kRecord) {
@@ -50,8 +60,18 @@ public:
                 influx_->add(target_.name, record_);
             }
             changed_ = true;
-        } else if (kind != LineKind::kHeader) {
+            return record_.unix_ns;
+        }
+        if (kind != LineKind::kHeader) {
             bad(kind);
+        }
+        return std::nullopt;
+    }
+    // Records read again at a restart show the latest values; they went out before.
+    void earlier(std::string_view text) override {
+        const std::int64_t now_ns = wall_clock_ns();
+        if (read_log_line(text, RecordTimes(now_ns), record_) == LineKind::kRecord) {
+            status_.record(record_, SteadyClock::now(), now_ns);
         }
     }
     void overlong() override { bad(LineKind::kOverlong); }
@@ -76,6 +96,7 @@ public:
     }
 
     const MaserStatus& status() const { return status_; }
+    bool textfile_due = true; // its file is to be written
     const LogFollower& follower() const { return follower_; }
     const std::string& path() const { return target_.path; }
 
@@ -119,9 +140,13 @@ struct LogFolder {
 
 class Exporter {
 public:
-    explicit Exporter(const ExportOptions& options) : options_(options) {
+    explicit Exporter(const ExportOptions& options)
+        : options_(options), start_ns_(wall_clock_ns()), new_after_ns_(start_ns_ - kStampMarginNs) {
         for (const std::string& folder : options.follow_dirs) {
             folders_.push_back(LogFolder{folder, true, {}});
+        }
+        if (!options.textfile_dir.empty()) {
+            textfiles_ = std::make_unique<TextfileFolder>(options.textfile_dir);
         }
     }
 
@@ -133,8 +158,13 @@ public:
                 std::fprintf(stderr, "h2export: %s\n", error.c_str());
                 return kExitFailed;
             }
+            // Masers the last run did not know of came since it last saved.
+            if (influx_->known_since_ns() >= 0) {
+                new_after_ns_ = influx_->known_since_ns() - kStampMarginNs;
+            }
+            influx_->set_known_since(start_ns_);
         }
-        if (!options_.textfile_dir.empty() && !textfiles_writable()) {
+        if (textfiles_ && !textfiles_->check_at_start()) {
             return kExitFailed;
         }
         for (const FollowTarget& target : options_.follows) {
@@ -153,35 +183,20 @@ public:
             const bool all_watched = watch_all();
             const auto now = SteadyClock::now();
             for (auto& maser : masers_) {
-                if (maser->poll(now)) {
-                    write_textfile(*maser, now);
-                }
+                maser->textfile_due = maser->poll(now) || maser->textfile_due;
             }
             commit_influx();
-            watch_.wait(next_wake(all_watched && all_in_place()));
+            const bool all_written = write_textfiles(now);
+            watch_.wait(next_wake(all_watched && all_in_place() && all_written));
         }
         return kExitDone;
     }
 
 private:
-    // A textfile folder that cannot be written fails the start, as an output
-    // that cannot be opened does: a service that runs on without its files
-    // would only show as a stale maser.
-    bool textfiles_writable() const {
-        const std::string probe = options_.textfile_dir + "/.h2export-start";
-        std::string error;
-        if (!replace_file(probe, "", false, error)) {
-            std::fprintf(stderr, "h2export: --textfile: %s\n", error.c_str());
-            return false;
-        }
-        std::remove(probe.c_str());
-        return true;
-    }
-
     void add_maser(const FollowTarget& target, bool found_later) {
         followed_[target.name] = target.path;
-        masers_.push_back(
-            std::make_unique<MaserFeed>(target, options_, influx_.get(), stops_, found_later));
+        masers_.push_back(std::make_unique<MaserFeed>(target, options_, influx_.get(), stops_,
+                                                      new_after_ns_, found_later));
     }
 
     // Every NAME.csv in the folders that is not followed yet becomes a maser;
@@ -259,18 +274,29 @@ private:
         return wake;
     }
 
-    void write_textfile(const MaserFeed& maser, SteadyClock::time_point now) {
-        if (options_.textfile_dir.empty()) {
-            return;
+    // Writes the files that changed; false while some are not written (their
+    // folder missing, a write failing): they are tried again within a second.
+    bool write_textfiles(SteadyClock::time_point now) {
+        if (!textfiles_) {
+            return true;
         }
-        std::string error;
-        const bool ok = ::write_textfile(options_.textfile_dir, maser.status().name(),
-                                         render_textfile(maser.status(), now), error);
-        if (ok != textfile_ok_) {
-            textfile_ok_ = ok;
-            std::fprintf(stderr, ok ? "h2export: textfiles are written again\n" : "h2export: %s\n",
-                         error.c_str());
+        if (textfiles_->waiting()) {
+            if (!textfiles_->look_again()) {
+                return false;
+            }
+            for (auto& maser : masers_) {
+                maser->textfile_due = true;
+            }
         }
+        bool all = true;
+        for (auto& maser : masers_) {
+            if (maser->textfile_due) {
+                maser->textfile_due = !textfiles_->write(maser->status().name(),
+                                                         render_textfile(maser->status(), now));
+                all = all && !maser->textfile_due;
+            }
+        }
+        return all;
     }
 
     void commit_influx() {
@@ -287,14 +313,21 @@ private:
         }
     }
 
+    // A row is stamped before it is written, and its MJD's six decimals are a
+    // step of 86.4 ms: rows written after a moment may be stamped this much
+    // before it.
+    static constexpr std::int64_t kStampMarginNs = 1000000000;
+
     const ExportOptions& options_;
+    std::int64_t start_ns_;
+    std::int64_t new_after_ns_; // rows stamped after this are new to a maser without a position
     StopSignals stops_;
     ChangeWatch watch_{stops_};
     std::unique_ptr<InfluxOutput> influx_;
     std::vector<std::unique_ptr<MaserFeed>> masers_;
     std::vector<LogFolder> folders_;
     std::map<std::string, std::string> followed_; // maser name -> its log
-    bool textfile_ok_ = true;
+    std::unique_ptr<TextfileFolder> textfiles_;
     bool influx_ok_ = true;
 };
 

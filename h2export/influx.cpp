@@ -41,12 +41,13 @@ void append_influx_point(std::string& out, const std::string& maser, const LogRe
 
 std::string format_influx_state(const InfluxState& state) {
     std::ostringstream text;
-    text << "h2export-influx-state 3\n";
+    text << "h2export-influx-state 4\n";
     text << "output_size " << state.output_size << "\n";
+    text << "since " << state.since_ns << "\n";
     for (const auto& [maser, position] : state.positions) {
         text << "position " << maser << " " << position.id.device << " " << position.id.number
              << " " << position.offset << " " << position.print_bytes << " " << position.print
-             << " " << static_cast<int>(position.inside) << "\n";
+             << " " << static_cast<int>(position.inside) << " " << position.after_ns << "\n";
     }
     return text.str();
 }
@@ -56,11 +57,16 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
     std::string word;
     int version = 0;
     // Version 1 knew a log by its file number alone; version 2 did not say
-    // whether the position was inside a line already reported.
-    if (!(in >> word >> version) || word != "h2export-influx-state" || version < 1 || version > 3) {
+    // whether the position was inside a line already reported; version 3 did
+    // not place it in time.
+    if (!(in >> word >> version) || word != "h2export-influx-state" || version < 1 || version > 4) {
         return false;
     }
     if (!(in >> word >> state.output_size) || word != "output_size") {
+        return false;
+    }
+    state.since_ns = -1;
+    if (version >= 4 && (!(in >> word >> state.since_ns) || word != "since")) {
         return false;
     }
     state.positions.clear();
@@ -71,7 +77,8 @@ bool parse_influx_state(const std::string& text, InfluxState& state) {
         if (word != "position" ||
             !(in >> maser >> position.id.device >> position.id.number >> position.offset) ||
             (version >= 2 && !(in >> position.print_bytes >> position.print)) ||
-            (version >= 3 && !(in >> inside)) || position.offset < 0 || position.print_bytes < 0 ||
+            (version >= 3 && !(in >> inside)) || (version >= 4 && !(in >> position.after_ns)) ||
+            position.offset < 0 || position.print_bytes < 0 || position.after_ns < -1 ||
             position.print_bytes > LogPosition::kPrintBytes || inside < 0 ||
             inside > static_cast<int>(LineAssembler::Inside::kHole)) {
             return false;
@@ -159,6 +166,13 @@ std::optional<LogPosition> InfluxOutput::resume_position(const std::string& mase
     return found->second;
 }
 
+void InfluxOutput::set_known_since(std::int64_t since_ns) {
+    if (pending_.since_ns != since_ns) {
+        pending_.since_ns = since_ns;
+        dirty_ = true;
+    }
+}
+
 void InfluxOutput::add(const std::string& maser, const LogRecord& record) {
     append_influx_point(batch_, maser, record);
 }
@@ -167,7 +181,7 @@ void InfluxOutput::consumed(const std::string& maser, const LogPosition& positio
     LogPosition& kept = pending_.positions[maser];
     if (kept.id != position.id || kept.offset != position.offset ||
         kept.print_bytes != position.print_bytes || kept.print != position.print ||
-        kept.inside != position.inside) {
+        kept.inside != position.inside || kept.after_ns != position.after_ns) {
         kept = position;
         dirty_ = true;
     }

@@ -19,9 +19,12 @@
 void append_influx_point(std::string& out, const std::string& maser, const LogRecord& record);
 
 // The state file: per maser the log and the byte after the last record whose
-// point was written; and how long the output file was then.
+// point was written; how long the output file was then; and since when
+// h2export has known of every maser whose log is there (each has a position):
+// the rows of a maser new since, rotated or not, are all unread.
 struct InfluxState {
     std::int64_t output_size = -1; // -1: output is not a file
+    std::int64_t since_ns = -1;    // -1: not known (a state of an older h2export)
     std::map<std::string, LogPosition> positions;
 };
 
@@ -47,6 +50,10 @@ public:
     bool open(std::string& error);
 
     std::optional<LogPosition> resume_position(const std::string& maser) const;
+    // Since when the saved state knew of every maser (-1: not known), and
+    // since when this run does, saved from its first batch on.
+    std::int64_t known_since_ns() const { return saved_.since_ns; }
+    void set_known_since(std::int64_t since_ns);
 
     void add(const std::string& maser, const LogRecord& record);
     // Every point of `maser` up to `position` has been added.

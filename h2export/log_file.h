@@ -22,6 +22,10 @@ enum class PathState { kFile, kMissing, kDirectory, kUnreadable };
 // directory, or something that cannot be read (`error` says why).
 PathState look_at(const std::string& path, FileId& id, std::int64_t& size, std::string& error);
 
+// When the file at `path` was last written, in nanoseconds since the Unix
+// epoch; false when it cannot be told.
+bool modified_ns(const std::string& path, std::int64_t& unix_ns);
+
 class LogFile {
 public:
     LogFile() = default;
@@ -40,6 +44,9 @@ public:
     std::int64_t size() const;
     // Up to `count` bytes from `offset`; 0 at the end, -1 on an error.
     long read_at(std::int64_t offset, char* buffer, std::size_t count) const;
+    // A new C library descriptor of the same open file, at its start, for a
+    // reader that takes one (zlib's gzdopen); the caller closes it. -1 on failure.
+    int reader_descriptor() const;
 
 private:
 #ifdef _WIN32

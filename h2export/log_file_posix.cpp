@@ -32,6 +32,15 @@ PathState look_at(const std::string& path, FileId& id, std::int64_t& size, std::
     return state_of(info, id, size);
 }
 
+bool modified_ns(const std::string& path, std::int64_t& unix_ns) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    unix_ns = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
 PathState LogFile::open(const std::string& path, std::string& error) {
     close();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -73,4 +82,13 @@ long LogFile::read_at(std::int64_t offset, char* buffer, std::size_t count) cons
             return static_cast<long>(got);
         }
     }
+}
+
+int LogFile::reader_descriptor() const {
+    const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0 && ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }

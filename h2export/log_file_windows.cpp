@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 namespace {
 
 std::string system_message(const std::string& path, DWORD code) {
@@ -62,6 +65,19 @@ PathState look_at(const std::string& path, FileId& id, std::int64_t& size, std::
     return state;
 }
 
+bool modified_ns(const std::string& path, std::int64_t& unix_ns) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    // 100 ns steps since 1601-01-01, 11644473600 s before the Unix epoch.
+    const std::int64_t ticks =
+        (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime;
+    unix_ns = (ticks - 116444736000000000LL) * 100;
+    return true;
+}
+
 PathState LogFile::open(const std::string& path, std::string& error) {
     close();
     const HANDLE handle = open_shared(path);
@@ -106,4 +122,22 @@ long LogFile::read_at(std::int64_t offset, char* buffer, std::size_t count) cons
         return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
     return static_cast<long>(got);
+}
+
+int LogFile::reader_descriptor() const {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle_, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(copy);
+        return -1;
+    }
+    if (_lseeki64(fd, 0, SEEK_SET) != 0) {
+        _close(fd);
+        return -1;
+    }
+    return fd;
 }

@@ -2,18 +2,27 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
+#include <cstring>
 
 namespace {
 
 constexpr std::size_t kReadBlock = 64 * 1024;
 char block[kReadBlock]; // what a poll reads, before it is cut into lines
 
+// The bytes at a plain file's start compared, before each read, with what was
+// first read there: a file cut and written again starts with another row (its
+// own MJD), though it may have grown past the position read.
+constexpr std::size_t kHeadCheckBytes = 64;
+
+// Files moved through in one poll at the most; the rest comes at the next.
+constexpr int kMostMoves = 64;
+
 } // namespace
 
 LogFollower::LogFollower(std::string label, std::string path, StartAt start,
-                         std::optional<LogPosition> resume)
-    : label_(std::move(label)), path_(std::move(path)), start_(start), resume_(resume) {}
+                         std::optional<LogPosition> resume, std::int64_t new_after_ns)
+    : label_(std::move(label)), path_(std::move(path)), start_(start), resume_(resume),
+      after_ns_(new_after_ns) {}
 
 void LogFollower::report(PathState state, const std::string& error) {
     if (state == reported_) {
@@ -39,220 +48,309 @@ void LogFollower::report(PathState state, const std::string& error) {
     }
 }
 
-namespace {
-
-// content_print() of the first `bytes` bytes of `file`; false when they cannot be read.
-bool first_bytes_print(const LogFile& file, std::int64_t bytes, std::uint64_t& print) {
-    char buffer[LogPosition::kPrintBytes];
-    std::int64_t got = 0;
-    while (got < bytes) {
-        const long part = file.read_at(got, buffer + got, static_cast<std::size_t>(bytes - got));
-        if (part <= 0) {
-            return false;
-        }
-        got += part;
-    }
-    print = content_print(std::string_view(buffer, static_cast<std::size_t>(bytes)));
-    return true;
-}
-
-} // namespace
-
-bool LogFollower::holds(const LogPosition& resume) const {
-    const std::int64_t size = file_.size();
-    if (!file_.is_open() || size < resume.offset) {
-        return false;
-    }
-    if (resume.print_bytes == 0) {
-        return resume.offset == 0 || file_.id() == resume.id;
-    }
-    std::uint64_t print = 0;
-    return resume.print_bytes <= LogPosition::kPrintBytes &&
-           first_bytes_print(file_, resume.print_bytes, print) && print == resume.print;
-}
-
 LogPosition LogFollower::position() const {
-    if (!backlog_.empty()) {
-        return backlog_.front().at(
-            backlog_offset_ - static_cast<std::int64_t>(assembler_.pending()), assembler_.inside());
-    }
+    LogPosition at;
+    at.id = current_.id();
+    at.offset = offset_ - static_cast<std::int64_t>(assembler_.pending());
+    at.inside = assembler_.inside();
+    at.after_ns = after_ns_;
     // Known once enough has been read; until then taken again as the file grows.
-    const std::int64_t bytes = std::min(offset_, LogPosition::kPrintBytes);
-    if (bytes > print_bytes_ && first_bytes_print(file_, bytes, print_)) {
+    const auto bytes = std::min(offset_, static_cast<std::int64_t>(known_.size()));
+    if (bytes != print_bytes_) {
+        print_ = content_print(std::string_view(known_).substr(0, static_cast<std::size_t>(bytes)));
         print_bytes_ = bytes;
     }
-    return {file_.id(), offset_ - static_cast<std::int64_t>(assembler_.pending()), print_bytes_,
-            print_, assembler_.inside()};
+    at.print_bytes = print_bytes_;
+    at.print = print_;
+    return at;
 }
 
-// The log was rotated (renamed, or copied and truncated, and maybe
-// compressed, more than once) while h2export was stopped: the rest of the file
-// it was reading comes first, then each newer rotated file, then the log. The
-// newest rotated file, when it is not compressed, is followed as the open file:
-// h2mon may still be appending to it.
-bool LogFollower::resume_rotated(const LogPosition& resume) {
-    std::vector<RotatedFile> chain = rotated_since(path_, resume);
-    if (chain.empty()) {
-        return false;
-    }
+void LogFollower::feed(LineSink& sink, std::string_view bytes) {
+    assembler_.feed(
+        bytes,
+        [&](std::string_view line) {
+            if (const std::optional<std::int64_t> time = sink.line(line)) {
+                after_ns_ = *time;
+            }
+        },
+        [&] { sink.overlong(); });
+}
+
+void LogFollower::adopt(ReadingPlan plan, LineAssembler::Inside inside) {
+    compressed_.close();
+    current_ = std::move(plan.files.front());
+    plan.files.pop_front();
+    queue_ = std::move(plan.files);
+    queue_ends_with_log_ = plan.ends_with_log;
+    offset_ = plan.first_offset;
+    known_ = current_.head.substr(0, static_cast<std::size_t>(LogPosition::kPrintBytes));
+    print_bytes_ = -1;
     std::string error;
-    std::string told = chain.front().path + " from byte " + std::to_string(resume.offset);
-    for (std::size_t i = 1; i < chain.size(); ++i) {
-        told += ", then " + chain[i].path;
+    if (current_.compressed && !compressed_.open(current_, offset_, error)) {
+        std::fprintf(stderr, "h2export: %s: %s; going on without it\n", label_.c_str(),
+                     error.c_str());
+    } else if (!current_.compressed) {
+        // A copy shorter than the position holds nothing more: the rest was
+        // read from the log before it was cut.
+        offset_ = std::min(offset_, std::max<std::int64_t>(current_.file->size(), 0));
+    }
+    if (offset_ > 0) {
+        assembler_.resume_inside(inside);
+    } else {
+        assembler_.reset();
+    }
+}
+
+void LogFollower::tell_resumed(const ReadingPlan& plan, const LogPosition& from) const {
+    if (!plan.holder_found) {
+        std::fprintf(stderr,
+                     "h2export: %s: the log read before (%lld bytes of it) is neither %s nor "
+                     "a file rotated from it beside it (deleted or moved while h2export was "
+                     "stopped): reading on with what came after it (%s from its start); what "
+                     "was written to the old log after those bytes is not read\n",
+                     label_.c_str(), static_cast<long long>(from.offset), path_.c_str(),
+                     path_.c_str());
+        return;
+    }
+    const std::size_t rotated = plan.files.size() - (plan.ends_with_log ? 1 : 0);
+    if (rotated == 0) {
+        return;
+    }
+    std::string told = plan.files.front().path;
+    if (plan.first_offset > 0) {
+        told += " from byte " + std::to_string(plan.first_offset);
+    }
+    for (std::size_t i = 1; i < rotated; ++i) {
+        told += ", then " + plan.files[i].path;
     }
     std::fprintf(stderr,
                  "h2export: %s: %s was rotated while h2export was stopped: reading on in %s, "
                  "then %s\n",
                  label_.c_str(), path_.c_str(), told.c_str(), path_.c_str());
-    const bool follow_last = !chain.back().compressed &&
-                             file_.open(chain.back().path, error) == PathState::kFile &&
-                             file_.id() == chain.back().id;
-    if (follow_last) {
-        chain.pop_back();
-        offset_ = chain.empty() ? resume.offset : 0;
-    } else {
-        file_.open(path_, error);
-    }
-    backlog_.assign(chain.begin(), chain.end());
-    backlog_offset_ = resume.offset;
-    return true;
 }
 
-bool LogFollower::read_backlog(LineSink& sink) {
-    const auto line = [&](std::string_view text) { sink.line(text); };
-    const auto overlong = [&] { sink.overlong(); };
-    while (!backlog_.empty()) {
-        const RotatedFile& file = backlog_.front();
-        std::string error;
-        long got = 0;
-        if (!backlog_reader_.is_open() &&
-            !backlog_reader_.open(file.path, backlog_offset_, error)) {
-            std::fprintf(stderr, "h2export: %s: %s; going on without it\n", label_.c_str(),
-                         error.c_str());
-            got = -1;
-        }
-        while (got >= 0 && (got = backlog_reader_.read(block, sizeof block)) > 0) {
-            backlog_offset_ += got;
-            assembler_.feed(std::string_view(block, static_cast<std::size_t>(got)), line, overlong);
-            sink.consumed(position());
-            if (!sink.go_on()) {
-                return false; // the rest at the next poll
-            }
-        }
-        if (got < 0 && !backlog_reader_.error().empty()) {
-            std::fprintf(stderr,
-                         "h2export: %s: %s: damaged after byte %lld: %s; going on with what "
-                         "follows\n",
-                         label_.c_str(), file.path.c_str(), static_cast<long long>(backlog_offset_),
-                         backlog_reader_.error().c_str());
-        }
-        backlog_reader_.close();
-        // A rotated file's last line gets no line end any more: it counts without.
-        if (got == 0 && assembler_.pending() > 0) {
-            assembler_.feed("\n", line, overlong);
-        }
-        assembler_.reset();
-        backlog_.pop_front();
-        backlog_offset_ = 0;
-        sink.consumed(position());
+// The lines before a restart's position, for the latest values: as many as
+// a start at the tail would read.
+void LogFollower::read_earlier(LineSink& sink, std::int64_t offset) {
+    const std::int64_t from = std::max<std::int64_t>(0, offset - kTailBytes);
+    LineAssembler earlier;
+    if (from > 0) {
+        earlier.resume_inside(LineAssembler::Inside::kOverlong);
     }
-    return true;
-}
-
-void LogFollower::open_first(LineSink& sink) {
+    RotatedReader reader;
     std::string error;
-    const PathState state = file_.open(path_, error);
-    report(state, error);
-    offset_ = 0;
-    assembler_.reset();
-    print_bytes_ = 0;
-    const bool resuming = !opened_once_ && resume_ && resume_->offset > 0;
-    if (resuming && state == PathState::kFile && holds(*resume_)) {
-        offset_ = resume_->offset;
-        assembler_.resume_inside(resume_->inside);
-    } else if (resuming && resume_rotated(*resume_)) {
-        assembler_.resume_inside(resume_->inside);
-    } else if (state != PathState::kFile) {
+    if (current_.compressed && !reader.open(current_, from, error)) {
         return;
-    } else if (resuming) {
-        std::fprintf(stderr,
-                     "h2export: %s: the log read before (%lld bytes of it) is neither %s nor "
-                     "a file rotated from it beside it (deleted or moved while h2export was "
-                     "stopped): reading %s from its start; what was written to the old log "
-                     "after those bytes is not read\n",
-                     label_.c_str(), static_cast<long long>(resume_->offset), path_.c_str(),
-                     path_.c_str());
-    } else if (!opened_once_ && start_ == StartAt::kTail && file_.size() > kTailBytes) {
-        offset_ = file_.size() - kTailBytes;
-        // Somewhere in a line: the reading starts after its end.
-        assembler_.resume_inside(LineAssembler::Inside::kOverlong);
     }
-    opened_once_ = true;
-    if (file_.is_open() || !backlog_.empty()) {
-        sink.consumed(position());
-    }
-}
-
-void LogFollower::read_new(LineSink& sink) {
-    if (file_.size() < offset_) {
-        // Truncated in place (copy and truncate): what follows is new.
-        offset_ = 0;
-        print_bytes_ = 0;
-        assembler_.reset();
-    }
-    for (;;) {
-        const long got = file_.read_at(offset_, block, sizeof block);
+    for (std::int64_t at = from; at < offset;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kReadBlock, offset - at));
+        const long got = current_.compressed ? reader.read(block, want)
+                                             : current_.file->read_at(at, block, want);
         if (got <= 0) {
             return;
         }
-        const bool at_end = static_cast<std::size_t>(got) < sizeof block;
-        offset_ += got;
-        assembler_.feed(
+        at += got;
+        earlier.feed(
             std::string_view(block, static_cast<std::size_t>(got)),
-            [&](std::string_view line) { sink.line(line); }, [&] { sink.overlong(); });
-        sink.consumed(position());
-        if (at_end || !sink.go_on()) {
-            // A short read of a file is its end; what comes after is for the next poll.
-            return;
+            [&](std::string_view line) { sink.earlier(line); }, [] {});
+    }
+}
+
+bool LogFollower::open_first(LineSink& sink) {
+    if (!resume_ && start_ == StartAt::kTail) {
+        HeldLog log;
+        std::string error;
+        const PathState state = hold_log(path_, log, error);
+        report(state, error);
+        if (state != PathState::kFile) {
+            return false;
+        }
+        const std::int64_t size = log.file->size();
+        if (size > kTailBytes) {
+            ReadingPlan plan;
+            plan.files.push_back(std::move(log));
+            plan.first_offset = size - kTailBytes;
+            plan.ends_with_log = true;
+            // Somewhere in a line: the reading starts after its end.
+            adopt(std::move(plan), LineAssembler::Inside::kOverlong);
+            in_place_ = true;
+            sink.consumed(position());
+            return true;
         }
     }
-}
-
-void LogFollower::move_to(LineSink& sink) {
-    file_.close();
-    open_first(sink);
-    if (file_.is_open()) {
-        read_new(sink);
+    LogPosition from;
+    from.after_ns = after_ns_;
+    if (resume_) {
+        from = *resume_;
     }
-}
-
-void LogFollower::check_path(LineSink& sink) {
+    ReadingPlan plan = plan_reading(path_, from);
     FileId id;
     std::int64_t size = 0;
     std::string error;
     const PathState state = look_at(path_, id, size, error);
-    in_place_ = state == PathState::kFile && id == file_.id();
-    if (state != PathState::kFile) {
-        // The open file may be the log renamed away: keep reading it.
-        report(state, error);
-        return;
+    report(state, error);
+    if (plan.files.empty()) {
+        return false;
     }
-    report(PathState::kFile, error);
-    if (id != file_.id() && size > 0) {
-        move_to(sink);
+    if (resume_) {
+        tell_resumed(plan, from);
+        after_ns_ = from.after_ns;
+    }
+    const bool resumed_within = resume_ && plan.holder_found && plan.first_offset > 0;
+    resume_.reset();
+    adopt(std::move(plan), from.inside);
+    if (resumed_within) {
+        read_earlier(sink, offset_);
+    }
+    sink.consumed(position());
+    return true;
+}
+
+bool LogFollower::cut_short() const {
+    const std::int64_t size = current_.file->size();
+    if (size >= 0 && size < offset_) {
+        return true;
+    }
+    if (known_.empty()) {
+        return false;
+    }
+    const std::size_t bytes = std::min(known_.size(), kHeadCheckBytes);
+    char first[kHeadCheckBytes];
+    return current_.file->read_at(0, first, bytes) != static_cast<long>(bytes) ||
+           std::memcmp(first, known_.data(), bytes) != 0;
+}
+
+void LogFollower::plan_again(const LogPosition& from, bool keep_current) {
+    std::optional<HeldLog> current;
+    std::string error;
+    if (keep_current && read_head(current_, error)) {
+        current = std::move(current_);
+    }
+    compressed_.close();
+    current_ = HeldLog{};
+    queue_.clear();
+    ReadingPlan plan = plan_reading(path_, from, std::move(current));
+    if (!plan.holder_found) {
+        std::fprintf(stderr,
+                     "h2export: %s: %s was cut short with %lld bytes of it read, and no copy of "
+                     "it lies beside it: reading it from its start; rows written to it after "
+                     "those bytes and before the cut are not read\n",
+                     label_.c_str(), path_.c_str(), static_cast<long long>(from.offset));
+    }
+    if (!plan.files.empty()) {
+        adopt(std::move(plan), from.inside);
     }
 }
 
-void LogFollower::poll(LineSink& sink) {
-    if (!file_.is_open() && backlog_.empty()) {
-        in_place_ = false;
-        open_first(sink);
+LogFollower::Read LogFollower::read_plain(LineSink& sink) {
+    if (cut_short()) {
+        plan_again(position(), false);
+        return Read::kPlannedAgain;
     }
-    if (!backlog_.empty() && !read_backlog(sink)) {
+    if (offset_ == 0 && known_.empty() && current_.file->size() > 0) {
+        // The first rows of a file nothing was known of: rows written before
+        // them may have been rotated away meanwhile.
+        plan_again(position(), true);
+        return Read::kPlannedAgain;
+    }
+    for (;;) {
+        const long got = current_.file->read_at(offset_, block, sizeof block);
+        if (got <= 0) {
+            return Read::kToItsEnd;
+        }
+        const auto bytes = static_cast<std::size_t>(got);
+        if (static_cast<std::int64_t>(known_.size()) == offset_ &&
+            offset_ < LogPosition::kPrintBytes) {
+            known_.append(block,
+                          std::min<std::size_t>(
+                              bytes, static_cast<std::size_t>(LogPosition::kPrintBytes - offset_)));
+        }
+        offset_ += got;
+        feed(sink, std::string_view(block, bytes));
+        sink.consumed(position());
+        if (bytes < sizeof block) {
+            // A short read of a file is its end; what comes after is for the next poll.
+            return Read::kToItsEnd;
+        }
+        if (!sink.go_on()) {
+            return Read::kStopped;
+        }
+    }
+}
+
+LogFollower::Read LogFollower::read_compressed(LineSink& sink) {
+    long got = 0;
+    while (compressed_.is_open() && (got = compressed_.read(block, sizeof block)) > 0) {
+        offset_ += got;
+        feed(sink, std::string_view(block, static_cast<std::size_t>(got)));
+        sink.consumed(position());
+        if (!sink.go_on()) {
+            return Read::kStopped;
+        }
+    }
+    if (got < 0) {
+        std::fprintf(stderr,
+                     "h2export: %s: %s: damaged after byte %lld: %s; going on with what follows\n",
+                     label_.c_str(), current_.path.c_str(), static_cast<long long>(offset_),
+                     compressed_.error().c_str());
+    }
+    compressed_.close();
+    return Read::kToItsEnd;
+}
+
+LogFollower::Read LogFollower::read_current(LineSink& sink) {
+    return current_.compressed ? read_compressed(sink) : read_plain(sink);
+}
+
+bool LogFollower::later_has_rows() {
+    FileId id;
+    std::int64_t size = 0;
+    std::string error;
+    const PathState state = look_at(path_, id, size, error);
+    const bool log_queued = !queue_.empty() && queue_ends_with_log_;
+    in_place_ = state == PathState::kFile && id == (log_queued ? queue_.back() : current_).id();
+    // The open file may be the log renamed away: keep reading it.
+    report(state, error);
+    if (!queue_.empty()) {
+        return queue_.size() > 1 || !queue_ends_with_log_ || queue_.front().file->size() > 0;
+    }
+    return state == PathState::kFile && id != current_.id() && size > 0;
+}
+
+void LogFollower::move_on(LineSink& sink) {
+    if (queue_.empty()) {
+        // The path leads to another file with rows: whatever came between.
+        plan_again(position(), true);
         return;
     }
-    if (file_.is_open()) {
-        read_new(sink);
-        check_path(sink);
+    // Nothing more comes to this file: its last line counts without its end.
+    if (assembler_.pending() > 0) {
+        feed(sink, "\n");
+    }
+    ReadingPlan rest;
+    rest.files = std::move(queue_);
+    rest.ends_with_log = queue_ends_with_log_;
+    adopt(std::move(rest), LineAssembler::Inside::kLine);
+    sink.consumed(position());
+}
+
+void LogFollower::poll(LineSink& sink) {
+    if (!current_.file && !open_first(sink)) {
+        return;
+    }
+    for (int move = 0; move < kMostMoves && current_.file; ++move) {
+        // Asked before the file is read to its end: once a later file has
+        // rows, h2mon writes no more to this one.
+        const bool later = later_has_rows();
+        const Read read = read_current(sink);
+        if (read == Read::kStopped) {
+            return;
+        }
+        if (read == Read::kToItsEnd) {
+            if (!later || !sink.go_on()) {
+                return;
+            }
+            move_on(sink);
+        }
     }
 }

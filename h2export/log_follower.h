@@ -1,16 +1,20 @@
 // Follows one maser's log as h2mon appends to it: passes on each whole line
-// once, and keeps going through both kinds of log rotation.
+// once, in order, through both kinds of log rotation, however late it reads.
 //
-// - Copy and truncate: the file shrinks below the position read; reading
-//   starts again at its beginning.
-// - Rename and a new file: the path names another file. The old file stays
-//   open and is read to its end; the follower moves to the new file once that
-//   has data. So rows that h2mon, which keeps the file it opened, goes on
-//   appending to the renamed file are still read until h2mon is restarted.
+// - Copy and truncate: the file the follower reads is cut short (or cut and
+//   written again, its first row another). What it had not read yet is in the
+//   copy beside it, found by its first bytes: the rest is read from there,
+//   then the log from its start.
+// - Rename and a new file: the path names another file. The file being read
+//   stays open and is read to its end; the follower moves on once the new
+//   file has rows (until then h2mon may still append to the renamed one),
+//   through any rotated file that came in between.
 //
 // A restart goes on from a saved position: in the log, or when the log was
 // rotated meanwhile, in the rotated file that holds it (compressed or not),
-// then through every newer rotated file, then the log.
+// then through every newer rotated file, then the log. The files to read are
+// opened when that is planned and read through their descriptors, so
+// logrotate shifting names meanwhile takes none away.
 //
 // A log that is missing, a directory or unreadable is reported once on
 // standard error and looked at again on every poll.
@@ -30,8 +34,14 @@
 class LineSink {
 public:
     virtual ~LineSink() = default;
-    virtual void line(std::string_view line) = 0;
+    // A line of the log, without its line end. Returns the time of the record
+    // it is (Unix nanoseconds), nothing when it is none: records place the
+    // reading in time, which orders the rotated files.
+    virtual std::optional<std::int64_t> line(std::string_view line) = 0;
     virtual void overlong() = 0;
+    // A line before the position a restart goes on from, read again for the
+    // latest values only (it was passed on in an earlier run).
+    virtual void earlier(std::string_view) {}
     // Every whole line before `position` has been passed on.
     virtual void consumed(const LogPosition& position) = 0;
     // Asked after each block of a long read: false stops reading there (a stop
@@ -46,50 +56,62 @@ enum class StartAt {
 
 class LogFollower {
 public:
-    // `label` starts the follower's messages. `resume`, when it names the file
-    // found at `path`, is where reading starts; otherwise `start` says where.
+    // `label` starts the follower's messages. `resume`, when the file it names
+    // is found, is where reading starts; otherwise `start` says where. Rows
+    // stamped after `new_after_ns` that were rotated away before the log is
+    // first read are read first (see LogPosition::after_ns).
     LogFollower(std::string label, std::string path, StartAt start,
-                std::optional<LogPosition> resume = std::nullopt);
+                std::optional<LogPosition> resume = std::nullopt, std::int64_t new_after_ns = 0);
 
     // Reads whatever is new and passes it to `sink`.
     void poll(LineSink& sink);
 
-    // True while there is no file to read: the path is missing or no file.
-    bool waiting() const { return !file_.is_open(); }
-    // True when the path led to the file being read at the last poll. While it
-    // does not (the log or its folder renamed, deleted or mounted over), a
-    // watch on the folder may see nothing of a new log: look every second.
+    // True when the path led to the file the follower reads last at the last
+    // poll. While it does not (the log or its folder renamed, deleted or
+    // mounted over), a watch on the folder may see nothing of a new log: look
+    // every second.
     bool in_place() const { return in_place_; }
     const std::string& path() const { return path_; }
+    // The file being read now, to watch for changes; null while there is none.
+    const LogFile* reading() const { return current_.file.get(); }
 
     static constexpr std::int64_t kTailBytes = 64 * 1024;
 
 private:
-    void open_first(LineSink& sink);
-    bool holds(const LogPosition& resume) const;
-    bool resume_rotated(const LogPosition& resume);
+    enum class Read { kToItsEnd, kStopped, kPlannedAgain };
+
+    bool open_first(LineSink& sink);
+    void start_at_tail();
+    void tell_resumed(const ReadingPlan& plan, const LogPosition& from) const;
+    void adopt(ReadingPlan plan, LineAssembler::Inside inside);
+    void read_earlier(LineSink& sink, std::int64_t offset);
+    bool later_has_rows();
+    Read read_current(LineSink& sink);
+    Read read_plain(LineSink& sink);
+    Read read_compressed(LineSink& sink);
+    bool cut_short() const;
+    void plan_again(const LogPosition& from, bool keep_current);
+    void move_on(LineSink& sink);
+    void feed(LineSink& sink, std::string_view bytes);
     LogPosition position() const;
-    bool read_backlog(LineSink& sink);
-    void read_new(LineSink& sink);
-    void check_path(LineSink& sink);
-    void move_to(LineSink& sink);
     void report(PathState state, const std::string& error);
 
     std::string label_;
     std::string path_;
     StartAt start_;
     std::optional<LogPosition> resume_;
-    bool opened_once_ = false;
-    LogFile file_;
+    std::int64_t after_ns_; // the time of the last record passed on
+    HeldLog current_;       // the file being read; its file is null while there is none
     std::int64_t offset_ = 0;
-    mutable std::int64_t print_bytes_ = 0; // of the open file, once known
-    mutable std::uint64_t print_ = 0;
+    RotatedReader compressed_; // current_'s content, when it is compressed
+    std::string known_;        // current_'s first bytes, up to LogPosition::kPrintBytes
+    mutable std::int64_t print_bytes_ = 0;
+    mutable std::uint64_t print_ = 0; // content_print() of known_'s first print_bytes_
+    // Files to read after the current one, oldest first; the last one the log
+    // when queue_ends_with_log_.
+    std::deque<HeldLog> queue_;
+    bool queue_ends_with_log_ = false;
     LineAssembler assembler_;
-    // Rotated files read to their end before the open file, at a restart
-    // that found the log rotated; the first is being read.
-    std::deque<RotatedFile> backlog_;
-    std::int64_t backlog_offset_ = 0;
-    RotatedReader backlog_reader_;
     PathState reported_ = PathState::kFile;
     bool in_place_ = false;
 };

@@ -62,7 +62,8 @@ void check_combination(const ExportOptions& options) {
         throw CLI::ValidationError("--state", "keeps the positions of --influx; give --influx too");
     }
     if (options.influx == "-" && options.state.empty()) {
-        throw CLI::ValidationError("--state", "--influx - needs --state FILE to resume from");
+        throw CLI::ValidationError("--state", "--influx - (standard output) has no default state "
+                                              "file; give --state FILE to resume from");
     }
 }
 
@@ -95,10 +96,16 @@ std::optional<int> parse_options(int argc, const char* const* argv, ExportOption
                    "appear later are followed too (repeatable; rotated NAME.csv.1 are not masers)")
         ->type_name("DIR");
     app.add_option("--textfile", options.textfile_dir,
-                   "Keep NAME.prom for each maser in this directory (node_exporter's "
-                   "textfile collector)")
+                   "Keep h2mon-NAME.prom for each maser in this directory (node_exporter's "
+                   "textfile collector); a directory not there yet is waited for")
         ->type_name("DIR")
-        ->check(CLI::ExistingDirectory);
+        ->check(CLI::Validator(
+            [](const std::string& path) {
+                return CLI::NonexistentPath(path).empty() || CLI::ExistingDirectory(path).empty()
+                           ? std::string()
+                           : "'" + path + "' is not a directory";
+            },
+            "DIR"));
     app.add_option("--influx", options.influx,
                    "Append InfluxDB line protocol, one point per record, to FILE or - "
                    "(standard output)")
@@ -113,7 +120,8 @@ std::optional<int> parse_options(int argc, const char* const* argv, ExportOption
             },
             "FILE|-"));
     app.add_option("--state", options.state,
-                   "Where the line protocol's read positions are kept (default FILE.state)")
+                   "Where the line protocol's read positions are kept (default FILE.state; "
+                   "required with --influx -)")
         ->type_name("FILE");
     app.add_option("--stale-after", options.stale_after_seconds,
                    "Seconds without records after which maser_up is 0 (default: 3 times the "

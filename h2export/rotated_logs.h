@@ -1,47 +1,72 @@
-// The files a log was rotated into while h2export was stopped, and reading
-// them, plain or compressed, so that a restart goes on where it stopped
-// through any number of rotations.
+// A log and the files it was rotated into, held open by descriptor, and what
+// to read of them, in which order, to go on from a position without losing
+// or repeating a row.
 //
 // A rotated file lies in the log's folder and is named after it: the log's
 // file name, then '.', '-' or '_' and more (east.csv.1, east.csv.2.gz,
-// east.csv-20261210). Whether it is compressed is known by its content.
+// east.csv-20261210). logrotate shifts those names while it works, so a file
+// is known by what it is, never by its name: its identity (device, file
+// number) while it keeps it, and its first bytes, which a copy (copytruncate)
+// or a compressed file keeps too. Whether it is compressed is known by its
+// content. Files follow each other in the order of their first records.
 #pragma once
 
 #include "h2export/log_position.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-struct RotatedFile {
-    std::string path;
-    FileId id;
-    std::int64_t size = 0; // on the disk
+// A file held open: renamed, compressed and deleted, it is still read whole.
+struct HeldLog {
+    std::string path; // its name when it was opened, for messages
+    std::unique_ptr<LogFile> file;
     bool compressed = false;
-    std::string head; // the first bytes of its content, decompressed (up to kHeadBytes)
-    std::optional<std::int64_t> first_ns; // the stamp of the first row in its head
+    std::string head;                     // its content's first bytes, up to kHeadBytes
+    std::optional<std::int64_t> first_ns; // the time of the first record in the head
 
     static constexpr std::size_t kHeadBytes = 16 * 1024;
 
-    // The position at `offset` of its content, known by its own first bytes.
-    LogPosition at(std::int64_t offset, LineAssembler::Inside inside) const;
+    const FileId& id() const { return file->id(); }
+    // Whether its content starts with the bytes `position` was taken after.
+    bool holds(const LogPosition& position) const;
+    // Whether it has the same content as `other`, as far as the shorter head goes.
+    bool same_content(const HeldLog& other) const;
 };
 
-// What h2export has to read at a restart when the log at `log` is no longer
-// the file `saved` is in: the rotated file that is, then every rotated file
-// whose first row is later, oldest first. Empty when no rotated file holds
-// `saved` (deleted, moved away).
-std::vector<RotatedFile> rotated_since(const std::string& log, const LogPosition& saved);
+// Opens the file at `path` and reads its head. Anything but kFile leaves `held` as it was.
+PathState hold_log(const std::string& path, HeldLog& held, std::string& error);
+
+// Reads a held file's head (and so its first record) again, as it is now.
+bool read_head(HeldLog& held, std::string& error);
+
+// What to read to go on from a position, oldest first.
+struct ReadingPlan {
+    std::deque<HeldLog> files;
+    std::int64_t first_offset = 0; // where files.front() is read from
+    // The file the position is in (then files.front()) was found. False when
+    // it was read into and no longer lies beside the log.
+    bool holder_found = true;
+    bool ends_with_log = false; // files.back() is the file at the log's path
+};
+
+// The files to read after `from` in the log at `log`: the file it is in (the
+// log, a rotated file, or `current`, the file being read, wherever it was
+// renamed to), read from its offset; then every rotated file whose first
+// record is later than from.after_ns, by their first records; then the log,
+// always last. A copy or a compressed twin of a file is read once.
+ReadingPlan plan_reading(const std::string& log, const LogPosition& from,
+                         std::optional<HeldLog> current = std::nullopt);
 
 struct gzFile_s;
 
-// Reads a rotated file's content, plain or compressed, from a byte of it on.
+// Reads a held file's content, plain or compressed, from a byte of it on.
 class RotatedReader {
 public:
-    // False, with `error` set, when the file cannot be opened.
-    bool open(const std::string& path, std::int64_t offset, std::string& error);
+    // False, with `error` set, when the file cannot be read.
+    bool open(const HeldLog& held, std::int64_t offset, std::string& error);
     // Up to `count` bytes; 0 at the end, -1 when the content is damaged
     // (error() says why).
     long read(char* buffer, std::size_t count);

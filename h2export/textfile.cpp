@@ -3,7 +3,10 @@
 #include "program/atomic_file.h"
 #include "program/version.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -87,7 +90,59 @@ std::string render_textfile(const MaserStatus& maser, SteadyClock::time_point no
     return out;
 }
 
-bool write_textfile(const std::string& dir, const std::string& maser, const std::string& text,
-                    std::string& error) {
-    return replace_file(dir + "/" + maser + ".prom", text, false, error);
+std::string textfile_name(const std::string& maser) {
+    return "h2mon-" + maser + ".prom";
+}
+
+bool TextfileFolder::missing_now() {
+    std::error_code failure;
+    const bool missing = !std::filesystem::is_directory(dir_, failure);
+    if (missing != missing_) {
+        missing_ = missing;
+        std::fprintf(stderr,
+                     missing ? "h2export: --textfile: %s is no folder; waiting for it (the other "
+                               "outputs go on)\n"
+                             : "h2export: --textfile: %s is there: writing the masers' files\n",
+                     dir_.c_str());
+    }
+    return missing_;
+}
+
+bool TextfileFolder::check_at_start() {
+    if (missing_now()) {
+        return true;
+    }
+    // A file of h2export's own, written and removed.
+    const std::string probe = dir_ + "/.h2mon-export-start.tmp";
+    std::FILE* file = std::fopen(probe.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "h2export: --textfile: %s: %s\n", probe.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::fclose(file);
+    std::remove(probe.c_str());
+    return true;
+}
+
+bool TextfileFolder::look_again() {
+    return !missing_now();
+}
+
+bool TextfileFolder::write(const std::string& maser, const std::string& text) {
+    if (missing_ && missing_now()) {
+        return false;
+    }
+    const std::string name = textfile_name(maser);
+    std::string error;
+    const bool ok =
+        replace_file(dir_ + "/" + name, text, false, error, dir_ + "/." + name + ".tmp");
+    if (!ok && missing_now()) {
+        return false;
+    }
+    if (ok == failing_) {
+        failing_ = !ok;
+        std::fprintf(stderr, ok ? "h2export: textfiles are written again\n" : "h2export: %s\n",
+                     error.c_str());
+    }
+    return ok;
 }

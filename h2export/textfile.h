@@ -1,5 +1,8 @@
-// The maser's file for node_exporter's textfile collector (and windows_exporter,
-// which reads the same format): Prometheus' text format, no timestamps.
+// The masers' files for node_exporter's textfile collector (and
+// windows_exporter, which reads the same format): Prometheus' text format, no
+// timestamps. The folder is shared with other collectors, so h2export touches
+// only files plainly its own: h2mon-NAME.prom, and .h2mon-NAME.prom.tmp while
+// it replaces one (node_exporter reads *.prom only).
 #pragma once
 
 #include "h2export/maser_status.h"
@@ -10,8 +13,34 @@
 // while the maser is up.
 std::string render_textfile(const MaserStatus& maser, SteadyClock::time_point now);
 
-// Writes `<dir>/<maser>.prom` whole: to a temporary file beside it, then
-// renamed over it, so that a reader sees the old file or the new one, never
-// a part. False with `error` set when that fails.
-bool write_textfile(const std::string& dir, const std::string& maser, const std::string& text,
-                    std::string& error);
+// "h2mon-NAME.prom": the name of a maser's file in the folder.
+std::string textfile_name(const std::string& maser);
+
+// The textfile folder. Missing (node_exporter not installed yet), it is
+// waited for while everything else goes on; files are written once it is
+// there. Its troubles are said once on standard error, and their end.
+class TextfileFolder {
+public:
+    explicit TextfileFolder(std::string dir) : dir_(std::move(dir)) {}
+
+    // At the start: false, said on standard error, when the folder is there
+    // and cannot be written (a service that ran on without its files would only
+    // show as a stale maser).
+    bool check_at_start();
+
+    // Replaces the maser's file whole: a reader sees the old file or the new
+    // one, never a part. False when it is not written now.
+    bool write(const std::string& maser, const std::string& text);
+
+    // True while the folder is missing.
+    bool waiting() const { return missing_; }
+    // Whether the folder is there now; says so when it has come back.
+    bool look_again();
+
+private:
+    bool missing_now();
+
+    std::string dir_;
+    bool missing_ = false;
+    bool failing_ = false;
+};

@@ -23,9 +23,9 @@ bool sync_to_disk(std::FILE* file) {
 }
 
 bool replace_file(const std::string& path, const std::string& text, bool durable,
-                  std::string& error) {
-    // A name that readers looking for "*.prom" or the state file skip.
-    const std::string temporary = path + ".tmp";
+                  std::string& error, const std::string& temporary_path) {
+    // A name that readers of the file skip.
+    const std::string temporary = temporary_path.empty() ? path + ".tmp" : temporary_path;
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
         error = temporary + ": " + std::strerror(errno);

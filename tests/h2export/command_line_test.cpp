@@ -14,6 +14,7 @@ namespace {
 TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
     h2test::TempDir dir;
     const std::string log = dir.file("a.csv");
+    h2test::write_text_file(log, "");
     const struct {
         std::vector<std::string> args;
         const char* named;
@@ -25,9 +26,9 @@ TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
         {{"--follow", "../a=" + log, "--textfile", dir.path()}, "--follow"},
         {{"--follow", "a=" + log, "--follow", "a=" + log, "--textfile", dir.path()}, "--follow"},
         {{"--follow", "a=" + log}, "--textfile"},
-        {{"--follow", "a=" + log, "--textfile", dir.file("none")}, "--textfile"},
+        {{"--follow", "a=" + log, "--textfile", log}, "--textfile"},
         {{"--follow", "a=" + log, "--textfile"}, "--textfile"},
-        {{"--follow", "a=" + log, "--influx", "-"}, "--state"},
+        {{"--follow", "a=" + log, "--influx", "-"}, "no default state file"},
         {{"--follow", "a=" + log, "--textfile", dir.path(), "--stale-after", "abc"},
          "'abc' is not a number"},
         {{"--follow", "a=" + log, "--textfile", dir.path(), "--state", log + ".state"}, "--state"},

@@ -53,11 +53,12 @@ std::int64_t unix_ns_of(const std::string& row) {
 }
 
 // The point lines of `output` end with the times of `rows`, each once and in order.
-void expect_points_of(const std::string& output, const std::vector<std::string>& rows) {
+void expect_points_of(const std::string& output, const std::vector<std::string>& rows,
+                      const std::string& maser = "a") {
     const std::vector<std::string> points = lines_of(h2test::read_text_file(output));
     ASSERT_EQ(points.size(), rows.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
-        EXPECT_EQ(points[i].rfind("maser,maser=a ", 0), 0u) << i << ": " << points[i];
+        EXPECT_EQ(points[i].rfind("maser,maser=" + maser + " ", 0), 0u) << i << ": " << points[i];
         EXPECT_EQ(points[i].substr(points[i].rfind(' ') + 1), std::to_string(unix_ns_of(rows[i])))
             << i;
     }
@@ -184,6 +185,67 @@ TEST(Influx, AStopEndsTheRunWhileTheReaderOfStandardOutputTakesNothing) {
     EXPECT_EQ(status, 0);
     EXPECT_NE(h2export.read_stderr(milliseconds(0)).find("stopped while its reader took nothing"),
               std::string::npos);
+}
+
+// A log that appears in a followed folder and is rotated before h2export
+// first reads it: the rows in the rotated file come first, then the log's.
+TEST(Influx, ANewLogRotatedBeforeItIsFirstReadLosesNothing) {
+    for (const Rotation how : {Rotation::kRename, Rotation::kCopyTruncate}) {
+        SCOPED_TRACE(how == Rotation::kRename ? "rename" : "copytruncate");
+        h2test::TempDir dir;
+        const std::string logs = dir.file("logs");
+        std::filesystem::create_directory(logs);
+        const std::string output = dir.file("points.lp");
+        h2test::ChildProcess h2export;
+        start_h2export(h2export, {"--follow-dir", logs, "--influx", output});
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(output + ".state"); }));
+        std::vector<std::string> rows;
+        for (int i = 0; i < 10; ++i) {
+            rows.push_back(random_row(mjd_now(i), static_cast<unsigned>(i)));
+        }
+        const std::string log = logs + "/west.csv";
+        // Held while the log is made, written and rotated: h2export sees it
+        // first as it is after the rotation.
+        ASSERT_TRUE(h2export.signal(SIGSTOP));
+        for (int i = 0; i < 5; ++i) {
+            append_file(log, rows[i]);
+        }
+        rotate_log(log, how, false);
+        for (int i = 5; i < 10; ++i) {
+            append_file(log, rows[i]);
+        }
+        ASSERT_TRUE(h2export.signal(SIGCONT));
+        EXPECT_TRUE(eventually([&] {
+            return lines_of(h2test::read_text_file(output)).size() >= rows.size();
+        })) << h2export.read_stderr(milliseconds(100));
+        expect_points_of(output, rows, "west");
+    }
+}
+
+// Restarted with the line protocol and the textfile, h2export goes on after
+// the records it wrote, and its textfile shows the latest of them at once.
+TEST(Influx, ARestartShowsTheLatestRecordInTheTextfileAtOnce) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("a.csv");
+    const std::string output = dir.file("points.lp");
+    const std::string textfiles = dir.file("textfiles");
+    std::filesystem::create_directory(textfiles);
+    const std::vector<std::string> args{"--follow", "a=" + log,   "--influx",
+                                        output,     "--textfile", textfiles};
+    const std::vector<std::string> rows{random_row(mjd_now(-30), 1), random_row(mjd_now(-20), 2)};
+    append_file(log, rows[0] + rows[1]);
+    export_until(args, output, 2);
+    const std::string prom = textfiles + "/h2mon-a.prom";
+    std::filesystem::remove(prom);
+
+    h2test::ChildProcess h2export;
+    start_h2export(h2export, args);
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(prom); }));
+    const std::string seen =
+        sample_of(h2test::read_text_file(prom), "maser_last_record_timestamp_seconds{maser=\"a\"}");
+    ASSERT_NE(seen, "") << h2test::read_text_file(prom);
+    EXPECT_NEAR(std::stod(seen), static_cast<double>(unix_ns_of(rows[1])) / 1e9, 1e-3);
+    EXPECT_EQ(lines_of(h2test::read_text_file(output)).size(), rows.size());
 }
 
 TEST(Influx, EveryRecordOnceAcrossRestartsAndReadBackEqual) {

@@ -1,6 +1,10 @@
 #include "tests/h2export/log_fixture.h"
 
+#include "tests/support/gzip.h"
+#include "tests/support/process.h"
+
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -17,6 +21,34 @@ std::string mjd_now(double offset_seconds) {
 void append_file(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::app | std::ios::binary);
     out << text;
+}
+
+void rotate_log(const std::string& log, Rotation how, bool compress) {
+    namespace fs = std::filesystem;
+    int last = 0;
+    while (fs::exists(log + "." + std::to_string(last + 1)) ||
+           fs::exists(log + "." + std::to_string(last + 1) + ".gz")) {
+        ++last;
+    }
+    for (int k = last; k >= 1; --k) {
+        for (const char* ending : {"", ".gz"}) {
+            const std::string from = log + "." + std::to_string(k) + ending;
+            if (fs::exists(from)) {
+                fs::rename(from, log + "." + std::to_string(k + 1) + ending);
+            }
+        }
+    }
+    const std::string second = log + ".2";
+    if (compress && fs::exists(second)) {
+        h2test::write_text_file(second + ".gz", h2test::gzip(h2test::read_text_file(second)));
+        fs::remove(second);
+    }
+    if (how == Rotation::kRename) {
+        fs::rename(log, log + ".1");
+    } else {
+        fs::copy_file(log, log + ".1");
+        fs::resize_file(log, 0);
+    }
 }
 
 bool eventually(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {

@@ -20,6 +20,16 @@ std::string mjd_now(double offset_seconds = 0);
 
 void append_file(const std::string& path, const std::string& text);
 
+// How logrotate turns a log into NAME.1: renaming it (h2mon then writes on
+// into a new NAME, or into NAME.1 until it reopens its path), or copying it
+// and cutting it to nothing.
+enum class Rotation { kRename, kCopyTruncate };
+
+// One rotation of `log` as logrotate makes it: NAME.1, NAME.2, ... (or their
+// .gz) each shifted up one, and NAME becomes NAME.1. With `compress`, the file
+// shifted to NAME.2 is compressed to NAME.2.gz and removed (delaycompress).
+void rotate_log(const std::string& log, Rotation how, bool compress);
+
 // Calls `ready` until it is true or `timeout` has passed; returns its last answer.
 bool eventually(const std::function<bool()>& ready,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));

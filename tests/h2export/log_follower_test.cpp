@@ -5,6 +5,7 @@
 #include "tests/h2export/log_fixture.h"
 #include "tests/support/gzip.h"
 #include "tests/support/process.h"
+#include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +18,13 @@ namespace {
 
 class Lines : public LineSink {
 public:
-    void line(std::string_view text) override {
+    std::optional<std::int64_t> line(std::string_view text) override {
         seen += text == LineAssembler::kHoleLine ? "hole|" : std::string(text) + "|";
+        std::int64_t ns = 0;
+        if (mjd_unix_ns(text.substr(0, text.find(',')), &ns)) {
+            return ns;
+        }
+        return std::nullopt;
     }
     void overlong() override { seen += "overlong|"; }
     void consumed(const LogPosition& at) override { position = at; }
@@ -105,6 +111,11 @@ std::string rows(const std::string& letters) {
         text += std::to_string(61000 + letter - 'a') + "," + letter + "\n";
     }
     return text;
+}
+std::int64_t time_of(char letter) {
+    std::int64_t ns = 0;
+    mjd_unix_ns(std::to_string(61000 + letter - 'a'), &ns);
+    return ns;
 }
 std::string passed(const std::string& letters) {
     std::string text = rows(letters);
@@ -204,6 +215,160 @@ TEST(LogFollower, ARestartFindsWhereItWasOrReadsTheNewLogWhole) {
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(lines.seen, passed(c.seen)) << c.name;
         EXPECT_EQ(said.find("is neither") != std::string::npos, c.reported) << c.name << said;
+    }
+}
+
+// A sink that stops after its first block, as a stop request does while a
+// long log is caught up.
+class FirstBlockOnly : public Lines {
+public:
+    bool go_on() const override { return blocks_left_-- > 0; }
+    mutable int blocks_left_ = 0;
+};
+
+// Rows numbered from `first`, a thousandth of a day apart, long enough that
+// a file of them takes several blocks.
+std::string long_rows(int first, int count) {
+    std::string text;
+    char mjd[32];
+    for (int i = first; i < first + count; ++i) {
+        std::snprintf(mjd, sizeof mjd, "%.6f", 60000 + i / 1000.0);
+        text += std::string(mjd) + "," + std::string(200, 'x') + "\n";
+    }
+    return text;
+}
+
+// The lines of `rows` (a log's text) were passed on, each once, in order.
+void expect_passed(const std::string& seen, std::string rows) {
+    std::replace(rows.begin(), rows.end(), '\n', '|');
+    if (seen == rows) {
+        return;
+    }
+    std::size_t same = 0;
+    while (same < seen.size() && same < rows.size() && seen[same] == rows[same]) {
+        ++same;
+    }
+    const auto lines_before = [&](const std::string& text) {
+        return std::count(text.begin(), text.begin() + static_cast<long>(same), '|');
+    };
+    ADD_FAILURE() << "passed on " << std::count(seen.begin(), seen.end(), '|') << " lines of "
+                  << std::count(rows.begin(), rows.end(), '|') << "; the first "
+                  << lines_before(rows) << " alike, then " << seen.substr(same, 60) << " for "
+                  << rows.substr(same, 60);
+}
+
+// The log cut by copytruncate while rows of it were still unread: the rest
+// of them is read from the copy, then the log from its start.
+TEST(LogFollower, ACopyTruncateWhileBehindReadsTheRestFromTheCopy) {
+    namespace fs = std::filesystem;
+    for (const bool grown_past : {false, true}) {
+        SCOPED_TRACE(grown_past ? "the log grown past the old position" : "the log short");
+        h2test::TempDir dir;
+        const std::string log = dir.file("log");
+        append_file(log, rows("ab"));
+        LogFollower follower("m", log, StartAt::kBeginning);
+        Lines lines;
+        follower.poll(lines);
+        ASSERT_EQ(lines.seen, passed("ab"));
+        append_file(log, rows("cde"));
+        fs::copy_file(log, log + ".1");
+        fs::resize_file(log, 0);
+        append_file(log, rows(grown_past ? "fghijklm" : "f"));
+        lines.seen.clear();
+        follower.poll(lines);
+        EXPECT_EQ(lines.seen, passed(grown_past ? "cdefghijklm" : "cdef"));
+    }
+}
+
+TEST(LogFollower, ACopyTruncateWhileALongLogIsCaughtUpLosesNothing) {
+    namespace fs = std::filesystem;
+    h2test::TempDir dir;
+    const std::string log = dir.file("log");
+    const std::string before = long_rows(0, 2000);
+    append_file(log, before);
+    LogFollower follower("m", log, StartAt::kBeginning);
+    FirstBlockOnly lines;
+    follower.poll(lines);
+    ASSERT_LT(lines.seen.size(), before.size()) << "read whole in one block";
+    fs::copy_file(log, log + ".1");
+    fs::resize_file(log, 0);
+    const std::string after = long_rows(2000, 3);
+    append_file(log, after);
+    lines.blocks_left_ = 1000;
+    follower.poll(lines);
+    expect_passed(lines.seen, before + after);
+}
+
+// Rotations while h2export is stopped, and one more while the restarted
+// follower is catching up through the files they left: every row after the
+// saved position once, in order, plain and compressed alike.
+TEST(LogFollower, ARotationDuringTheCatchUpAfterARestartLosesAndRepeatsNothing) {
+    for (const Rotation how : {Rotation::kRename, Rotation::kCopyTruncate}) {
+        SCOPED_TRACE(how == Rotation::kRename ? "rename" : "copytruncate");
+        h2test::TempDir dir;
+        const std::string log = dir.file("log");
+        int next = 0;
+        const auto grow = [&](int count) {
+            append_file(log, long_rows(next, count));
+            next += count;
+        };
+        grow(10);
+        LogPosition stopped_at;
+        {
+            LogFollower first("m", log, StartAt::kBeginning);
+            Lines lines;
+            first.poll(lines);
+            stopped_at = lines.position;
+        }
+        const int read_before = next;
+        for (int rotation = 0; rotation < 4; ++rotation) {
+            grow(700);
+            rotate_log(log, how, true);
+        }
+        grow(700);
+        LogFollower again("m", log, StartAt::kBeginning, stopped_at);
+        FirstBlockOnly lines;
+        testing::internal::CaptureStderr();
+        again.poll(lines);
+        ASSERT_FALSE(lines.seen.empty());
+        rotate_log(log, how, true);
+        grow(5);
+        lines.blocks_left_ = 1 << 20;
+        again.poll(lines);
+        again.poll(lines);
+        testing::internal::GetCapturedStderr();
+        expect_passed(lines.seen, long_rows(read_before, next - read_before));
+    }
+}
+
+// A position at the start of an empty log (new, or just cut) still knows that
+// rows written after it and rotated away while h2export was stopped are unread.
+TEST(LogFollower, APositionAtTheStartOfAnEmptyLogFindsRowsRotatedAwayMeanwhile) {
+    for (const Rotation how : {Rotation::kRename, Rotation::kCopyTruncate}) {
+        SCOPED_TRACE(how == Rotation::kRename ? "rename" : "copytruncate");
+        h2test::TempDir dir;
+        const std::string log = dir.file("log");
+        // Rotated before the follower started: not read.
+        append_file(log + ".1", rows("ab"));
+        append_file(log, "");
+        LogPosition stopped_at;
+        {
+            LogFollower first("m", log, StartAt::kBeginning, std::nullopt, time_of('b'));
+            Lines lines;
+            first.poll(lines);
+            EXPECT_EQ(lines.seen, "");
+            stopped_at = lines.position;
+        }
+        append_file(log, rows("cd"));
+        rotate_log(log, how, false);
+        append_file(log, rows("e"));
+        LogFollower again("m", log, StartAt::kBeginning, stopped_at);
+        Lines lines;
+        testing::internal::CaptureStderr();
+        again.poll(lines);
+        again.poll(lines);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(lines.seen, passed("cde"));
     }
 }
 

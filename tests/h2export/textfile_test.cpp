@@ -28,7 +28,7 @@ std::string promtool_complaints(const std::string& text) {
 class ExportRun {
 public:
     std::string prom(const std::string& maser) {
-        return h2test::read_text_file(dir_.file("out/" + maser + ".prom"));
+        return h2test::read_text_file(dir_.file("out/h2mon-" + maser + ".prom"));
     }
     std::string sample(const std::string& maser, const std::string& series) {
         return sample_of(prom(maser), series);
@@ -158,7 +158,8 @@ TEST_F(Textfile, FollowDirMakesAMaserOfEveryLogInTheFolderNowAndLater) {
     for (const auto& entry : fs::directory_iterator(dir_.file("out"))) {
         files.insert(entry.path().filename().string());
     }
-    EXPECT_EQ(files, (std::set<std::string>{"east.prom", "solo.prom", "west.prom"}));
+    EXPECT_EQ(files,
+              (std::set<std::string>{"h2mon-east.prom", "h2mon-solo.prom", "h2mon-west.prom"}));
 }
 
 // A log whose folder is replaced while h2export runs: renamed and made again
@@ -240,6 +241,71 @@ TEST_F(Textfile, BadInputIsCountedReportedOnceAndSkipped) {
     EXPECT_EQ(count("skipped a row whose MJD is before 1990"), 1) << all;
     EXPECT_EQ(count("is a directory"), 1) << all;
     EXPECT_TRUE(eventually([&] { return h2export_.running(); }));
+}
+
+// The textfile folder is node_exporter's, shared with other collectors:
+// h2export writes only files named as its own, whatever the masers are called,
+// and leaves every other file there as it was.
+TEST_F(Textfile, OnlyItsOwnFilesInTheSharedFolderAreTouched) {
+    fs::create_directory(dir_.file("out"));
+    const std::vector<std::string> others{"apt.prom", "east.prom", "east.prom.tmp",
+                                          ".east.prom.tmp", "h2mon.prom"};
+    for (const std::string& name : others) {
+        h2test::write_text_file(dir_.file("out/" + name), "# another collector's " + name + "\n");
+    }
+    const std::string logs = dir_.file("logs");
+    fs::create_directory(logs);
+    const std::string mjd = mjd_now(-10);
+    for (const char* maser : {"east", "apt"}) {
+        append_file(logs + "/" + maser + ".csv", random_row(mjd, 1));
+    }
+    start({}, "60", {"--follow-dir", logs});
+    ASSERT_TRUE(shows_record("east", mjd));
+    ASSERT_TRUE(shows_record("apt", mjd));
+    append_file(logs + "/east.csv", random_row(mjd_now(-5), 2));
+    ASSERT_TRUE(eventually([&] { return sample("east", "maser_up{maser=\"east\"}") == "1"; }));
+
+    std::set<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_.file("out"))) {
+        files.insert(entry.path().filename().string());
+    }
+    std::set<std::string> expected(others.begin(), others.end());
+    expected.insert({"h2mon-east.prom", "h2mon-apt.prom"});
+    EXPECT_EQ(files, expected);
+    for (const std::string& name : others) {
+        EXPECT_EQ(h2test::read_text_file(dir_.file("out/" + name)),
+                  "# another collector's " + name + "\n")
+            << name;
+    }
+}
+
+// Without its textfile folder (node_exporter not installed yet) h2export goes
+// on with the line protocol, says once that it waits, and writes the files
+// when the folder comes, without a restart.
+TEST(TextfileStart, AMissingFolderIsWaitedForWhileTheLineProtocolGoesOn) {
+    h2test::TempDir dir;
+    const std::string log = dir.file("a.csv");
+    const std::string out = dir.file("out");
+    const std::string mjd = mjd_now(-10);
+    append_file(log, random_row(mjd, 1));
+    h2test::ChildProcess h2export;
+    start_h2export(h2export,
+                   {"--follow", "a=" + log, "--textfile", out, "--influx", dir.file("points.lp")});
+    ASSERT_TRUE(eventually([&] { return !h2test::read_text_file(dir.file("points.lp")).empty(); }))
+        << h2export.read_stderr(milliseconds(100));
+    EXPECT_NE(h2export.read_stderr(milliseconds(2000), "waiting for it")
+                  .find(out + " is no folder; waiting for it"),
+              std::string::npos);
+
+    fs::create_directory(out);
+    ASSERT_TRUE(eventually([&] {
+        return !sample_of(h2test::read_text_file(out + "/h2mon-a.prom"),
+                          "maser_last_record_timestamp_seconds{maser=\"a\"}")
+                    .empty();
+    })) << h2export.read_stderr(milliseconds(100));
+    EXPECT_TRUE(h2export.running());
+    const std::string said = h2export.read_stderr(milliseconds(100));
+    EXPECT_EQ(said.find("waiting for it"), said.rfind("waiting for it")) << said;
 }
 
 // A textfile folder that cannot be written (read-only; for a user, one without

@@ -50,7 +50,7 @@ TEST(H2exportUnderWine, FollowsALogAndWritesTheTextfile) {
                         "--textfile", windows_path(out), "--stale-after", "30"},
                        error))
         << error;
-    const std::string prom = out + "/m1.prom";
+    const std::string prom = out + "/h2mon-m1.prom";
     const auto sample = [&](const std::string& series) {
         return sample_of(h2test::read_text_file(prom), series);
     };
