@@ -11,8 +11,10 @@
 //   writes a run of each maser's rows without a gap, and only a run after a
 //   kill may begin again with rows the killed one wrote (its unsaved batch).
 //
-// The seed is printed; H2EXPORT_SOAK_SEED=N picks it, H2EXPORT_SOAK_SECONDS=S
-// makes the run longer (25 s of changes per output by default):
+// The seed of the changes is printed; H2EXPORT_SOAK_SEED=N picks it (the
+// changes come in its order; how far h2export gets between them is the
+// machine's), H2EXPORT_SOAK_SECONDS=S makes the run longer (25 s of changes
+// per output by default):
 //   H2EXPORT_SOAK_SECONDS=600 build/dev/tests/h2export/h2export_exactly_once_test
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"

@@ -6,8 +6,10 @@ prometheus-node-exporter -> prometheus (scraping every second, the shipped
 alert rules with their `for:` times cut to a second) -> prometheus-alertmanager
 -> this script's webhook receiver.
 
-Checks that scraped channels equal h2mon's CSV row in base units, that the
-scenario's alert reaches the receiver, and that once the simulator stops,
+Checks that scraped channels equal h2mon's CSV row in base units, that
+node_exporter serves h2export's file (h2mon-NAME.prom) beside another
+collector's file h2export left alone, that the scenario's alert reaches the
+receiver, and that once the simulator stops,
 maser_up drops to 0, the channel series vanish and MaserDown arrives.
 
 Every process is started here, in a temporary folder, on free ports, and is
@@ -33,6 +35,8 @@ from decimal import Decimal
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MASER = "m1"
+# Another collector's file in node_exporter's folder, which h2export leaves alone.
+OTHER_COLLECTOR = "other.prom"
 SCENARIO = "vacuum-leak"
 # The story reaches 80 uA, the MaserIonPumpCurrentHigh threshold, at day 14.9:
 # about 13 s into the run at 100000 story seconds per second.
@@ -329,6 +333,26 @@ def check_channels_equal_csv(prometheus, log_path, columns, watch):
     print(f"scraped channels equal the CSV row of MJD {row['MJD']}")
 
 
+def check_textfiles_served(prometheus, watch):
+    """node_exporter serves h2export's file under h2export's own name beside
+    another collector's file, which h2export left as it was."""
+
+    def served():
+        files = {
+            os.path.basename(sample["metric"]["file"]): float(sample["value"][1])
+            for sample in prometheus.query("node_textfile_mtime_seconds")
+        }
+        return files if OTHER_COLLECTOR in files and f"h2mon-{MASER}.prom" in files else None
+
+    files = wait_until("the textfiles served by node_exporter", served, watch)
+    if set(files) != {OTHER_COLLECTOR, f"h2mon-{MASER}.prom"}:
+        raise StackFailure(f"node_exporter serves {sorted(files)}")
+    other = prometheus.query("other_collector_up")
+    if not other or other[0]["value"][1] != "1":
+        raise StackFailure(f"the other collector's series is {other}")
+    print(f"node_exporter serves h2mon-{MASER}.prom and the other collector's file beside it")
+
+
 def start_monitoring(folder, processes, textfiles):
     """Alertmanager, node_exporter and Prometheus, ready; returns Prometheus."""
     alertmanager_port = start_server(
@@ -417,11 +441,14 @@ def run(args, folder, processes, receiver):
     write_configs(folder, args.rules, receiver.url)
     textfiles = os.path.join(folder, "textfile")
     os.mkdir(textfiles)
+    with open(os.path.join(textfiles, OTHER_COLLECTOR), "w") as other:
+        other.write("other_collector_up 1\n")
     prometheus = start_monitoring(folder, processes, textfiles)
     log_path, columns = start_maser(args, folder, processes, textfiles)
     watch = processes.check_running
 
     check_channels_equal_csv(prometheus, log_path, columns, watch)
+    check_textfiles_served(prometheus, watch)
 
     alert = receiver.wait_for(ALERT, "firing", watch)
     print(f"{ALERT} reached the webhook: {alert['annotations'].get('summary')}")
