@@ -9,9 +9,16 @@
 //   - --backfill of a year of 10 s records, generated into a temporary directory,
 //     its output into /dev/null.
 //
-// Usage: h2export_measure [--records N] [--backfill-days N]
-//   --records N        rows timed one at a time (default 500)
-//   --backfill-days N  days of 10 s records for the backfill (default 365)
+//   - a station: one maser, then 50 masers, each logging a row a second into
+//     one folder followed by one h2export --follow-dir: processor time and
+//     wake-ups per row, resident memory.
+//
+// Usage: h2export_measure [--records N] [--backfill-days N] [--station-seconds S]
+//                         [--stations-only]
+//   --records N          rows timed one at a time (default 500)
+//   --backfill-days N    days of 10 s records for the backfill (default 365)
+//   --station-seconds S  how long each station runs (default 30)
+//   --stations-only      measure the two stations alone
 #include "telemetry/mjd_time.h"
 #include "tests/h2export/log_fixture.h"
 #include "tests/support/process.h"
@@ -188,6 +195,89 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
     return result;
 }
 
+struct StationResult {
+    int masers = 0;
+    long rows = 0;
+    double seconds = 0;
+    double cpu_us_per_row = 0;
+    double wakeups_per_row = 0;
+    double resident_mib = 0;
+};
+
+// `masers` logs in one folder followed by one h2export --follow-dir with
+// textfiles, each log getting a row a second, as h2mon at /interval_ms:1000
+// writes them (the rows of the masers spread evenly over the second).
+StationResult measure_station(int masers, double seconds, const std::string& textfile_parent) {
+    h2test::TempDir dir;
+    const std::string logs = dir.file("logs");
+    std::filesystem::create_directory(logs);
+    const OutDir out(textfile_parent);
+    std::vector<int> fds;
+    for (int m = 0; m < masers; ++m) {
+        const std::string log = logs + "/m" + std::to_string(m) + ".csv";
+        std::string history;
+        for (int i = 0; i < 100; ++i) {
+            history += random_row(mjd_text(now_unix() - (100 - i)), static_cast<unsigned>(i));
+        }
+        h2export_test::append_file(log, history);
+        fds.push_back(::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    }
+    h2test::ChildProcess h2export;
+    std::string error;
+    if (!h2export.start({H2EXPORT_PATH, "--follow-dir", logs, "--textfile", out.path()}, error)) {
+        fail(error);
+    }
+    const bool ready = h2export_test::eventually(
+        [&] {
+            for (int m = 0; m < masers; ++m) {
+                if (!std::filesystem::exists(out.path() + "/h2mon-m" + std::to_string(m) +
+                                             ".prom")) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        10s);
+    if (!ready) {
+        fail("no textfiles for the masers");
+    }
+    std::this_thread::sleep_for(500ms);
+
+    h2test::ProcessStats before, after;
+    h2test::read_process_stats(h2export.pid(), before);
+    const long switches_before = voluntary_switches(h2export.pid());
+    const auto step =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / masers));
+    const auto start = Clock::now();
+    StationResult result;
+    result.masers = masers;
+    for (auto next = start; Clock::now() - start < std::chrono::duration<double>(seconds);
+         next += step) {
+        std::this_thread::sleep_until(next);
+        const int m = static_cast<int>(result.rows % masers);
+        const std::string row =
+            random_row(mjd_text(now_unix()), static_cast<unsigned>(result.rows));
+        if (!h2test::write_all(fds[static_cast<std::size_t>(m)], row.data(), row.size())) {
+            fail("append failed");
+        }
+        ++result.rows;
+    }
+    // The last row read before the figures are taken.
+    std::this_thread::sleep_for(200ms);
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    h2test::read_process_stats(h2export.pid(), after);
+    result.cpu_us_per_row = static_cast<double>(after.cpu_ns - before.cpu_ns) / 1000.0 /
+                            static_cast<double>(result.rows);
+    result.wakeups_per_row =
+        static_cast<double>(voluntary_switches(h2export.pid()) - switches_before) /
+        static_cast<double>(result.rows);
+    result.resident_mib = static_cast<double>(after.resident_kib) / 1024.0;
+    for (int fd : fds) {
+        ::close(fd);
+    }
+    return result;
+}
+
 // Processor time per record while h2export reads a long log in bulk and
 // writes its line protocol to a file.
 double measure_catch_up(int rows) {
@@ -299,15 +389,40 @@ BackfillResult measure_backfill(int days) {
 
 } // namespace
 
+void print_station(const StationResult& station) {
+    std::printf("| %d maser%s, a row a second each, %.0f s (%ld rows), textfiles on %s: CPU time "
+                "per row / wake-ups per row / resident memory | %.0f µs / %.2f / %.2f MiB | - |\n",
+                station.masers, station.masers == 1 ? "" : "s", station.seconds, station.rows,
+                std::filesystem::temp_directory_path().c_str(), station.cpu_us_per_row,
+                station.wakeups_per_row, station.resident_mib);
+}
+
 int main(int argc, char** argv) {
     int records = 500;
     int days = 365;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--records") == 0) {
-            records = std::max(10, std::atoi(argv[i + 1]));
+    double station_seconds = 30;
+    bool station_only = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--stations-only") == 0) {
+            station_only = true;
+        } else if (i + 1 >= argc) {
+            break;
+        } else if (std::strcmp(argv[i], "--records") == 0) {
+            records = std::max(10, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--backfill-days") == 0) {
-            days = std::max(1, std::atoi(argv[i + 1]));
+            days = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--station-seconds") == 0) {
+            station_seconds = std::max(5.0, std::atof(argv[++i]));
         }
+    }
+    const std::string temporary = std::filesystem::temp_directory_path();
+    const StationResult one = measure_station(1, station_seconds, temporary);
+    const StationResult many = measure_station(50, station_seconds, temporary);
+    if (station_only) {
+        std::printf("| measure | value | target |\n|---|---|---|\n");
+        print_station(one);
+        print_station(many);
+        return 0;
     }
     const FollowResult follow = measure_follow(records, std::filesystem::temp_directory_path());
     const bool have_tmpfs = std::filesystem::is_directory("/dev/shm");
@@ -340,5 +455,7 @@ int main(int argc, char** argv) {
         "< 10 s |\n",
         backfill.rows, backfill.log_gib, backfill.output_gib, backfill.seconds);
     std::printf("|   processor time (user + system) | %.1f s | - |\n", backfill.cpu_seconds);
+    print_station(one);
+    print_station(many);
     return 0;
 }

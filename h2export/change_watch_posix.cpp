@@ -2,25 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <limits>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::uint32_t kDirectoryEvents = IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
-                                           IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+// Writes are seen on the files themselves, one event each: a row is one wake-up.
+constexpr std::uint32_t kFolderEvents =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr std::uint32_t kFileEvents = IN_MODIFY | IN_ATTRIB;
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 } // namespace
 
@@ -31,6 +25,22 @@ ChangeWatch::~ChangeWatch() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
+}
+
+// Ends the watch `wd` unless a folder or a key still has it.
+void ChangeWatch::forget(int wd) {
+    for (const auto& [path, folder] : folders_) {
+        if (folder.wd == wd) {
+            return;
+        }
+    }
+    for (const auto& [key, watch] : key_watches_) {
+        if (watch == wd) {
+            return;
+        }
+    }
+    file_keys_.erase(wd);
+    inotify_rm_watch(fd_, wd);
 }
 
 bool ChangeWatch::watch_folder(const std::string& folder) {
@@ -45,32 +55,47 @@ bool ChangeWatch::watch_folder(const std::string& folder) {
         return true;
     }
     // The path leads to another folder than the one watched: watch that one.
-    const int wd = inotify_add_watch(fd_, folder.c_str(), kDirectoryEvents | IN_ONLYDIR);
+    const int wd = inotify_add_watch(fd_, folder.c_str(), kFolderEvents | IN_ONLYDIR);
     if (wd < 0) {
         return false;
     }
     const int old = watched.wd;
     watched = {wd, device, number};
-    bool shared = false;
-    for (const auto& [path, other] : folders_) {
-        shared = shared || (old >= 0 && other.wd == old);
-    }
-    if (old >= 0 && old != wd && !shared) {
-        inotify_rm_watch(fd_, old);
+    if (old >= 0 && old != wd) {
+        forget(old);
     }
     return true;
 }
 
-bool ChangeWatch::watch(const std::string& path) {
-    if (!watch_folder(directory_of(path))) {
-        return false;
+void ChangeWatch::keep(int wd, int key) {
+    const auto old = key_watches_.find(key);
+    if (old != key_watches_.end() && old->second != wd) {
+        const int old_wd = old->second;
+        key_watches_.erase(old);
+        forget(old_wd);
     }
-    // The file's own watch follows it when it is renamed into another directory.
-    inotify_add_watch(fd_, path.c_str(), kFileEvents);
-    return true;
+    if (wd >= 0) {
+        key_watches_[key] = wd;
+        file_keys_[wd] = key;
+    }
 }
 
-bool ChangeWatch::wait(std::optional<Duration> timeout) {
+void ChangeWatch::watch_file(const LogFile& file, int key) {
+    if (fd_ >= 0 && file.is_open()) {
+        // The open file itself, not the file at its path now.
+        const std::string open_file = "/proc/self/fd/" + std::to_string(file.descriptor());
+        keep(inotify_add_watch(fd_, open_file.c_str(), kFileEvents), key);
+    }
+}
+
+void ChangeWatch::watch_path(const std::string& path, int key) {
+    if (fd_ >= 0) {
+        keep(inotify_add_watch(fd_, path.c_str(), kFileEvents), key);
+    }
+}
+
+void ChangeWatch::wait(std::optional<Duration> timeout, Changes& changes) {
+    changes = Changes{};
     if (fd_ < 0) {
         timeout = timeout ? std::min(*timeout, kPollInterval) : kPollInterval;
     }
@@ -80,17 +105,63 @@ bool ChangeWatch::wait(std::optional<Duration> timeout) {
                                  timeout->count(), 0, std::numeric_limits<int>::max()))
                            : -1;
     const int ready = ::poll(fds, fd_ >= 0 ? 2 : 1, ms);
-    if (fd_ < 0 || ready <= 0 || (fds[1].revents & POLLIN) == 0) {
-        return fd_ < 0;
+    changes.stop = ready > 0 && (fds[0].revents & POLLIN) != 0;
+    if (fd_ < 0) {
+        changes.all = true;
+        return;
     }
-    // Which log changed does not matter: every log is looked at after a wake.
-    alignas(inotify_event) char events[4096];
-    const ssize_t got = ::read(fd_, events, sizeof events);
-    bool ended = got == static_cast<ssize_t>(sizeof events); // maybe more: look again
-    for (ssize_t at = 0; at < got;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-        ended = ended || (event->mask & (IN_IGNORED | IN_Q_OVERFLOW)) != 0;
-        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    if (ready <= 0 || (fds[1].revents & POLLIN) == 0) {
+        return;
     }
-    return ended;
+    alignas(inotify_event) char events[16 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd_, events, sizeof events);
+        if (got <= 0) {
+            return;
+        }
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if ((event->mask & IN_Q_OVERFLOW) != 0) {
+                changes.all = true;
+                continue;
+            }
+            const auto file = file_keys_.find(event->wd);
+            if (file != file_keys_.end()) {
+                changes.files.insert(file->second);
+            }
+            // A file gone (its last name removed and no longer open): its
+            // watch ended, and its number may come back for another file.
+            if (file != file_keys_.end() && (event->mask & IN_IGNORED) != 0) {
+                for (auto key = key_watches_.begin(); key != key_watches_.end();) {
+                    if (key->second == event->wd) {
+                        changes.files.insert(key->first);
+                        changes.unwatched.insert(key->first);
+                        key = key_watches_.erase(key);
+                    } else {
+                        ++key;
+                    }
+                }
+                file_keys_.erase(event->wd);
+            }
+            for (const auto& [path, folder] : folders_) {
+                if (folder.wd != event->wd) {
+                    continue;
+                }
+                if ((event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0) {
+                    changes.folders_moved = true;
+                } else if (event->len > 0) {
+                    changes.names.emplace(path, event->name);
+                    if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0) {
+                        changes.arrived.emplace(path, event->name);
+                    }
+                }
+            }
+        }
+        // A read takes as many events as fit: room left for the largest
+        // one means none was waiting.
+        if (static_cast<std::size_t>(got) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof events) {
+            return;
+        }
+    }
 }

@@ -7,19 +7,25 @@ ChangeWatch::ChangeWatch(const StopSignals& stops) : stops_(stops) {}
 
 ChangeWatch::~ChangeWatch() = default;
 
-bool ChangeWatch::watch(const std::string&) {
-    return true;
-}
-
 bool ChangeWatch::watch_folder(const std::string&) {
     return true;
 }
 
-bool ChangeWatch::wait(std::optional<Duration> timeout) {
+void ChangeWatch::watch_file(const LogFile&, int) {}
+
+void ChangeWatch::watch_path(const std::string&, int) {}
+
+void ChangeWatch::keep(int, int) {}
+
+void ChangeWatch::forget(int) {}
+
+void ChangeWatch::wait(std::optional<Duration> timeout, Changes& changes) {
     // A stop request is seen within one interval: the caller looks after every wait.
     if (!stops_.requested()) {
         std::this_thread::sleep_for(timeout ? std::clamp(*timeout, Duration(0), kPollInterval)
                                             : kPollInterval);
     }
-    return false;
+    changes = Changes{};
+    changes.stop = stops_.requested();
+    changes.all = true;
 }

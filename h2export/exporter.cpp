@@ -7,6 +7,7 @@
 #include "h2export/line_reports.h"
 #include "h2export/log_folder.h"
 #include "h2export/log_follower.h"
+#include "h2export/rotated_logs.h"
 #include "h2export/textfile.h"
 
 #include <algorithm>
@@ -68,11 +69,13 @@ public:
         return std::nullopt;
     }
     // Records read again at a restart show the latest values; they went out before.
-    void earlier(std::string_view text) override {
+    bool earlier(std::string_view text) override {
         const std::int64_t now_ns = wall_clock_ns();
-        if (read_log_line(text, RecordTimes(now_ns), record_) == LineKind::kRecord) {
-            status_.record(record_, SteadyClock::now(), now_ns);
+        if (read_log_line(text, RecordTimes(now_ns), record_) != LineKind::kRecord) {
+            return false;
         }
+        status_.record(record_, SteadyClock::now(), now_ns);
+        return true;
     }
     void overlong() override { bad(LineKind::kOverlong); }
     void consumed(const LogPosition& position) override {
@@ -84,19 +87,43 @@ public:
     // loop then writes the batch in hand with its positions and ends.
     bool go_on() const override { return !stops_.requested(); }
 
-    // Reads what is new; true when the textfile needs writing (always the first time).
-    bool poll(SteadyClock::time_point now) {
-        changed_ = !polled_;
-        polled_ = true;
-        follower_.poll(*this);
+    // Reads what is new in the log; true when it is read to its end for now.
+    bool read() { return follower_.poll(*this); }
+
+    // Whether the textfile needs writing since the last call (always the
+    // first time): records or bad lines read, or the maser gone up or down.
+    bool status_changed(SteadyClock::time_point now) {
         const bool up = status_.up(now);
-        changed_ = changed_ || up != was_up_;
+        const bool changed = changed_ || !told_ || up != was_up_;
+        changed_ = false;
+        told_ = true;
         was_up_ = up;
-        return changed_;
+        return changed;
     }
+
+    // Whether a change the watch saw concerns this maser: its file written
+    // to, or a name in its folder that is its log's or a rotated file's.
+    bool concerned(const ChangeWatch::Changes& changes, int index) const {
+        if (changes.files.count(2 * index) != 0 || changes.files.count(2 * index + 1) != 0) {
+            return true;
+        }
+        for (const auto& [folder, name] : changes.names) {
+            if (folder == folder_ && (name == file_name_ || named_after(name, file_name_))) {
+                return true;
+            }
+        }
+        return false;
+    }
+    const std::string& folder() const { return folder_; }
+    bool read_due = false; // not read to its end: read again without waiting for a change
+    FileId watched;        // the file being read, as watched
+    FileId watched_log;    // the file at its path, as watched
 
     const MaserStatus& status() const { return status_; }
     bool textfile_due = true; // its file is to be written
+    void textfile_text(SteadyClock::time_point now, std::string& text) const {
+        textfile_.render(status_, now, text);
+    }
     const LogFollower& follower() const { return follower_; }
     const std::string& path() const { return target_.path; }
 
@@ -122,8 +149,11 @@ private:
     LogFollower follower_;
     LogRecord record_;
     LineReports reports_;
+    TextfileText textfile_{target_.name};
+    std::string folder_ = folder_of(target_.path);
+    std::string file_name_ = std::filesystem::path(target_.path).filename().string();
     bool changed_ = false;
-    bool polled_ = false;
+    bool told_ = false;
     bool was_up_ = false;
 };
 
@@ -171,28 +201,59 @@ public:
             add_maser(target, false);
         }
         find_new_logs(false);
+        follow_known_rotated();
         std::string error;
         if (!stops_.ok(error)) {
             std::fprintf(stderr, "h2export: %s\n", error.c_str());
             return kExitFailed;
         }
-        while (!stops_.requested()) {
-            find_new_logs(true);
-            // Watched anew after every wake: a log opened anew (rotated, come
-            // back) or a folder replaced gets its watch before it is read.
-            const bool all_watched = watch_all();
+        // Everything is looked at the first time, whenever the watch cannot
+        // tell what changed, and every second until all is watched and in
+        // place, however busy other logs keep the watch.
+        ChangeWatch::Changes changes;
+        changes.all = true;
+        SteadyClock::time_point looked{};
+        bool settled = false;
+        while (!changes.stop) {
             const auto now = SteadyClock::now();
-            for (auto& maser : masers_) {
-                maser->textfile_due = maser->poll(now) || maser->textfile_due;
-            }
+            const bool everything =
+                changes.all || changes.folders_moved || (!settled && now - looked >= kMissingRetry);
+            looked = everything ? now : looked;
+            follow(changes, everything, now);
             commit_influx();
             const bool all_written = write_textfiles(now);
-            watch_.wait(next_wake(all_watched && all_in_place() && all_written));
+            settled = folders_watched_ && all_in_place() && all_written;
+            watch_.wait(next_wake(settled, looked), changes);
         }
         return kExitDone;
     }
 
 private:
+    // Takes in what changed: new logs, the folders' watches, and the masers
+    // whose logs changed (or all of them) read, their status checked.
+    void follow(const ChangeWatch::Changes& changes, bool everything, SteadyClock::time_point now) {
+        if (everything || names_new_log(changes)) {
+            find_new_logs(true);
+        }
+        if (everything) {
+            folders_watched_ = watch_folders();
+        }
+        for (std::size_t i = 0; i < masers_.size(); ++i) {
+            MaserFeed& maser = *masers_[i];
+            const int index = static_cast<int>(i);
+            if (changes.unwatched.count(2 * index) != 0) {
+                maser.watched = FileId{};
+            }
+            if (changes.unwatched.count(2 * index + 1) != 0) {
+                maser.watched_log = FileId{};
+            }
+            if (everything || maser.read_due || maser.concerned(changes, index)) {
+                read(maser, index);
+            }
+            maser.textfile_due = maser.status_changed(now) || maser.textfile_due;
+        }
+    }
+
     void add_maser(const FollowTarget& target, bool found_later) {
         followed_[target.name] = target.path;
         masers_.push_back(std::make_unique<MaserFeed>(target, options_, influx_.get(), stops_,
@@ -235,16 +296,84 @@ private:
         }
     }
 
-    // False when something is not watched now: then it is looked at every second.
-    bool watch_all() {
+    // A maser of a followed folder that the saved state knows, whose log is
+    // missing now but whose rotated files are there (renamed, and h2mon has
+    // not opened its log again yet): followed, so that what h2mon writes into
+    // the rotated file meanwhile is read.
+    void follow_known_rotated() {
+        if (!influx_) {
+            return;
+        }
+        for (const std::string& maser : influx_->known_masers()) {
+            for (const LogFolder& folder : folders_) {
+                if (followed_.count(maser) == 0 && has_rotated(folder.path, maser + ".csv")) {
+                    const std::string log = folder.path + "/" + maser + ".csv";
+                    std::fprintf(stderr, "h2export: %s: following %s (rotated, not there now)\n",
+                                 maser.c_str(), log.c_str());
+                    add_maser({maser, log}, false);
+                }
+            }
+        }
+    }
+
+    static bool has_rotated(const std::string& folder, const std::string& log_name) {
+        std::error_code failure;
+        for (std::filesystem::directory_iterator it(folder, failure), end; !failure && it != end;
+             it.increment(failure)) {
+            if (named_after(it->path().filename().string(), log_name)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Watches every followed folder and every log's folder. False when one
+    // cannot be watched now: then everything is looked at every second.
+    bool watch_folders() {
         bool all = true;
         for (const LogFolder& folder : folders_) {
             all = watch_.watch_folder(folder.path) && folder.readable && all;
         }
         for (const auto& maser : masers_) {
-            all = watch_.watch(maser->path()) && all;
+            all = watch_.watch_folder(maser->folder()) && all;
         }
         return all;
+    }
+
+    // Whether a log arrived in a followed folder: maybe a new maser.
+    bool names_new_log(const ChangeWatch::Changes& changes) const {
+        for (const auto& [folder, name] : changes.arrived) {
+            const bool log = name.size() > 4 && name.compare(name.size() - 4, 4, ".csv") == 0;
+            for (const LogFolder& followed : folders_) {
+                if (log && followed.path == folder) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    // Reads what is new in the maser's log. The file it reads and the file
+    // at its path are watched (keys 2i and 2i + 1); once one of them is
+    // another file, the log is read again, so that rows written before the
+    // watch began are read, until the files read are the files watched.
+    void read(MaserFeed& maser, int index) {
+        for (bool watched_anew = true; watched_anew;) {
+            maser.read_due = !maser.read();
+            watched_anew = false;
+            const LogFollower& follower = maser.follower();
+            const LogFile* reading = follower.reading();
+            if (reading != nullptr && reading->id() != maser.watched) {
+                maser.watched = reading->id();
+                watch_.watch_file(*reading, 2 * index);
+                watched_anew = true;
+            }
+            if (follower.log_id() != maser.watched_log && follower.log_id() != FileId{}) {
+                maser.watched_log = follower.log_id();
+                watch_.watch_path(follower.path(), 2 * index + 1);
+                watched_anew = true;
+            }
+        }
     }
 
     // False while a log is not where its path leads (it or its folder renamed,
@@ -258,17 +387,25 @@ private:
         return true;
     }
 
-    // Until the next maser goes down, or a missing log's next look.
-    std::optional<milliseconds> next_wake(bool all_watched) const {
+    // At once when a log is not read to its end; else when the next maser
+    // goes down, or a second after everything was last looked at while not
+    // all is watched and in place.
+    std::optional<milliseconds> next_wake(bool settled, SteadyClock::time_point looked) const {
         std::optional<milliseconds> wake;
-        if (!all_watched) {
-            wake = kMissingRetry;
-        }
         const auto now = SteadyClock::now();
+        const auto until = [&](SteadyClock::time_point when) {
+            const auto left =
+                std::max(milliseconds(0), std::chrono::ceil<milliseconds>(when - now));
+            wake = wake ? std::min(*wake, left) : left;
+        };
+        if (!settled) {
+            until(looked + kMissingRetry);
+        }
         for (const auto& maser : masers_) {
-            if (maser->status().up(now)) {
-                const auto left = std::chrono::ceil<milliseconds>(maser->status().down_at() - now);
-                wake = wake ? std::min(*wake, left) : left;
+            if (maser->read_due) {
+                until(now);
+            } else if (maser->status().up(now)) {
+                until(maser->status().down_at());
             }
         }
         return wake;
@@ -291,8 +428,8 @@ private:
         bool all = true;
         for (auto& maser : masers_) {
             if (maser->textfile_due) {
-                maser->textfile_due = !textfiles_->write(maser->status().name(),
-                                                         render_textfile(maser->status(), now));
+                maser->textfile_text(now, text_);
+                maser->textfile_due = !textfiles_->write(maser->status().name(), text_);
                 all = all && !maser->textfile_due;
             }
         }
@@ -328,6 +465,8 @@ private:
     std::vector<LogFolder> folders_;
     std::map<std::string, std::string> followed_; // maser name -> its log
     std::unique_ptr<TextfileFolder> textfiles_;
+    std::string text_; // a textfile's text, made again for each file written
+    bool folders_watched_ = false;
     bool influx_ok_ = true;
 };
 

@@ -166,6 +166,14 @@ std::optional<LogPosition> InfluxOutput::resume_position(const std::string& mase
     return found->second;
 }
 
+std::vector<std::string> InfluxOutput::known_masers() const {
+    std::vector<std::string> masers;
+    for (const auto& [maser, position] : saved_.positions) {
+        masers.push_back(maser);
+    }
+    return masers;
+}
+
 void InfluxOutput::set_known_since(std::int64_t since_ns) {
     if (pending_.since_ns != since_ns) {
         pending_.since_ns = since_ns;

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Appends the point of `record` for `maser`: measurement "maser", tag maser,
 // a field per channel with its value as logged (codes as integers, AuxFLL3
@@ -50,6 +51,8 @@ public:
     bool open(std::string& error);
 
     std::optional<LogPosition> resume_position(const std::string& maser) const;
+    // The masers the saved state has positions of.
+    std::vector<std::string> known_masers() const;
     // Since when the saved state knew of every maser (-1: not known), and
     // since when this run does, saved from its first batch on.
     std::int64_t known_since_ns() const { return saved_.since_ns; }

@@ -40,6 +40,11 @@ public:
     void close();
 
     const FileId& id() const { return id_; }
+#ifndef _WIN32
+    int descriptor() const {
+        return fd_;
+    }
+#endif
     // The file's size now, -1 when it cannot be told.
     std::int64_t size() const;
     // Up to `count` bytes from `offset`; 0 at the end, -1 on an error.

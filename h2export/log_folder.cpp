@@ -29,3 +29,15 @@ bool logs_in_folder(const std::string& folder, std::vector<FolderLog>& logs, std
               [](const FolderLog& a, const FolderLog& b) { return a.name < b.name; });
     return true;
 }
+
+std::string folder_of(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\");
+#else
+    const std::size_t slash = path.rfind('/');
+#endif
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}

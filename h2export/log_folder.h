@@ -11,6 +11,9 @@ struct FolderLog {
     std::string path;
 };
 
+// The folder a file's path lies in: "." for a bare name.
+std::string folder_of(const std::string& path);
+
 // The logs in `folder` now, by name. False when the folder cannot be read
 // (`error` says why); files whose stem is no maser name are left out.
 bool logs_in_folder(const std::string& folder, std::vector<FolderLog>& logs, std::string& error);

@@ -1,8 +1,11 @@
 #include "h2export/log_follower.h"
 
+#include "telemetry/mjd_time.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -84,6 +87,7 @@ void LogFollower::adopt(ReadingPlan plan, LineAssembler::Inside inside) {
     queue_ends_with_log_ = plan.ends_with_log;
     offset_ = plan.first_offset;
     known_ = current_.head.substr(0, static_cast<std::size_t>(LogPosition::kPrintBytes));
+    current_.head = std::string(); // kept in known_ as far as needed, read again for a plan
     print_bytes_ = -1;
     std::string error;
     if (current_.compressed && !compressed_.open(current_, offset_, error)) {
@@ -129,31 +133,80 @@ void LogFollower::tell_resumed(const ReadingPlan& plan, const LogPosition& from)
                  label_.c_str(), path_.c_str(), told.c_str(), path_.c_str());
 }
 
-// The lines before a restart's position, for the latest values: as many as
-// a start at the tail would read.
-void LogFollower::read_earlier(LineSink& sink, std::int64_t offset) {
-    const std::int64_t from = std::max<std::int64_t>(0, offset - kTailBytes);
-    LineAssembler earlier;
-    if (from > 0) {
-        earlier.resume_inside(LineAssembler::Inside::kOverlong);
+namespace {
+
+// The last `bytes` of `file`'s content before byte `end` (its end when -1),
+// and where they start.
+std::string content_before(const HeldLog& file, std::int64_t end, std::int64_t bytes,
+                           std::int64_t& start) {
+    std::string tail;
+    start = 0;
+    if (!file.compressed) {
+        end = end < 0 ? file.file->size() : end;
+        start = std::max<std::int64_t>(0, end - bytes);
+        tail.resize(static_cast<std::size_t>(end - start));
+        const long got = file.file->read_at(start, tail.data(), tail.size());
+        tail.resize(static_cast<std::size_t>(std::max(got, 0L)));
+        return tail;
     }
+    // Compressed: read through, keeping the last bytes.
     RotatedReader reader;
     std::string error;
-    if (current_.compressed && !reader.open(current_, from, error)) {
-        return;
+    if (!reader.open(file, 0, error)) {
+        return tail;
     }
-    for (std::int64_t at = from; at < offset;) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kReadBlock, offset - at));
-        const long got = current_.compressed ? reader.read(block, want)
-                                             : current_.file->read_at(at, block, want);
+    for (std::int64_t at = 0; end < 0 || at < end;) {
+        const auto want = static_cast<std::size_t>(
+            end < 0 ? kReadBlock : std::min<std::int64_t>(kReadBlock, end - at));
+        const long got = reader.read(block, want);
         if (got <= 0) {
-            return;
+            break;
         }
         at += got;
-        earlier.feed(
-            std::string_view(block, static_cast<std::size_t>(got)),
-            [&](std::string_view line) { sink.earlier(line); }, [] {});
+        tail.append(block, static_cast<std::size_t>(got));
+        if (static_cast<std::int64_t>(tail.size()) > 2 * bytes) {
+            const std::size_t drop = tail.size() - static_cast<std::size_t>(bytes);
+            tail.erase(0, drop);
+            start += static_cast<std::int64_t>(drop);
+        }
     }
+    return tail;
+}
+
+} // namespace
+
+// The records of `file` before byte `end` (its end when -1) and not after
+// `until_ns`, as many as a start at the tail reads, for the latest values at
+// a restart; with `exact`, only when the last of them is stamped `until_ns`
+// (the file holds the last record read). False when none was passed on.
+bool LogFollower::read_earlier(LineSink& sink, const HeldLog& file, std::int64_t end,
+                               std::int64_t until_ns, bool exact) {
+    std::int64_t start = 0;
+    const std::string tail = content_before(file, end, kTailBytes, start);
+    LineAssembler earlier;
+    if (start > 0) {
+        earlier.resume_inside(LineAssembler::Inside::kOverlong);
+    }
+    std::vector<std::string_view> lines;
+    std::int64_t last_ns = -1;
+    earlier.feed(
+        tail,
+        [&](std::string_view line) {
+            std::int64_t ns = 0;
+            const bool stamped = mjd_unix_ns(line.substr(0, line.find(',')), &ns);
+            if (until_ns < 0 || (stamped && ns <= until_ns)) {
+                lines.push_back(line);
+                last_ns = stamped ? ns : last_ns;
+            }
+        },
+        [] {});
+    bool found = false;
+    if (!exact || last_ns == until_ns) {
+        for (std::string_view line : lines) {
+            found = sink.earlier(line) || found;
+        }
+    }
+    return found;
 }
 
 bool LogFollower::open_first(LineSink& sink) {
@@ -188,6 +241,7 @@ bool LogFollower::open_first(LineSink& sink) {
     std::int64_t size = 0;
     std::string error;
     const PathState state = look_at(path_, id, size, error);
+    log_id_ = state == PathState::kFile ? id : FileId{};
     report(state, error);
     if (plan.files.empty()) {
         return false;
@@ -197,27 +251,27 @@ bool LogFollower::open_first(LineSink& sink) {
         after_ns_ = from.after_ns;
     }
     const bool resumed_within = resume_ && plan.holder_found && plan.first_offset > 0;
+    const bool resumed = resume_.has_value();
     resume_.reset();
     adopt(std::move(plan), from.inside);
-    if (resumed_within) {
-        read_earlier(sink, offset_);
+    // The latest values at once: the records before the position, or when it
+    // is at the start of a file, those of the file the last record read is in.
+    if (resumed &&
+        !(resumed_within && read_earlier(sink, current_, offset_, from.after_ns, false)) &&
+        from.after_ns > 0) {
+        if (std::optional<HeldLog> file = file_of_time(path_, from.after_ns)) {
+            read_earlier(sink, *file, -1, from.after_ns, true);
+        }
     }
     sink.consumed(position());
     return true;
 }
 
-bool LogFollower::cut_short() const {
-    const std::int64_t size = current_.file->size();
-    if (size >= 0 && size < offset_) {
-        return true;
-    }
-    if (known_.empty()) {
-        return false;
-    }
+bool LogFollower::first_bytes_changed() const {
     const std::size_t bytes = std::min(known_.size(), kHeadCheckBytes);
     char first[kHeadCheckBytes];
-    return current_.file->read_at(0, first, bytes) != static_cast<long>(bytes) ||
-           std::memcmp(first, known_.data(), bytes) != 0;
+    return bytes > 0 && (current_.file->read_at(0, first, bytes) != static_cast<long>(bytes) ||
+                         std::memcmp(first, known_.data(), bytes) != 0);
 }
 
 void LogFollower::plan_again(const LogPosition& from, bool keep_current) {
@@ -243,7 +297,9 @@ void LogFollower::plan_again(const LogPosition& from, bool keep_current) {
 }
 
 LogFollower::Read LogFollower::read_plain(LineSink& sink) {
-    if (cut_short()) {
+    // Cut (copytruncate), maybe written again past the position: its first
+    // row is another. Cut and not written again past it: it is shorter.
+    if (first_bytes_changed()) {
         plan_again(position(), false);
         return Read::kPlannedAgain;
     }
@@ -253,9 +309,14 @@ LogFollower::Read LogFollower::read_plain(LineSink& sink) {
         plan_again(position(), true);
         return Read::kPlannedAgain;
     }
-    for (;;) {
+    for (bool first = true;; first = false) {
         const long got = current_.file->read_at(offset_, block, sizeof block);
         if (got <= 0) {
+            const std::int64_t size = current_.file->size();
+            if (first && size >= 0 && size < offset_) {
+                plan_again(position(), false);
+                return Read::kPlannedAgain;
+            }
             return Read::kToItsEnd;
         }
         const auto bytes = static_cast<std::size_t>(got);
@@ -307,12 +368,27 @@ bool LogFollower::later_has_rows() {
     std::int64_t size = 0;
     std::string error;
     const PathState state = look_at(path_, id, size, error);
+    log_id_ = state == PathState::kFile ? id : FileId{};
     const bool log_queued = !queue_.empty() && queue_ends_with_log_;
     in_place_ = state == PathState::kFile && id == (log_queued ? queue_.back() : current_).id();
     // The open file may be the log renamed away: keep reading it.
     report(state, error);
+    if (queue_.size() > 1 || (!queue_.empty() && !queue_ends_with_log_)) {
+        return true; // a rotated file: it has rows
+    }
     if (!queue_.empty()) {
-        return queue_.size() > 1 || !queue_ends_with_log_ || queue_.front().file->size() > 0;
+        // Only the log is next: h2mon writes to the file being read until the
+        // log has rows, or until the path leads to yet another file that has
+        // (the log queued deleted or renamed away while still empty).
+        const HeldLog& log = queue_.front();
+        if (log.file->size() > 0) {
+            return true;
+        }
+        if (state == PathState::kFile && id != log.id() && size > 0) {
+            queue_ends_with_log_ = false;
+            return true;
+        }
+        return false;
     }
     return state == PathState::kFile && id != current_.id() && size > 0;
 }
@@ -334,9 +410,9 @@ void LogFollower::move_on(LineSink& sink) {
     sink.consumed(position());
 }
 
-void LogFollower::poll(LineSink& sink) {
+bool LogFollower::poll(LineSink& sink) {
     if (!current_.file && !open_first(sink)) {
-        return;
+        return true;
     }
     for (int move = 0; move < kMostMoves && current_.file; ++move) {
         // Asked before the file is read to its end: once a later file has
@@ -344,13 +420,17 @@ void LogFollower::poll(LineSink& sink) {
         const bool later = later_has_rows();
         const Read read = read_current(sink);
         if (read == Read::kStopped) {
-            return;
+            return false;
         }
         if (read == Read::kToItsEnd) {
-            if (!later || !sink.go_on()) {
-                return;
+            if (!later) {
+                return true;
+            }
+            if (!sink.go_on()) {
+                return false;
             }
             move_on(sink);
         }
     }
+    return !current_.file;
 }

@@ -40,8 +40,9 @@ public:
     virtual std::optional<std::int64_t> line(std::string_view line) = 0;
     virtual void overlong() = 0;
     // A line before the position a restart goes on from, read again for the
-    // latest values only (it was passed on in an earlier run).
-    virtual void earlier(std::string_view) {}
+    // latest values only (it was passed on in an earlier run). Returns
+    // whether it was a record.
+    virtual bool earlier(std::string_view) { return false; }
     // Every whole line before `position` has been passed on.
     virtual void consumed(const LogPosition& position) = 0;
     // Asked after each block of a long read: false stops reading there (a stop
@@ -63,8 +64,10 @@ public:
     LogFollower(std::string label, std::string path, StartAt start,
                 std::optional<LogPosition> resume = std::nullopt, std::int64_t new_after_ns = 0);
 
-    // Reads whatever is new and passes it to `sink`.
-    void poll(LineSink& sink);
+    // Reads whatever is new and passes it to `sink`. False when it stopped
+    // before the end of what there is (asked to, or after many files in one
+    // go): poll again without waiting for a change.
+    bool poll(LineSink& sink);
 
     // True when the path led to the file the follower reads last at the last
     // poll. While it does not (the log or its folder renamed, deleted or
@@ -74,6 +77,9 @@ public:
     const std::string& path() const { return path_; }
     // The file being read now, to watch for changes; null while there is none.
     const LogFile* reading() const { return current_.file.get(); }
+    // The file at the path at the last look (its id zero while there is none):
+    // the one h2mon writes to next, to watch too.
+    const FileId& log_id() const { return log_id_; }
 
     static constexpr std::int64_t kTailBytes = 64 * 1024;
 
@@ -84,12 +90,13 @@ private:
     void start_at_tail();
     void tell_resumed(const ReadingPlan& plan, const LogPosition& from) const;
     void adopt(ReadingPlan plan, LineAssembler::Inside inside);
-    void read_earlier(LineSink& sink, std::int64_t offset);
+    bool read_earlier(LineSink& sink, const HeldLog& file, std::int64_t end, std::int64_t until_ns,
+                      bool exact);
     bool later_has_rows();
     Read read_current(LineSink& sink);
     Read read_plain(LineSink& sink);
     Read read_compressed(LineSink& sink);
-    bool cut_short() const;
+    bool first_bytes_changed() const;
     void plan_again(const LogPosition& from, bool keep_current);
     void move_on(LineSink& sink);
     void feed(LineSink& sink, std::string_view bytes);
@@ -113,5 +120,6 @@ private:
     bool queue_ends_with_log_ = false;
     LineAssembler assembler_;
     PathState reported_ = PathState::kFile;
+    FileId log_id_;
     bool in_place_ = false;
 };

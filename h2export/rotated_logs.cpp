@@ -22,11 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool named_after(const std::string& name, const std::string& log_name) {
-    return name.size() > log_name.size() + 1 && name.compare(0, log_name.size(), log_name) == 0 &&
-           std::strchr(".-_", name[log_name.size()]) != nullptr;
-}
-
 // The stamp of the first whole line of `head` that starts with the MJD of a
 // record (1990 up to a day from now): a damaged stamp orders nothing.
 std::optional<std::int64_t> first_stamp(std::string_view head) {
@@ -107,6 +102,11 @@ std::vector<HeldLog> hold_beside(const std::string& log, std::vector<HeldLog> he
 }
 
 } // namespace
+
+bool named_after(const std::string& name, const std::string& log_name) {
+    return name.size() > log_name.size() + 1 && name.compare(0, log_name.size(), log_name) == 0 &&
+           std::strchr(".-_", name[log_name.size()]) != nullptr;
+}
 
 bool HeldLog::holds(const LogPosition& position) const {
     if (position.print_bytes == 0) {
@@ -240,6 +240,21 @@ ReadingPlan plan_reading(const std::string& log, const LogPosition& from,
     }
     plan.ends_with_log = holder_is_log || log_file != nullptr;
     return plan;
+}
+
+std::optional<HeldLog> file_of_time(const std::string& log, std::int64_t time_ns) {
+    std::optional<FileId> log_id;
+    std::vector<HeldLog> held =
+        hold_beside(log, {}, std::optional<std::int64_t>(time_ns - kModifiedMarginNs), log_id);
+    std::optional<HeldLog> found;
+    for (HeldLog& file : held) {
+        if (file.first_ns && *file.first_ns <= time_ns &&
+            (!found || *file.first_ns > *found->first_ns ||
+             (*file.first_ns == *found->first_ns && found->compressed && !file.compressed))) {
+            found = std::move(file);
+        }
+    }
+    return found;
 }
 
 void RotatedReader::GzCloser::operator()(gzFile_s* file) const {

@@ -19,6 +19,10 @@
 #include <optional>
 #include <string>
 
+// Whether a file named `name` in a log's folder is a file rotated from the
+// log named `log_name`.
+bool named_after(const std::string& name, const std::string& log_name);
+
 // A file held open: renamed, compressed and deleted, it is still read whole.
 struct HeldLog {
     std::string path; // its name when it was opened, for messages
@@ -59,6 +63,10 @@ struct ReadingPlan {
 // always last. A copy or a compressed twin of a file is read once.
 ReadingPlan plan_reading(const std::string& log, const LogPosition& from,
                          std::optional<HeldLog> current = std::nullopt);
+
+// The file, the log or one rotated from it, that holds the record of
+// `time_ns`: of those whose first record is not later, the latest.
+std::optional<HeldLog> file_of_time(const std::string& log, std::int64_t time_ns);
 
 struct gzFile_s;
 

@@ -22,72 +22,95 @@ void append_family_head(std::string& out, const char* name, const char* help, co
     out += '\n';
 }
 
-void append_maser_sample(std::string& out, const char* name, const std::string& maser,
-                         const std::string& value) {
-    out += name;
-    out += "{maser=\"";
-    out += maser;
-    out += "\"} ";
-    out += value;
-    out += '\n';
+// "name{maser="NAME"} ": a sample up to its value.
+std::string maser_series(const char* name, const std::string& maser) {
+    return std::string(name) + "{maser=\"" + maser + "\"} ";
 }
 
-std::string number_text(double value, bool whole) {
-    std::string text;
-    append_sample_value(text, value, whole);
-    return text;
-}
+// The heads of the families, the same in every maser's file: made once.
+struct FamilyHeads {
+    std::string build_info, up, last_time, malformed;
+    std::string channels[kMetricFamilyCount];
+    // The channel metrics in the order of their families, as the file lists them.
+    std::vector<int> order;
 
-void append_channel_families(std::string& out, const MaserStatus& maser) {
-    for (int f = 0; f < kMetricFamilyCount; ++f) {
-        const MetricFamily& family = kMetricFamilies[f];
-        append_family_head(out, family.name, family.help, "gauge");
-        for (int m = 0; m < kChannelMetricCount; ++m) {
-            if (kChannelMetrics[m].family != f) {
-                continue;
+    FamilyHeads() {
+        append_family_head(build_info, "h2export_build_info",
+                           "The h2export that writes this file; the value is always 1.", "gauge");
+        append_family_head(up, "maser_up",
+                           "1 while records arrive from the maser's log, 0 once none came for "
+                           "the stale time.",
+                           "gauge");
+        append_family_head(last_time, "maser_last_record_timestamp_seconds",
+                           "Time of the latest record in the maser's log, from its MJD.", "gauge");
+        append_family_head(malformed, "maser_log_malformed_lines_total",
+                           "Lines of the maser's log that were skipped as malformed.", "counter");
+        for (int f = 0; f < kMetricFamilyCount; ++f) {
+            append_family_head(channels[f], kMetricFamilies[f].name, kMetricFamilies[f].help,
+                               "gauge");
+            for (int m = 0; m < kChannelMetricCount; ++m) {
+                if (kChannelMetrics[m].family == f) {
+                    order.push_back(m);
+                }
             }
-            out += family.name;
-            append_labels(out, maser.name(), kChannelMetrics[m]);
-            out += ' ';
-            append_sample_value(out, maser.values()[m], channel_metric_is_code(m));
-            out += '\n';
         }
     }
+};
+
+const FamilyHeads& family_heads() {
+    static const FamilyHeads heads;
+    return heads;
 }
 
 } // namespace
 
-std::string render_textfile(const MaserStatus& maser, SteadyClock::time_point now) {
-    std::string out;
-    out.reserve(6000);
-    append_family_head(out, "h2export_build_info",
-                       "The h2export that writes this file; the value is always 1.", "gauge");
-    out += "h2export_build_info{maser=\"" + maser.name() + "\",version=\"" + kProjectVersion +
-           "\"} 1\n";
+TextfileText::TextfileText(const std::string& maser)
+    : build_info_("h2export_build_info{maser=\"" + maser + "\",version=\"" + kProjectVersion +
+                  "\"} 1\n"),
+      up_(maser_series("maser_up", maser)),
+      last_time_(maser_series("maser_last_record_timestamp_seconds", maser)),
+      malformed_(maser_series("maser_log_malformed_lines_total", maser)) {
+    for (const int m : family_heads().order) {
+        std::string series = kMetricFamilies[kChannelMetrics[m].family].name;
+        append_labels(series, maser, kChannelMetrics[m]);
+        series += ' ';
+        channels_.push_back(std::move(series));
+    }
+}
 
+void TextfileText::render(const MaserStatus& maser, SteadyClock::time_point now,
+                          std::string& text) const {
+    const FamilyHeads& heads = family_heads();
     const bool up = maser.up(now);
-    append_family_head(out, "maser_up",
-                       "1 while records arrive from the maser's log, 0 once none came for the "
-                       "stale time.",
-                       "gauge");
-    append_maser_sample(out, "maser_up", maser.name(), up ? "1" : "0");
-
+    text = heads.build_info;
+    text += build_info_;
+    text += heads.up;
+    text += up_;
+    text += up ? "1\n" : "0\n";
     if (maser.has_record()) {
-        append_family_head(out, "maser_last_record_timestamp_seconds",
-                           "Time of the latest record in the maser's log, from its MJD.", "gauge");
-        append_maser_sample(out, "maser_last_record_timestamp_seconds", maser.name(),
-                            number_text(static_cast<double>(maser.last_unix_ns()) / 1e9, false));
+        text += heads.last_time;
+        text += last_time_;
+        append_sample_value(text, static_cast<double>(maser.last_unix_ns()) / 1e9, false);
+        text += '\n';
     }
-
-    append_family_head(out, "maser_log_malformed_lines_total",
-                       "Lines of the maser's log that were skipped as malformed.", "counter");
-    append_maser_sample(out, "maser_log_malformed_lines_total", maser.name(),
-                        number_text(static_cast<double>(maser.malformed()), true));
-
-    if (up) {
-        append_channel_families(out, maser);
+    text += heads.malformed;
+    text += malformed_;
+    append_sample_value(text, static_cast<double>(maser.malformed()), true);
+    text += '\n';
+    if (!up) {
+        return;
     }
-    return out;
+    int family = -1;
+    for (std::size_t i = 0; i < heads.order.size(); ++i) {
+        const int metric = heads.order[i];
+        if (kChannelMetrics[metric].family != family) {
+            family = kChannelMetrics[metric].family;
+            text += heads.channels[family];
+        }
+        text += channels_[i];
+        append_sample_value(text, maser.values()[metric], channel_metric_is_code(metric));
+        text += '\n';
+    }
 }
 
 std::string textfile_name(const std::string& maser) {

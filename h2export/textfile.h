@@ -8,10 +8,26 @@
 #include "h2export/maser_status.h"
 
 #include <string>
+#include <vector>
 
-// The file's text for `maser` at `now`. Its channel series are there only
-// while the maser is up.
-std::string render_textfile(const MaserStatus& maser, SteadyClock::time_point now);
+// A maser's file: its text at a moment. Its channel series are there only
+// while the maser is up. The series' names and labels are made once; the
+// families' help, the same in every maser's file, once for all.
+class TextfileText {
+public:
+    explicit TextfileText(const std::string& maser);
+
+    // The text for `maser` (the maser this was made for) at `now`, into `text`.
+    void render(const MaserStatus& maser, SteadyClock::time_point now, std::string& text) const;
+
+private:
+    // Each series up to its value.
+    std::string build_info_; // the whole sample, value and all
+    std::string up_;
+    std::string last_time_;
+    std::string malformed_;
+    std::vector<std::string> channels_; // in the order the file lists them
+};
 
 // "h2mon-NAME.prom": the name of a maser's file in the folder.
 std::string textfile_name(const std::string& maser);

@@ -15,7 +15,8 @@
 // changes come in its order; how far h2export gets between them is the
 // machine's), H2EXPORT_SOAK_SECONDS=S makes the run longer (25 s of changes
 // per output by default):
-//   H2EXPORT_SOAK_SECONDS=600 build/dev/tests/h2export/h2export_exactly_once_test
+//   H2EXPORT_SOAK_SECONDS=600
+//   build/dev/tests/h2export/h2export_exactly_once_test
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
 
@@ -52,6 +53,7 @@ struct Maser {
     std::string log;
     int fd = -1;                     // h2mon's open log: after a rename, the renamed file
     bool reopen_due = false;         // renamed away: h2mon opens its path again soon
+    bool last_deleted = false;       // the file of its last row was deleted
     std::vector<std::int64_t> times; // of every row written, in order
 
     void open() {
@@ -149,8 +151,12 @@ public:
         if (to_stdout_) {
             check_runs();
         }
-        // The textfile shows each maser's latest record.
+        // The textfile shows each maser's latest record, when a file still holds
+        // it.
         for (const auto& [name, maser] : masers_) {
+            if (maser.last_deleted) {
+                continue;
+            }
             const std::string seen =
                 sample_of(h2test::read_text_file(dir_.file("textfiles/h2mon-" + name + ".prom")),
                           "maser_last_record_timestamp_seconds{maser=\"" + name + "\"}");
@@ -282,6 +288,7 @@ private:
             std::int64_t ns = 0;
             mjd_unix_ns(row.substr(0, row.find(',')), &ns);
             maser.times.push_back(ns);
+            maser.last_deleted = false;
             text += row;
         }
         ASSERT_EQ(::write(maser.fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
@@ -314,6 +321,7 @@ private:
             return;
         }
         fs::remove(maser.log);
+        maser.last_deleted = !maser.reopen_due;
         maser.open();
         ++deletions_;
     }

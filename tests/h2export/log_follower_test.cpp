@@ -35,7 +35,7 @@ public:
 
 // One step of a case: a change to the folder, or a poll and the lines it must pass on.
 struct Step {
-    enum Kind { kAppend, kRename, kTruncate, kPoll } kind;
+    enum Kind { kAppend, kRename, kCopy, kTruncate, kPoll } kind;
     std::string a; // kAppend: the file; kRename: from; kPoll: the lines, each ended by '|'
     std::string b; // kAppend: the text; kRename: to
 };
@@ -45,6 +45,9 @@ Step append(std::string file, std::string text) {
 }
 Step rename(std::string from, std::string to) {
     return {Step::kRename, std::move(from), std::move(to)};
+}
+Step copy(std::string from, std::string to) {
+    return {Step::kCopy, std::move(from), std::move(to)};
 }
 Step truncate(std::string file) {
     return {Step::kTruncate, std::move(file), ""};
@@ -73,6 +76,9 @@ TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
         {"renamed away and none made: the old file is followed on",
          {append("log", "a\n"), poll("a|"), rename("log", "log.1"), append("log.1", "b\n"),
           poll("b|")}},
+        {"copied and truncated, then the empty log replaced by another",
+         {append("log", "a\n"), poll("a|"), copy("log", "log.1"), truncate("log"), poll(""),
+          rename("log", "away"), append("log", "b\n"), poll("b|")}},
         {"a hole a power loss left cuts the line it fell in, not the row after it",
          {append("log", "a\nb-cut"), poll("a|"), append("log", std::string(5000, '\0')),
           poll("hole|"), append("log", std::string(3, '\0') + "c\n"), poll("c|")}},
@@ -88,6 +94,9 @@ TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
                 break;
             case Step::kRename:
                 std::filesystem::rename(dir.file(step.a), dir.file(step.b));
+                break;
+            case Step::kCopy:
+                std::filesystem::copy_file(dir.file(step.a), dir.file(step.b));
                 break;
             case Step::kTruncate:
                 std::filesystem::resize_file(dir.file(step.a), 0);
