@@ -11,7 +11,8 @@
 //
 //   - a station: one maser, then 50 masers, each logging a row a second into
 //     one folder followed by one h2export --follow-dir: processor time and
-//     wake-ups per row, resident memory.
+//     wake-ups per row, resident memory; with the textfiles on the temporary
+//     directory's file system, then on a tmpfs (/dev/shm).
 //
 // Usage: h2export_measure [--records N] [--backfill-days N] [--station-seconds S]
 //                         [--stations-only]
@@ -202,6 +203,8 @@ struct StationResult {
     double cpu_us_per_row = 0;
     double wakeups_per_row = 0;
     double resident_mib = 0;
+    double own_mib = 0; // of that, h2export's own: heap, stack, buffers
+    std::string textfiles;
 };
 
 // `masers` logs in one folder followed by one h2export --follow-dir with
@@ -272,6 +275,8 @@ StationResult measure_station(int masers, double seconds, const std::string& tex
         static_cast<double>(voluntary_switches(h2export.pid()) - switches_before) /
         static_cast<double>(result.rows);
     result.resident_mib = static_cast<double>(after.resident_kib) / 1024.0;
+    result.own_mib = static_cast<double>(after.anonymous_kib) / 1024.0;
+    result.textfiles = textfile_parent;
     for (int fd : fds) {
         ::close(fd);
     }
@@ -391,10 +396,11 @@ BackfillResult measure_backfill(int days) {
 
 void print_station(const StationResult& station) {
     std::printf("| %d maser%s, a row a second each, %.0f s (%ld rows), textfiles on %s: CPU time "
-                "per row / wake-ups per row / resident memory | %.0f µs / %.2f / %.2f MiB | - |\n",
+                "per row / wake-ups per row / resident memory (h2export's own) | %.0f µs / %.2f / "
+                "%.2f MiB (%.2f MiB) | - |\n",
                 station.masers, station.masers == 1 ? "" : "s", station.seconds, station.rows,
-                std::filesystem::temp_directory_path().c_str(), station.cpu_us_per_row,
-                station.wakeups_per_row, station.resident_mib);
+                station.textfiles.c_str(), station.cpu_us_per_row, station.wakeups_per_row,
+                station.resident_mib, station.own_mib);
 }
 
 int main(int argc, char** argv) {
@@ -415,13 +421,19 @@ int main(int argc, char** argv) {
             station_seconds = std::max(5.0, std::atof(argv[++i]));
         }
     }
-    const std::string temporary = std::filesystem::temp_directory_path();
-    const StationResult one = measure_station(1, station_seconds, temporary);
-    const StationResult many = measure_station(50, station_seconds, temporary);
+    std::vector<StationResult> stations;
+    for (const std::string& textfiles :
+         {std::string(std::filesystem::temp_directory_path()), std::string("/dev/shm")}) {
+        if (std::filesystem::is_directory(textfiles)) {
+            stations.push_back(measure_station(1, station_seconds, textfiles));
+            stations.push_back(measure_station(50, station_seconds, textfiles));
+        }
+    }
     if (station_only) {
         std::printf("| measure | value | target |\n|---|---|---|\n");
-        print_station(one);
-        print_station(many);
+        for (const StationResult& station : stations) {
+            print_station(station);
+        }
         return 0;
     }
     const FollowResult follow = measure_follow(records, std::filesystem::temp_directory_path());
@@ -455,7 +467,8 @@ int main(int argc, char** argv) {
         "< 10 s |\n",
         backfill.rows, backfill.log_gib, backfill.output_gib, backfill.seconds);
     std::printf("|   processor time (user + system) | %.1f s | - |\n", backfill.cpu_seconds);
-    print_station(one);
-    print_station(many);
+    for (const StationResult& station : stations) {
+        print_station(station);
+    }
     return 0;
 }

@@ -57,11 +57,16 @@ LogPosition LogFollower::position() const {
     at.offset = offset_ - static_cast<std::int64_t>(assembler_.pending());
     at.inside = assembler_.inside();
     at.after_ns = after_ns_;
-    // Known once enough has been read; until then taken again as the file grows.
+    // Known once enough has been read; until then taken again as the file
+    // grows. Then only the bytes the next reads compare are kept.
     const auto bytes = std::min(offset_, static_cast<std::int64_t>(known_.size()));
-    if (bytes != print_bytes_) {
+    if (print_bytes_ < LogPosition::kPrintBytes && bytes != print_bytes_) {
         print_ = content_print(std::string_view(known_).substr(0, static_cast<std::size_t>(bytes)));
         print_bytes_ = bytes;
+        if (print_bytes_ == LogPosition::kPrintBytes) {
+            known_.resize(kHeadCheckBytes);
+            known_.shrink_to_fit();
+        }
     }
     at.print_bytes = print_bytes_;
     at.print = print_;
@@ -87,7 +92,9 @@ void LogFollower::adopt(ReadingPlan plan, LineAssembler::Inside inside) {
     queue_ends_with_log_ = plan.ends_with_log;
     offset_ = plan.first_offset;
     known_ = current_.head.substr(0, static_cast<std::size_t>(LogPosition::kPrintBytes));
-    current_.head = std::string(); // kept in known_ as far as needed, read again for a plan
+    // Kept in known_ as far as needed, read again for a plan.
+    current_.head.clear();
+    current_.head.shrink_to_fit();
     print_bytes_ = -1;
     std::string error;
     if (current_.compressed && !compressed_.open(current_, offset_, error)) {

@@ -111,7 +111,9 @@ private:
     HeldLog current_;       // the file being read; its file is null while there is none
     std::int64_t offset_ = 0;
     RotatedReader compressed_; // current_'s content, when it is compressed
-    std::string known_;        // current_'s first bytes, up to LogPosition::kPrintBytes
+    // current_'s first bytes, up to LogPosition::kPrintBytes; once print_
+    // covers those, the few that tell its first row.
+    mutable std::string known_;
     mutable std::int64_t print_bytes_ = 0;
     mutable std::uint64_t print_ = 0; // content_print() of known_'s first print_bytes_
     // Files to read after the current one, oldest first; the last one the log

@@ -127,13 +127,15 @@ bool read_head(HeldLog& held, std::string& error) {
     if (!reader.open(held, 0, error)) {
         return false;
     }
-    held.head.resize(HeldLog::kHeadBytes);
+    // Read into a buffer of its own and kept at its size: many files are held.
+    static char buffer[HeldLog::kHeadBytes];
     std::size_t got = 0;
-    for (long part; got < held.head.size() &&
-                    (part = reader.read(held.head.data() + got, held.head.size() - got)) > 0;) {
+    for (long part;
+         got < sizeof buffer && (part = reader.read(buffer + got, sizeof buffer - got)) > 0;) {
         got += static_cast<std::size_t>(part);
     }
-    held.head.resize(got);
+    held.head.assign(buffer, got);
+    held.head.shrink_to_fit();
     held.compressed = reader.compressed();
     held.first_ns = first_stamp(held.head);
     return true;
