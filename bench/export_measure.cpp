@@ -15,11 +15,12 @@
 //     directory's file system, then on a tmpfs (/dev/shm).
 //
 // Usage: h2export_measure [--records N] [--backfill-days N] [--station-seconds S]
-//                         [--stations-only]
+//                         [--stations-only] [--h2export PATH]
 //   --records N          rows timed one at a time (default 500)
 //   --backfill-days N    days of 10 s records for the backfill (default 365)
 //   --station-seconds S  how long each station runs (default 30)
-//   --stations-only      measure the two stations alone
+//   --stations-only      measure the stations alone
+//   --h2export PATH      measure another build of h2export (an older one, to compare)
 #include "telemetry/mjd_time.h"
 #include "tests/h2export/log_fixture.h"
 #include "tests/support/process.h"
@@ -50,6 +51,17 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using h2test::mjd_text;
 using h2test::random_row;
+
+// The h2export measured: this build's, or another given with --h2export.
+std::string h2export_path = H2EXPORT_PATH;
+
+// A maser's textfile as the build measured names it: h2mon-NAME.prom, or
+// NAME.prom for a build from before that name.
+std::string textfile_of(const std::string& out, const std::string& maser) {
+    const std::string name = out + "/h2mon-" + maser + ".prom";
+    const std::string older = out + "/" + maser + ".prom";
+    return std::filesystem::exists(older) ? older : name;
+}
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "h2export_measure: %s\n", what.c_str());
@@ -140,12 +152,13 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
     inotify_add_watch(inotify, out.c_str(), IN_MOVED_TO);
     h2test::ChildProcess h2export;
     std::string error;
-    if (!h2export.start({H2EXPORT_PATH, "--follow", "a=" + log_a, "--follow", "b=" + log_b,
+    if (!h2export.start({h2export_path, "--follow", "a=" + log_a, "--follow", "b=" + log_b,
                          "--textfile", out, "--stale-after", "3600"},
                         error)) {
         fail(error);
     }
-    if (!wait_renamed(inotify, "h2mon-a.prom", 5000ms)) {
+    if (!wait_renamed(inotify, "h2mon-a.prom", 5000ms) &&
+        !std::filesystem::exists(out + "/a.prom")) {
         fail("no first textfile");
     }
     std::this_thread::sleep_for(200ms);
@@ -156,6 +169,7 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
     for (int i = 0; i < records; ++i) {
         rows.push_back(random_row(mjd_text(now_unix() + 0.1 * i), static_cast<unsigned>(i)));
     }
+    const std::string textfile = std::filesystem::path(textfile_of(out, "a")).filename();
     const int log_fd = ::open(log_a.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     const int watch = inotify_init1(IN_CLOEXEC);
     inotify_add_watch(watch, out.c_str(), IN_MOVED_TO);
@@ -167,7 +181,7 @@ FollowResult measure_follow(int records, const std::string& textfile_parent) {
         if (!h2test::write_all(log_fd, row.data(), row.size())) {
             fail("append failed");
         }
-        if (!wait_renamed(watch, "h2mon-a.prom", 2000ms)) {
+        if (!wait_renamed(watch, textfile, 2000ms)) {
             fail("no textfile after a row");
         }
         latencies.push_back(
@@ -227,14 +241,13 @@ StationResult measure_station(int masers, double seconds, const std::string& tex
     }
     h2test::ChildProcess h2export;
     std::string error;
-    if (!h2export.start({H2EXPORT_PATH, "--follow-dir", logs, "--textfile", out.path()}, error)) {
+    if (!h2export.start({h2export_path, "--follow-dir", logs, "--textfile", out.path()}, error)) {
         fail(error);
     }
     const bool ready = h2export_test::eventually(
         [&] {
             for (int m = 0; m < masers; ++m) {
-                if (!std::filesystem::exists(out.path() + "/h2mon-m" + std::to_string(m) +
-                                             ".prom")) {
+                if (!std::filesystem::exists(textfile_of(out.path(), "m" + std::to_string(m)))) {
                     return false;
                 }
             }
@@ -296,7 +309,7 @@ double measure_catch_up(int rows) {
     const std::string state = dir.file("points.state");
     h2test::ChildProcess h2export;
     std::string error;
-    if (!h2export.start({H2EXPORT_PATH, "--follow", "a=" + log, "--influx", dir.file("points.lp"),
+    if (!h2export.start({h2export_path, "--follow", "a=" + log, "--influx", dir.file("points.lp"),
                          "--state", state},
                         error)) {
         fail(error);
@@ -381,7 +394,7 @@ BackfillResult measure_backfill(int days) {
         static_cast<double>(std::ifstream(log, std::ios::ate | std::ios::binary).tellg()) /
         (1 << 30);
     const std::string backfill =
-        std::string("'") + H2EXPORT_PATH + "' --follow y='" + log + "' --backfill";
+        std::string("'") + h2export_path + "' --follow y='" + log + "' --backfill";
     // Read once before timing, so that the figure does not depend on how much
     // of the log the page cache still holds after writing it.
     double seconds, cpu;
@@ -419,6 +432,8 @@ int main(int argc, char** argv) {
             days = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--station-seconds") == 0) {
             station_seconds = std::max(5.0, std::atof(argv[++i]));
+        } else if (std::strcmp(argv[i], "--h2export") == 0) {
+            h2export_path = argv[++i];
         }
     }
     std::vector<StationResult> stations;

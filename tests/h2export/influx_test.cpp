@@ -37,9 +37,12 @@ void export_until(const std::vector<std::string>& args, const std::string& outpu
                   std::size_t points) {
     h2test::ChildProcess h2export;
     start_h2export(h2export, args);
-    EXPECT_TRUE(eventually([&] {
-        return lines_of(h2test::read_text_file(output)).size() >= points;
-    })) << h2export.read_stderr(milliseconds(100));
+    // Bounded only so that a fault fails the test rather than hanging it: a
+    // long log under a sanitizer on a busy machine takes its time.
+    EXPECT_TRUE(
+        eventually([&] { return lines_of(h2test::read_text_file(output)).size() >= points; },
+                   milliseconds(120000)))
+        << h2export.read_stderr(milliseconds(100));
     h2export.signal(SIGTERM);
     int status = -1;
     EXPECT_TRUE(h2export.wait_exit(status, milliseconds(5000)));

@@ -3,9 +3,13 @@
 // looking at the log by polling as it does on Windows.
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
+#include "tests/support/gzip.h"
+#include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -67,6 +71,61 @@ TEST(H2exportUnderWine, FollowsALogAndWritesTheTextfile) {
         std::stod(row_field(row, "Batt_V")));
     EXPECT_EQ(sample_of(text, "maser_log_malformed_lines_total{maser=\"m1\"}"), "0");
     EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+// The line protocol across a stop, the log rotated and compressed meanwhile:
+// the rest of the compressed file, read through the handle opened when the
+// reading was planned, then the new log; each record once.
+TEST(H2exportUnderWine, ARestartReadsOnInTheCompressedRotatedLog) {
+    if (!std::filesystem::exists(h2export_exe())) {
+        GTEST_SKIP() << "no h2export.exe: run this test through the mingw preset's tests";
+    }
+    h2test::TempDir dir;
+    const std::string log = dir.file("m1.csv");
+    const std::string output = dir.file("points.lp");
+    std::vector<std::string> rows;
+    for (int i = 0; i < 4; ++i) {
+        rows.push_back(windows_row(mjd_now(i - 10), static_cast<unsigned>(i)));
+    }
+    const auto points = [&] {
+        const std::string text = h2test::read_text_file(output);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    const auto run_until = [&](std::size_t count) {
+        h2test::ChildProcess h2export;
+        std::string error;
+        ASSERT_TRUE(h2export.start({WINE_SH, "run", h2export_exe(), "--follow",
+                                    "m1=" + windows_path(log), "--influx", windows_path(output)},
+                                   error))
+            << error;
+        EXPECT_TRUE(eventually([&] { return points() >= count; }, milliseconds(60000)))
+            << "running: " << h2export.running() << "\n"
+            << h2export.read_stderr(milliseconds(100)) << h2export.stdout_text();
+        // The output is a file: a kill loses and repeats nothing.
+        h2export.signal(SIGKILL);
+        int status = 0;
+        h2export.wait_exit(status, milliseconds(10000));
+    };
+    append_file(log, rows[0] + rows[1]);
+    run_until(2);
+    append_file(log, rows[2]);
+    std::filesystem::rename(log, log + ".1");
+    h2test::write_text_file(log + ".1.gz", h2test::gzip(h2test::read_text_file(log + ".1")));
+    std::filesystem::remove(log + ".1");
+    append_file(log, rows[3]);
+    run_until(4);
+
+    const std::string text = h2test::read_text_file(output);
+    ASSERT_EQ(points(), rows.size()) << text;
+    std::size_t at = 0;
+    for (const std::string& row : rows) {
+        std::int64_t ns = 0;
+        ASSERT_TRUE(mjd_unix_ns(row.substr(0, row.find(',')), &ns));
+        const std::size_t end = text.find('\n', at);
+        EXPECT_EQ(text.substr(text.rfind(' ', end) + 1, end - text.rfind(' ', end) - 1),
+                  std::to_string(ns));
+        at = end + 1;
+    }
 }
 
 } // namespace
