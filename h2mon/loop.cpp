@@ -145,30 +145,54 @@ Line discard_stale_bytes(COMPORT& port) {
     return line_within(port, 0);
 }
 
-// Reads the maser's answer to a poll into `frame`. An answer is a frame only when
+// Once a poll has gone out, a stop lets its answer come in so that its record is
+// kept, but only for as long as an answer at the line's pace takes: the first
+// byte within its time-out, the rest within the time a frame takes on the line
+// plus one inter-byte time-out. An answer that trickles in (a byte within every
+// inter-byte time-out, up to 19 s for a frame) is cut by a stop after that.
+struct StopGrace {
+    bool active = false;
+    DWORD until = 0; // on the port's millisecond clock
+} stop_grace;
+
+void grant_stop_grace(std::int32_t milliseconds) {
+    stop_grace = {true, platform_calls().timeGetTime() + static_cast<DWORD>(milliseconds)};
+}
+
+// The port's stop check: a stop, unless the answer awaited is still within its
+// grace.
+bool stop_waiting() {
+    if (stop_grace.active &&
+        static_cast<std::int32_t>(platform_calls().timeGetTime() - stop_grace.until) <= 0) {
+        return false;
+    }
+    return stop_asked();
+}
+
+// Reads the maser's answer to a poll into `frame` by the read's own rules: the
+// first byte within 1000 ms, then bytes until the frame is whole or 100 ms pass
+// without one, however long that takes in all. An answer is a frame only when
 // it is exactly one frame long: fewer bytes are a broken answer, and bytes that
 // follow the last one at once mean the answer was longer than a frame. Then
 // nothing tells where the frame began: bytes that reached the line between the
 // poll and the answer (noise, or the tail of an earlier, slow answer) would push
 // every channel out of place, so such an answer is not shown.
 Answer read_answer(COMPORT& port, BYTE* frame) {
-    // The whole answer is bounded, not only the wait for its first byte: a line
-    // that trickles a byte within every inter-byte time-out would otherwise hold
-    // the read for as long as it lasts. After the first byte, the rest must come
-    // within the time it takes on the line at its rate, plus one inter-byte
-    // time-out for an adapter that hands bytes over late.
-    std::int32_t first = 1;
-    if (port.read(frame, &first, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
-        return Answer::LineFailed;
-    }
-    std::int32_t received = first;
-    if (first == 1) {
-        std::int32_t rest = kFrameLength - 1;
-        const std::int32_t limit = frame_transfer_ms(port.dcb.BaudRate) + kInterbyteTimeoutMs;
-        if (port.read(frame + 1, &rest, -limit, kInterbyteTimeoutMs, kNoTerminator) != 0) {
-            return Answer::LineFailed;
-        }
+    grant_stop_grace(kAnswerTimeoutMs);
+    std::int32_t received = 1;
+    DWORD error = port.read(frame, &received, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator);
+    std::int32_t rest = kFrameLength - 1;
+    if (error == 0 && received == 1) {
+        // The rest by the same rules: its first byte, as every next one, within
+        // the inter-byte time-out.
+        grant_stop_grace(frame_transfer_ms(port.dcb.BaudRate) + kInterbyteTimeoutMs);
+        error =
+            port.read(frame + 1, &rest, kInterbyteTimeoutMs, kInterbyteTimeoutMs, kNoTerminator);
         received += rest;
+    }
+    stop_grace.active = false;
+    if (error != 0) {
+        return Answer::LineFailed;
     }
     if (received == 0) {
         return Answer::NoAnswer;
@@ -176,7 +200,13 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     if (received != kFrameLength) {
         return Answer::ShortAnswer;
     }
-    switch (line_within(port, kFrameQuietMs)) {
+    // The quiet check is never cut by a stop: a frame is never judged on part of
+    // it, and it is short.
+    bool (*const stop_check)() = port.pfnStopWaiting;
+    port.pfnStopWaiting = nullptr;
+    const Line after = line_within(port, kFrameQuietMs);
+    port.pfnStopWaiting = stop_check;
+    switch (after) {
     case Line::Quiet:
         return Answer::Frame;
     case Line::Busy:
@@ -185,17 +215,6 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
         break;
     }
     return Answer::LineFailed;
-}
-
-// Reads the answer with the port's stop check off: a stop asked for meanwhile
-// lets the answer and its quiet check finish, so the record it carries is kept
-// and never judged on a cut check. Both are bounded, which keeps that short.
-Answer read_answer_to_end(COMPORT& port, BYTE* frame) {
-    bool (*const stop_waiting)() = port.pfnStopWaiting;
-    port.pfnStopWaiting = nullptr;
-    const Answer answer = read_answer(port, frame);
-    port.pfnStopWaiting = stop_waiting;
-    return answer;
 }
 
 // One exchange: the stale bytes discarded (unless the line was found quiet just
@@ -217,13 +236,13 @@ Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failur
         *failure_lead = "Write error on port";
         return Answer::LineFailed;
     }
-    return read_answer_to_end(port, frame);
+    return read_answer(port, frame);
 }
 
 } // namespace
 
 int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
-    port.pfnStopWaiting = stop_asked;
+    port.pfnStopWaiting = stop_waiting;
     if (!drained(port, kResyncDrainMs)) {
         return line_failure(port, "Read error on port", settings);
     }

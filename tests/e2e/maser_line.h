@@ -69,6 +69,8 @@ public:
     // Sends a byte every `every` from now on, whatever h2mon does, as a line that
     // picks up noise or an instrument that streams.
     void stream_noise(std::chrono::microseconds every);
+    // Waits until `count` bytes of that noise have gone out; false after `timeout`.
+    bool wait_for_noise(std::size_t count, std::chrono::milliseconds timeout) const;
     // The far end goes away: the line is hung up.
     void hang_up();
 
@@ -91,6 +93,7 @@ private:
     mutable std::condition_variable changed_;
     Bytes received_;
     std::vector<Exchange> exchanges_;
+    std::size_t noise_sent_ = 0;
     std::size_t unpolled_ = 0;       // bytes received since the last whole poll
     Clock::time_point poll_started_; // when the first of them came
 };

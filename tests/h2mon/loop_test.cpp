@@ -21,13 +21,20 @@ namespace {
 
 const std::string kPollText(reinterpret_cast<const char*>(kPoll), kPollLength);
 
+// Bytes that reach the line `at_ms` after the poll.
+struct Piece {
+    DWORD at_ms;
+    std::string bytes;
+};
+
 // What the line brings after a poll, and how long after it; `later` comes
-// `later_ms` after the poll.
+// `later_ms` after the poll, and `pieces` each at its own time.
 struct Answer {
     std::string bytes;
     DWORD delay_ms = 5;
     std::string later = "";
     DWORD later_ms = 0;
+    std::vector<Piece> pieces = {};
 };
 
 // Answers the loop's polls from a script. When the script is used up, the
@@ -69,6 +76,9 @@ private:
         const Answer& answer = script_.front();
         line_.arrive(answer.delay_ms, answer.bytes);
         line_.arrive(answer.later_ms, answer.later);
+        for (const Piece& piece : answer.pieces) {
+            line_.arrive(piece.at_ms, piece.bytes);
+        }
         script_.pop_front();
     }
 
@@ -130,6 +140,46 @@ std::string records_for(const std::vector<Answer>& script, int interval_ms,
         printed.compare(printed.size() - read_error.size(), read_error.size(), read_error) == 0)
         << "standard output does not end with the read error: " << printed;
     return printed.substr(0, printed.size() - std::min(printed.size(), read_error.size()));
+}
+
+// `bytes` in pieces of `size`, the first `first_ms` after the poll and each
+// next one `gap_ms(i)` after piece i.
+template <class Gap>
+Answer in_pieces(const std::string& bytes, std::size_t size, DWORD first_ms, Gap gap_ms) {
+    Answer answer{""};
+    DWORD at = first_ms;
+    for (std::size_t i = 0; i * size < bytes.size(); ++i) {
+        answer.pieces.push_back({at, bytes.substr(i * size, size)});
+        at += gap_ms(i);
+    }
+    return answer;
+}
+
+// Answers that the read's rules accept (the first byte within 1000 ms, never
+// 100 ms without a byte) are frames however long they take in all, as a slow
+// adapter or a busy maser make them.
+TEST(AcquisitionLoop, AcceptsEveryAnswerTheReadRulesAccept) {
+    struct Case {
+        const char* what;
+        Answer answer;
+    };
+    const Case cases[] = {
+        {"starting 850 ms late", {frame(2), 850}},
+        {"starting 999 ms late, in 63-byte pieces 99 ms apart",
+         in_pieces(frame(2), 63, 999, [](std::size_t) { return 99u; })},
+        {"in 10-byte pieces 60 ms apart (1.1 s in all)",
+         in_pieces(frame(2), 10, 5, [](std::size_t) { return 60u; })},
+        {"in 7-byte pieces 44 to 54 ms apart",
+         in_pieces(frame(2), 7, 5, [](std::size_t i) { return DWORD(44 + i * 7 % 11); })},
+        {"a byte every 95 ms (18 s in all)",
+         in_pieces(frame(2), 1, 5, [](std::size_t) { return 95u; })},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Whole answers around it: the slow one must not spoil them either.
+        EXPECT_EQ(records_for({{frame(1)}, c.answer, {frame(3)}, {frame(4)}}, 0),
+                  hex_line(frame(2)) + hex_line(frame(3)) + hex_line(frame(4)));
+    }
 }
 
 TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
