@@ -75,6 +75,8 @@ public:
     void hang_up();
 
     termios settings() const;
+    // Whether the port is marked for exclusive use (TIOCEXCL).
+    bool exclusive() const { return line_.exclusive(); }
     void change_settings(const termios& line) const;
 
 private:

@@ -2,6 +2,7 @@
 // port is already held by another h2mon.
 #include "tests/e2e/fixture.h"
 #include "tests/e2e/simulator.h"
+#include "tests/faults/running_h2mon.h"
 
 #include <atomic>
 #include <cerrno>
@@ -66,6 +67,25 @@ TEST_F(LineFaultTest, ASecondH2monOnTheSamePortIsRefusedAfterOneRetry) {
     stop_with_key(*first);
     for (const std::string& record : lines_of(first->output())) {
         EXPECT_EQ(record.size(), 2u * 189) << record;
+    }
+}
+
+// `kill -9 h2mon` while the far end of the line stays open (a network-to-serial
+// bridge, the simulator): the next h2mon, as any user, opens the port and records.
+TEST_F(LineFaultTest, AKilledH2monLeavesItsPortFreeForTheNext) {
+    MaserLine line;
+    line.play([this](int poll) {
+        return Reply::answer(frames_[static_cast<std::size_t>(poll - 1) % frames_.size()]);
+    });
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        faults::RunningH2mon h2mon({"/port:" + line.path(), "/fmt:hex", "/interval_ms:0"});
+        ASSERT_TRUE(h2mon.started()) << h2mon.start_error();
+        std::string record;
+        ASSERT_TRUE(h2mon.next_line(record)) << h2mon.error_output();
+        EXPECT_EQ(record.size(), 2u * 189);
+        ASSERT_TRUE(h2mon.kill());
+        EXPECT_FALSE(line.exclusive()) << "only root could open the port now";
     }
 }
 

@@ -66,7 +66,10 @@ int open_device(const std::string& device, DWORD desired_access) {
 // Windows sharing between openers: without sharing the opener needs the device
 // to itself, with it the opener only keeps out one that wants it alone. The lock
 // belongs to this open file description, so it also holds between two opens in
-// one process and applies to root.
+// one process and applies to root; and the kernel drops it with the last
+// descriptor, however the holder ends (even killed), so nothing it leaves
+// behind can keep the next opener out. (TIOCEXCL would outlive a killed holder
+// while the far end of the line stays open.)
 bool lock_device(int fd, DWORD share_mode) {
     const int kind = share_mode == 0 ? LOCK_EX : LOCK_SH;
     int result = 0;
@@ -74,16 +77,6 @@ bool lock_device(int fd, DWORD share_mode) {
         result = flock(fd, kind | LOCK_NB);
     } while (result == -1 && errno == EINTR);
     return result == 0;
-}
-
-// TIOCEXCL keeps out programs that do not take the lock (except root). Returns
-// whether this open set it, so that closing clears only what it set.
-bool make_exclusive(int fd) {
-    int already = 0;
-    if (tty_ioctl(fd, TIOCGEXCL, &already) == 0 && already != 0) {
-        return false;
-    }
-    return tty_ioctl(fd, TIOCEXCL, nullptr) == 0;
 }
 
 HANDLE fail_open(int fd, int error) {
@@ -155,8 +148,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (!read_line_settings(fd, original)) {
         return fail_open(fd, errno);
     }
-    const bool release_exclusive = shareMode == 0 && make_exclusive(fd);
-    return register_handle(new SerialPort(fd, original, release_exclusive));
+    return register_handle(new SerialPort(fd, original));
 }
 
 BOOL GetCommState(HANDLE file, LPDCB dcb) {

@@ -45,16 +45,12 @@ bool same_line(const termios2& a, const termios2& b) {
 
 } // namespace
 
-SerialPort::SerialPort(int fd, const termios2& original, bool release_exclusive)
-    : fd_(fd), original_(original), release_exclusive_(release_exclusive),
-      wire_framing_(!is_pseudo_terminal(fd)),
+SerialPort::SerialPort(int fd, const termios2& original)
+    : fd_(fd), original_(original), wire_framing_(!is_pseudo_terminal(fd)),
       settings_(dcb_from_line(original, default_settings())), applied_(original) {}
 
 SerialPort::~SerialPort() {
     write_line_settings(fd_, original_);
-    if (release_exclusive_) {
-        tty_ioctl(fd_, TIOCNXCL, nullptr);
-    }
     flock(fd_, LOCK_UN);
     close(fd_);
 }

@@ -11,10 +11,9 @@
 class SerialPort : public HandleObject {
 public:
     // Takes over an open terminal device whose settings are `original`; they
-    // are put back when the port is closed. `release_exclusive` says whether
-    // this port made the device exclusive (TIOCEXCL) and must undo that.
-    SerialPort(int fd, const termios2& original, bool release_exclusive);
-    // Restores the device's original settings, gives up exclusive use and closes it.
+    // are put back when the port is closed.
+    SerialPort(int fd, const termios2& original);
+    // Restores the device's original settings and closes it.
     ~SerialPort() override;
 
     SerialPort(const SerialPort&) = delete;
@@ -36,7 +35,6 @@ public:
 private:
     int fd_;
     termios2 original_;
-    bool release_exclusive_;
     bool wire_framing_;
     // The DCB that describes the line as this handle last left it, including
     // the fields termios has no place for, and that line itself.
