@@ -87,6 +87,9 @@ void MaserLine::take(const unsigned char* bytes, std::size_t count) {
 bool MaserLine::handle_poll(int poll) {
     Reply reply = script_(poll);
     if (reply.kind == Reply::Kind::HangUp) {
+        if (h2test::write_all(line_.master_fd(), reply.bytes.data(), reply.bytes.size())) {
+            line_.wait_until_taken(5000);
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         line_.close_master();
         return false;

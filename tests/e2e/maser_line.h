@@ -2,7 +2,8 @@
 // device is the port h2mon opens. A thread of the test takes every byte h2mon
 // sends, with its arrival time, counts every five bytes as a poll and answers it
 // as a script says: with given bytes (a frame, a short frame, a frame with stray
-// bytes after it), late, not at all, or by hanging the line up.
+// bytes after it), late, not at all, or by hanging the line up once h2mon has
+// read the start of an answer.
 #pragma once
 
 #include <chrono>
@@ -26,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 struct Reply {
     enum class Kind { Answer, Silence, HangUp };
     Kind kind = Kind::Answer;
-    Bytes bytes;                         // Answer: sent in one write
+    Bytes bytes;                         // Answer, HangUp: sent in one write
     std::chrono::milliseconds delay{0};  // Answer: how long after the poll
     std::function<void()> before_answer; // Answer: runs right after the poll arrives
 
@@ -34,7 +35,9 @@ struct Reply {
         return {Kind::Answer, std::move(bytes), delay, {}};
     }
     static Reply silence() { return {Kind::Silence, {}, {}, {}}; }
-    static Reply hang_up() { return {Kind::HangUp, {}, {}, {}}; }
+    // Sends `first` (part of an answer), waits until h2mon has read it, and
+    // hangs up: h2mon, having read, is past its poll's writes for certain.
+    static Reply hang_up(Bytes first) { return {Kind::HangUp, std::move(first), {}, {}}; }
 };
 
 // One poll and what came of it.
