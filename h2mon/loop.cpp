@@ -6,6 +6,7 @@
 #include "h2mon/win32/console_session.h"
 #include "telemetry/channels.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -16,12 +17,17 @@ constexpr std::int32_t kAnswerTimeoutMs = 1000;   // first byte of the answer
 constexpr std::int32_t kInterbyteTimeoutMs = 100; // silence that ends the answer
 constexpr std::int32_t kResyncDrainMs = 200;      // after an answer that is no frame, and at start
 constexpr std::int32_t kNoTerminator = -1;
-// How long the line must stay quiet after an answer's last byte for the answer to
-// be a frame. Real adapters hand bytes over late: an FTDI chip holds a partial
-// USB packet up to its 16 ms latency timer, a 16550 UART holds received bytes up
-// to four character times (33 ms at 1200 baud). A byte that follows the frame
-// must still be seen here, or a frame shifted by noise would pass as a record.
-constexpr std::int32_t kFrameQuietMs = 50;
+// How long the line must stay quiet after an answer's last byte for the answer
+// to be a frame, when nothing is known of the device: real ones hand bytes over
+// late (an FTDI chip holds a partial USB packet up to its latency timer, 16 ms by
+// default; a 16550 UART holds received bytes up to four character times, 33 ms
+// at 1200 baud). A byte that follows the frame must still be seen by the check,
+// or a frame shifted by noise would pass as a record.
+constexpr std::int32_t kUnknownDeviceQuietMs = 50;
+// Beyond what the device holds back: the character times a UART's FIFO may
+// hold bytes, and the last byte's own time on the line.
+constexpr std::int64_t kQuietCharacters = 4;
+constexpr std::int32_t kShortestQuietMs = 2; // the millisecond clock's own step
 // The discard before a poll gives up on a line that does not go quiet by then.
 constexpr std::int32_t kDiscardLimitMs = 250;
 
@@ -68,15 +74,23 @@ bool drained(COMPORT& port, std::int32_t milliseconds) {
     return port.isopen();
 }
 
-// How long a frame takes on the line at `baud`, counting 12 bits a character
-// (start, 8 data, parity, two stop bits: the most a character can take).
-std::int32_t frame_transfer_ms(DWORD baud) {
-    constexpr std::int64_t kBitsPerCharacter = 12;
-    if (baud == 0) {
-        return 0;
+// How long `characters` (a frame's at most) take on the line at `baud` (at
+// least 1), counting 12 bits a character (start, 8 data, parity, two stop bits:
+// the most a character can take), rounded up.
+std::int32_t line_time_ms(std::int64_t characters, DWORD baud) {
+    return static_cast<std::int32_t>((characters * 12 * 1000 + baud - 1) / baud);
+}
+
+// How long the quiet check after a frame lasts on this port: as long as its
+// device may hold bytes back plus a few character times at the line's rate, or
+// kUnknownDeviceQuietMs when the device does not say.
+std::int32_t frame_quiet_ms(COMPORT& port) {
+    const LONG hold_back = platform_calls().port_hold_back_ms(port.hCOM);
+    const DWORD baud = port.dcb.BaudRate;
+    if (hold_back < 0 || baud == 0) {
+        return kUnknownDeviceQuietMs;
     }
-    const std::int64_t ms = (kFrameLength * kBitsPerCharacter * 1000 + baud - 1) / baud;
-    return static_cast<std::int32_t>(ms > INT32_MAX / 2 ? INT32_MAX / 2 : ms);
+    return hold_back + std::max(line_time_ms(kQuietCharacters, baud), kShortestQuietMs);
 }
 
 // NoAnswer, ShortAnswer and NotAFrame are the ways an exchange gives no frame.
@@ -185,7 +199,8 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     if (error == 0 && received == 1) {
         // The rest by the same rules: its first byte, as every next one, within
         // the inter-byte time-out.
-        grant_stop_grace(frame_transfer_ms(port.dcb.BaudRate) + kInterbyteTimeoutMs);
+        const DWORD baud = port.dcb.BaudRate;
+        grant_stop_grace((baud == 0 ? 0 : line_time_ms(kFrameLength, baud)) + kInterbyteTimeoutMs);
         error =
             port.read(frame + 1, &rest, kInterbyteTimeoutMs, kInterbyteTimeoutMs, kNoTerminator);
         received += rest;
@@ -200,21 +215,13 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     if (received != kFrameLength) {
         return Answer::ShortAnswer;
     }
-    // The quiet check is never cut by a stop: a frame is never judged on part of
-    // it, and it is short.
-    bool (*const stop_check)() = port.pfnStopWaiting;
-    port.pfnStopWaiting = nullptr;
-    const Line after = line_within(port, kFrameQuietMs);
-    port.pfnStopWaiting = stop_check;
-    switch (after) {
-    case Line::Quiet:
-        return Answer::Frame;
-    case Line::Busy:
-        return Answer::NotAFrame;
-    case Line::Failed:
-        break;
+    // One wait of its own length, which a stop does not cut: a frame is never
+    // judged on part of its check.
+    bool quiet = false;
+    if (port.quiet_for(static_cast<DWORD>(frame_quiet_ms(port)), &quiet) != 0) {
+        return Answer::LineFailed;
     }
-    return Answer::LineFailed;
+    return quiet ? Answer::Frame : Answer::NotAFrame;
 }
 
 // One exchange: the stale bytes discarded (unless the line was found quiet just

@@ -27,6 +27,7 @@ enum OptionId {
     kCorrupt,
     kStray,
     kNoise,
+    kHoldBack,
 };
 
 const option kLongOptions[] = {
@@ -49,6 +50,7 @@ const option kLongOptions[] = {
     {"corrupt", required_argument, nullptr, kCorrupt},
     {"stray", required_argument, nullptr, kStray},
     {"noise", required_argument, nullptr, kNoise},
+    {"hold-back", required_argument, nullptr, kHoldBack},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -80,9 +82,9 @@ const struct {
     int id;
     FaultKind kind;
 } FAULT_OPTIONS[] = {
-    {kLate, FaultKind::Late},     {kGaps, FaultKind::Gaps},       {kShort, FaultKind::Short},
-    {kSilent, FaultKind::Silent}, {kCorrupt, FaultKind::Corrupt}, {kStray, FaultKind::Stray},
-    {kNoise, FaultKind::Noise},
+    {kLate, FaultKind::Late},     {kGaps, FaultKind::Gaps},         {kShort, FaultKind::Short},
+    {kSilent, FaultKind::Silent}, {kCorrupt, FaultKind::Corrupt},   {kStray, FaultKind::Stray},
+    {kNoise, FaultKind::Noise},   {kHoldBack, FaultKind::HoldBack},
 };
 
 bool fault_kind(int id, FaultKind& kind) {
@@ -241,6 +243,10 @@ several may be given and apply together:
   --stray BYTES[@N]    send BYTES random bytes right after the answer
   --noise BYTES[@N]    send BYTES random bytes 100 ms after the answer, where
                        they lie in the line until the next poll is read
+  --hold-back MS[@N]   pass the bytes through a USB adapter whose latency
+                       timer is MS ms (an FTDI chip's is 16 by default): it
+                       hands over what it holds when it holds 62 bytes, or
+                       when the timer, restarted at each handover, expires
   --chaos PROB         give each answer, with probability PROB (0 to 1), one
                        more fault of a random kind with random values
 

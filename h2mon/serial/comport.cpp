@@ -19,14 +19,6 @@ const PlatformCalls& os() {
 
 constexpr DWORD kAccessRetryDelayMs = 1000;
 constexpr DWORD kLineSettleMs = 60;
-// With these time-outs a ReadFile returns at once with the bytes already waiting,
-// or, when none are, as soon as one arrives or after 10 ms with none. A WriteFile
-// that the line holds off (flow control, an XOFF, a stuck adapter) ends after
-// 10 ms a byte (a byte takes 8.3 ms at 1200 baud) and 500 ms more, with fewer
-// bytes written than asked: a stop key, checked on the same thread, is never
-// kept waiting for long.
-constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 10, 500};
-
 constexpr std::size_t kErrorTextSize = 256;
 const char kNoSystemText[] = "Hosed";
 

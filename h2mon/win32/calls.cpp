@@ -23,6 +23,7 @@ const PlatformCalls& system_platform_calls() {
         ::SetCommTimeouts,
         ::PurgeComm,
         ::EscapeCommFunction,
+        ::port_hold_back_ms,
         ::GetLastError,
         ::FormatMessageA,
         ::LocalFree,

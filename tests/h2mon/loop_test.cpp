@@ -111,8 +111,9 @@ std::string hex_line(const std::string& bytes) {
 // printed before the read error that ends the script (and, when asked for, its
 // notices).
 std::string records_for(const std::vector<Answer>& script, int interval_ms,
-                        std::string* notices = nullptr) {
+                        std::string* notices = nullptr, LONG hold_back_ms = -1) {
     FakePlatform line;
+    line.hold_back_ms = hold_back_ms;
     COMPORT port;
     EXPECT_EQ(port.open("COM1", 9600, true, true, 8), 0u);
     ScriptedMaser maser(line, script);
@@ -191,8 +192,9 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
         int interval_ms = 0;
     };
     // Noise that comes after a frame has been checked (quiet for 50 ms after its
-    // last byte) and before the next poll.
-    const Answer noise_after_check{frame(2), 5, noise, 70};
+    // last byte on a device that does not say what it holds back) and before the
+    // next poll.
+    const Answer noise_after_check{frame(2), 5, noise, 60};
     const Case cases[] = {
         {"whole frames, the first one discarded",
          {{frame(1)}, {frame(2)}, {frame(3)}},
@@ -222,6 +224,33 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(records_for(c.script, c.interval_ms), c.records) << c.what;
+    }
+}
+
+// The quiet check after a frame lasts what the device may hold bytes back plus
+// four character times at the line's rate (5 ms at 9600 baud), or 50 ms when
+// the device does not say: a byte within it makes the answer no frame, one
+// after it is left for the discard before the next poll.
+TEST(AcquisitionLoop, TheQuietCheckLastsWhatTheDeviceHoldsBackPlusFourCharacterTimes) {
+    struct Case {
+        const char* what;
+        LONG hold_back_ms;
+        DWORD byte_after_ms; // after the frame's last byte
+        bool printed;
+    };
+    const Case cases[] = {
+        {"a device that does not say, a byte 45 ms later", -1, 45, false},
+        {"a device that does not say, a byte 55 ms later", -1, 55, true},
+        {"an FTDI adapter's 16 ms, a byte 20 ms later", 16, 20, false},
+        {"an FTDI adapter's 16 ms, a byte 23 ms later", 16, 23, true},
+        {"a pseudo-terminal, a byte 4 ms later", 0, 4, false},
+        {"a pseudo-terminal, a byte 7 ms later", 0, 7, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Answer followed{frame(2), 5, "\x55", 5 + c.byte_after_ms};
+        EXPECT_EQ(records_for({{frame(1)}, followed, {frame(3)}}, 1, nullptr, c.hold_back_ms),
+                  (c.printed ? hex_line(frame(2)) : "") + hex_line(frame(3)));
     }
 }
 

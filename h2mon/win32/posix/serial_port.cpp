@@ -30,15 +30,6 @@ DCB default_settings() {
     return dcb;
 }
 
-bool is_pseudo_terminal(int fd) {
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) {
-        return false;
-    }
-    const unsigned device_major = major(status.st_rdev);
-    return device_major >= kFirstPtySlaveMajor && device_major <= kLastPtySlaveMajor;
-}
-
 bool same_line(const termios2& a, const termios2& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -72,6 +63,15 @@ DCB SerialPort::current_settings(const termios2& line) const {
 void SerialPort::remember(const DCB& dcb, const termios2& line) {
     settings_ = dcb;
     applied_ = line;
+}
+
+bool is_pseudo_terminal(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) {
+        return false;
+    }
+    const unsigned device_major = major(status.st_rdev);
+    return device_major >= kFirstPtySlaveMajor && device_major <= kLastPtySlaveMajor;
 }
 
 SerialPort* serial_port_from_handle(HANDLE handle) {

@@ -45,6 +45,9 @@ private:
 // The port behind a handle, or null with ERROR_INVALID_HANDLE as the last error.
 SerialPort* serial_port_from_handle(HANDLE handle);
 
+// Whether `fd` is the slave end of a pseudo-terminal.
+bool is_pseudo_terminal(int fd);
+
 // ioctl on a terminal device, repeated when a signal interrupts it.
 int tty_ioctl(int fd, unsigned long request, void* argument);
 bool read_line_settings(int fd, termios2& line);
