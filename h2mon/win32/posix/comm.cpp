@@ -201,6 +201,8 @@ BOOL SetCommState(HANDLE file, LPDCB dcb) {
     return TRUE;
 }
 
+// Reads are timed one way only, the serial port class's: return the bytes
+// waiting, or wait up to the constant for one. Other read timings are refused.
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
     SerialPort* port = serial_port_from_handle(file);
     if (port == nullptr) {
@@ -209,7 +211,14 @@ BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
     if (timeouts == nullptr) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    port->timeouts = *timeouts;
+    if (timeouts->ReadIntervalTimeout != MAXDWORD ||
+        timeouts->ReadTotalTimeoutMultiplier != MAXDWORD ||
+        timeouts->ReadTotalTimeoutConstant == 0 || timeouts->ReadTotalTimeoutConstant == MAXDWORD) {
+        return fail(ERROR_NOT_SUPPORTED);
+    }
+    port->first_byte_wait_ms = timeouts->ReadTotalTimeoutConstant;
+    port->write_ms_per_byte = timeouts->WriteTotalTimeoutMultiplier;
+    port->write_ms_constant = timeouts->WriteTotalTimeoutConstant;
     return TRUE;
 }
 
@@ -237,36 +246,24 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
     return TRUE;
 }
 
+// The control lines only: XON/XOFF and BREAK are not supported here.
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
     SerialPort* port = serial_port_from_handle(file);
     if (port == nullptr) {
         return FALSE;
     }
-    const int fd = port->fd();
     bool done = false;
     switch (function) {
-    case SETXOFF: // transmit as if XOFF had been received
-        done = tty_ioctl(fd, TCXONC, reinterpret_cast<void*>(TCOOFF)) == 0;
-        break;
-    case SETXON: // transmit as if XON had been received
-        done = tty_ioctl(fd, TCXONC, reinterpret_cast<void*>(TCOON)) == 0;
-        break;
     case SETRTS:
     case CLRRTS:
-        done = set_modem_line(fd, TIOCM_RTS, function == SETRTS);
+        done = set_modem_line(port->fd(), TIOCM_RTS, function == SETRTS);
         break;
     case SETDTR:
     case CLRDTR:
-        done = set_modem_line(fd, TIOCM_DTR, function == SETDTR);
-        break;
-    case SETBREAK:
-        done = tty_ioctl(fd, TIOCSBRK, nullptr) == 0;
-        break;
-    case CLRBREAK:
-        done = tty_ioctl(fd, TIOCCBRK, nullptr) == 0;
+        done = set_modem_line(port->fd(), TIOCM_DTR, function == SETDTR);
         break;
     default:
-        return fail(ERROR_INVALID_PARAMETER);
+        return fail(ERROR_NOT_SUPPORTED);
     }
     return done ? TRUE : fail_errno(errno);
 }

@@ -29,8 +29,13 @@ public:
     // Records a DCB that SetCommState applied and the line it produced.
     void remember(const DCB& dcb, const termios2& line);
 
-    // The time-outs last set by SetCommTimeouts; all zero after opening.
-    COMMTIMEOUTS timeouts{};
+    // How long a ReadFile waits for a first byte when none is waiting: the
+    // constant of the read time-outs last set; none after opening.
+    DWORD first_byte_wait_ms = 0;
+    // The write time-outs last set: a write may take this multiplier per byte
+    // plus the constant; no limit when both are 0, as after opening.
+    DWORD write_ms_per_byte = 0;
+    DWORD write_ms_constant = 0;
 
 private:
     int fd_;
