@@ -14,6 +14,7 @@ const PlatformCalls& system_platform_calls() {
     // static initialisation.
     static const PlatformCalls calls = {
         ::CreateFileA,
+        ::port_device_exists,
         ::CloseHandle,
         ::ReadFile,
         ::WriteFile,

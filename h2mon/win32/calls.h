@@ -7,12 +7,14 @@
 // of its choosing, and then put the system table back.
 #pragma once
 
+#include "h2mon/win32/device_path.h"
 #include "h2mon/win32/hold_back.h"
 #include "h2mon/win32/win32.h"
 
 struct PlatformCalls {
     // Serial communications
     decltype(&::CreateFileA) CreateFileA;
+    decltype(&::port_device_exists) port_device_exists;
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::ReadFile) ReadFile;
     decltype(&::WriteFile) WriteFile;

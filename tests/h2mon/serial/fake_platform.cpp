@@ -161,6 +161,10 @@ BOOL WINAPI fake_EscapeCommFunction(HANDLE, DWORD function) {
     return TRUE;
 }
 
+BOOL WINAPI fake_port_device_exists(LPCSTR name) {
+    return fake->present_devices.count(name) != 0 ? TRUE : FALSE;
+}
+
 LONG fake_port_hold_back_ms(HANDLE) {
     return fake->hold_back_ms;
 }
@@ -338,6 +342,7 @@ const HANDLE FakePlatform::kDeviceList = reinterpret_cast<HANDLE>(0x2000);
 FakePlatform::FakePlatform() : port_settings(dcb_left_by_another_program()) {
     table_ = system_platform_calls();
     table_.CreateFileA = fake_CreateFileA;
+    table_.port_device_exists = fake_port_device_exists;
     table_.CloseHandle = fake_CloseHandle;
     table_.ReadFile = fake_ReadFile;
     table_.WriteFile = fake_WriteFile;

@@ -52,6 +52,8 @@ public:
     // What GetCommState reports as the port's own settings; at first a port as
     // another program left it.
     DCB port_settings;
+    // The port names (without mode string) that port_device_exists finds.
+    std::set<std::string> present_devices;
     // What port_hold_back_ms says of the device; at first that it cannot tell.
     LONG hold_back_ms = -1;
     // How long an empty ReadFile waits for a byte: the constant of the time-outs
