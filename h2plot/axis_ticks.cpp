@@ -8,6 +8,7 @@
 namespace {
 
 constexpr double kMargin = 0.05;
+constexpr int kValueTicks = 4; // about as many on a linear axis
 constexpr double kMicroDaysPerSecond = kMicroDaysPerDay / 86400.0;
 
 // Tick spacings below a month, in seconds.
@@ -150,6 +151,10 @@ ValueRange padded_log_range(double min, double max) {
     const double decades = std::max(std::log10(max / min), 0.2);
     const double margin = std::pow(10.0, decades * kMargin);
     return {min / margin, max * margin};
+}
+
+ValueTicks axis_ticks(const ValueAxis& axis) {
+    return axis.log ? log_ticks(axis.range) : value_ticks(axis.range, kValueTicks);
 }
 
 ValueTicks log_ticks(ValueRange range) {

@@ -6,6 +6,7 @@
 #include "h2plot/plot_data.h"
 #include "h2plot/plot_options.h"
 #include "h2plot/svg_plot.h"
+#include "h2plot/value_axis.h"
 #include "program/atomic_file.h"
 #include "telemetry/channels.h"
 #include "program/exit_code.h"
@@ -46,8 +47,9 @@ std::string records_text(std::uint64_t count) {
 
 // Both ends to the second in UTC and to the microday (h2mon's resolution) in MJD.
 std::string heading(const PlotModel& model, std::uint64_t rows) {
-    return utc_text(model.lo, 6) + " to " + utc_text(model.hi, 6) + " UTC (MJD " +
-           mjd_text(model.lo) + " to " + mjd_text(model.hi) + "), " + records_text(rows);
+    const TimeColumns& time = model.time;
+    return utc_text(time.lo, 6) + " to " + utc_text(time.hi, 6) + " UTC (MJD " + mjd_text(time.lo) +
+           " to " + mjd_text(time.hi) + "), " + records_text(rows);
 }
 
 std::string input_items(const InputCounts& counts) {
@@ -103,24 +105,14 @@ void report_input(const InputCounts& counts, const PlotData& data) {
     }
 }
 
-// The value axis of each panel: as asked, and logarithmic by default for the
-// ion pump current when it spans two decades (a pump that starts or fails).
-void set_scales(PlotModel& model, const PlotOptions& options) {
-    static const int kLogByNature = channel_row_named("Ion_uA");
-    for (ChannelPlot& channel : model.channels) {
-        const Summary& all = channel.overall;
-        channel.scale.log = std::find(options.log_rows.begin(), options.log_rows.end(),
-                                      channel.row) != options.log_rows.end() ||
-                            (channel.row == kLogByNature && all.count > 0 && all.min > 0 &&
-                             all.max >= 100 * all.min);
-        for (const RangeChoice& range : options.ranges) {
-            if (range.row == channel.row) {
-                channel.scale.robust = range.robust;
-                channel.scale.lo = range.robust ? std::nullopt : std::optional(range.lo);
-                channel.scale.hi = range.robust ? std::nullopt : std::optional(range.hi);
-            }
-        }
+// The value axis of each panel, as asked and as its values need.
+std::vector<ValueAxis> value_axes(const PlotData& data, const PlotOptions& options) {
+    std::vector<ValueAxis> axes;
+    for (std::size_t i = 0; i < data.channels(); ++i) {
+        const PanelScale scale = scale_asked(data.row(i), data.overall(i), options);
+        axes.push_back(value_axis(scale, data.overall(i), data.samples(i)));
     }
+    return axes;
 }
 
 int run(const PlotOptions& options) {
@@ -145,12 +137,9 @@ int run(const PlotOptions& options) {
         }
         std::cerr << "\n";
     }
-    // The bins hold the most columns; the labels' margin takes some of them,
-    // which the channels' ranges alone tell (a model of no columns).
-    PlotModel model = data.model(0);
-    set_scales(model, options);
-    model = data.model(svg_columns(model, options.width));
-    set_scales(model, options);
+    // The bins hold the most columns; the labels' margin takes some of them.
+    const std::vector<ValueAxis> axes = value_axes(data, options);
+    const PlotModel model = data.model(svg_columns(axes, options.width), axes);
     const std::string range = heading(model, data.rows());
     const std::string title = options.title.empty() ? range : options.title + ": " + range;
     const std::string text =

@@ -12,12 +12,6 @@ bool plausible(MicroDay t) {
 
 } // namespace
 
-int PlotModel::column_of(MicroDay t, int columns) const {
-    const MicroDay span = std::max<MicroDay>(hi - lo, 1);
-    const MicroDay at = std::clamp(t, lo, hi);
-    return static_cast<int>(std::min<MicroDay>((at - lo) * columns / span, columns - 1));
-}
-
 PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::optional<MicroDay> to,
                    int fine_bins)
     : from_(from), to_(to), bins_(static_cast<int>(rows.size()), fine_bins) {
@@ -61,11 +55,11 @@ bool PlotData::add(const LogRow& row) {
     return usable;
 }
 
-PlotModel PlotData::model(int columns) const {
+PlotModel PlotData::model(int columns, const std::vector<ValueAxis>& axes) const {
     PlotModel model;
-    model.lo = from_.value_or(first_.value_or(0));
-    model.hi = to_.value_or(first_ ? latest_ : model.lo);
-    model.intervals = find_gaps(bins_.row_times(), model.lo, model.hi);
+    const MicroDay lo = from_.value_or(first_.value_or(0));
+    model.time = {lo, to_.value_or(first_ ? latest_ : lo), columns};
+    model.intervals = find_gaps(bins_.row_times(), model.time.lo, model.time.hi);
     for (const Gap& gap : model.intervals.gaps) {
         ++model.gaps.count;
         model.gaps.total += gap.end - gap.start;
@@ -73,17 +67,13 @@ PlotModel PlotData::model(int columns) const {
     }
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const Channel& channel = channels_[i];
-        ChannelPlot plot{channel.row,
-                         {},
-                         channel.overall,
-                         channel.last_value,
-                         bins_.columns(static_cast<int>(i), model.lo, model.hi, columns)};
+        ChannelPlot plot{channel.row, axes[i], channel.overall, channel.last_value,
+                         bins_.columns(static_cast<int>(i), model.time)};
         // The line breaks after the last record before each gap, in the
         // column its bin went to.
         for (const Gap& gap : model.intervals.gaps) {
             if (!gap.at_edge && !plot.columns.empty()) {
-                plot.columns[static_cast<std::size_t>(
-                                 bins_.column_of(gap.start, model.lo, model.hi, columns))]
+                plot.columns[static_cast<std::size_t>(bins_.column_of(gap.start, model.time))]
                     .gap_after = true;
             }
         }

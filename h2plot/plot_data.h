@@ -4,6 +4,7 @@
 // the number of rows.
 #pragma once
 
+#include "h2plot/axis_ticks.h"
 #include "h2plot/fine_bins.h"
 #include "h2plot/gap_finder.h"
 #include "h2plot/summary.h"
@@ -19,35 +20,20 @@ struct GapStats {
     MicroDay longest = 0;
 };
 
-// How a panel's value axis is scaled: linear over the data (the default),
-// logarithmic, a fixed range, or a robust range that leaves out the outer
-// half percent of the columns' extremes. Values outside the range shown are
-// clipped to the frame and marked.
-struct PanelScale {
-    bool log = false;
-    bool robust = false;
-    std::optional<double> lo;
-    std::optional<double> hi;
-};
-
 // One channel as a plot panel shows it.
 struct ChannelPlot {
     int row = 0; // row of the channel table
-    PanelScale scale;
+    ValueAxis axis;
     Summary overall;              // every value in the range
     double last = 0;              // the latest value in the range
     std::vector<Summary> columns; // one per pixel column, oldest first
 };
 
 struct PlotModel {
-    MicroDay lo = 0; // the time axis
-    MicroDay hi = 0;
+    TimeColumns time;       // the time axis and its pixel columns
     LogIntervals intervals; // the log's record interval, as estimated, and its gaps
     GapStats gaps;
     std::vector<ChannelPlot> channels;
-
-    // The pixel column (of `columns`) that time `t` falls in.
-    int column_of(MicroDay t, int columns) const;
 };
 
 class PlotData {
@@ -73,9 +59,19 @@ public:
     std::uint64_t back_in_time() const { return back_in_time_; }
     MicroDay first_back_in_time() const { return first_back_; }
 
-    // The picture's data for `columns` pixel columns. The time axis is the range
-    // given, or else the span of the data.
-    PlotModel model(int columns) const;
+    // The channels in the order given: their rows of the channel table, every
+    // value of each, and each one's values over time (fine_bins' samples()).
+    std::size_t channels() const { return channels_.size(); }
+    int row(std::size_t channel) const { return channels_[channel].row; }
+    const Summary& overall(std::size_t channel) const { return channels_[channel].overall; }
+    std::vector<Summary> samples(std::size_t channel) const {
+        return bins_.samples(static_cast<int>(channel));
+    }
+
+    // The picture's data for `columns` pixel columns, with the value axes
+    // `axes` (one per channel). The time axis is the range given, or else
+    // the span of the data.
+    PlotModel model(int columns, const std::vector<ValueAxis>& axes) const;
 
 private:
     struct Channel {
