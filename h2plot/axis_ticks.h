@@ -36,7 +36,8 @@ ValueTicks value_ticks(ValueRange range, int wanted);
 ValueTicks axis_ticks(const ValueAxis& axis);
 
 // Ticks of a logarithmic axis over [range.lo, range.hi] (both > 0): the
-// powers of ten, with 2 and 5 times them when there are fewer than three.
+// powers of ten, with 2 and 5 times them when there are fewer than three,
+// and only every few of them over many decades: three to six ticks.
 ValueTicks log_ticks(ValueRange range);
 
 // A range wide enough for [min, max] (both > 0) on a logarithmic axis, with

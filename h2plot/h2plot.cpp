@@ -105,12 +105,18 @@ void report_input(const InputCounts& counts, const PlotData& data) {
     }
 }
 
-// The value axis of each panel, as asked and as its values need.
+// The value axis of each panel, as asked and as its values need; a
+// logarithmic one asked for and not drawn is said.
 std::vector<ValueAxis> value_axes(const PlotData& data, const PlotOptions& options) {
     std::vector<ValueAxis> axes;
     for (std::size_t i = 0; i < data.channels(); ++i) {
         const PanelScale scale = scale_asked(data.row(i), data.overall(i), options);
         axes.push_back(value_axis(scale, data.overall(i), data.samples(i)));
+        if (scale.log && !axes.back().log && data.overall(i).count > 0) {
+            std::cerr << "h2plot: " << kChannels[data.row(i)].name
+                      << " has no value above 0 for a logarithmic axis (--log); it is drawn on a "
+                         "linear one\n";
+        }
     }
     return axes;
 }

@@ -287,6 +287,13 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         options.log_rows = channel_rows(log_names, "--log");
         for (const std::string& text : range_texts) {
             options.ranges.push_back(range_choice(text));
+            const RangeChoice& range = options.ranges.back();
+            if (!range.robust && range.lo <= 0 &&
+                std::count(options.log_rows.begin(), options.log_rows.end(), range.row) > 0) {
+                throw CLI::ValidationError("--log", "--range " + text +
+                                                        " reaches 0 or below, which a "
+                                                        "logarithmic axis does not show");
+            }
         }
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));

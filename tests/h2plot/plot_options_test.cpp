@@ -153,6 +153,8 @@ TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
         {{"--range", "Ion_uA=0:x", "a.csv"}, "--range"},
         {{"--range", "Nope=0:1", "a.csv"}, "Nope"},
         {{"--log", "Rsvd2", "a.csv"}, "--log"},
+        // A logarithmic axis cannot reach 0.
+        {{"--log", "Ion_uA", "--range", "Ion_uA=0:5", "a.csv"}, "--log"},
         // A year is no MJD: 2025 would be 1864.
         {{"--from", "2025", "a.csv"}, "2026-12-10"},
     };
