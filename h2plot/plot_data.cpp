@@ -10,6 +10,10 @@ bool plausible(MicroDay t) {
     return t >= 0 && t < kEnd;
 }
 
+// A time axis of no length (one record, or a range of one instant) is
+// widened to this, around it.
+constexpr MicroDay kLeastSpan = kMicroDaysPerDay / 24;
+
 } // namespace
 
 PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::optional<MicroDay> to,
@@ -55,19 +59,38 @@ bool PlotData::add(const LogRow& row) {
     return usable;
 }
 
+double PlotData::change(int channel, const TimeColumns& values) const {
+    const std::vector<Summary> columns = bins_.columns(channel, values);
+    const auto has_values = [](const Summary& column) { return column.count > 0; };
+    const auto first = std::find_if(columns.begin(), columns.end(), has_values);
+    const auto last = std::find_if(columns.rbegin(), columns.rend(), has_values);
+    return first == columns.end() ? 0 : last->mean() - first->mean();
+}
+
 PlotModel PlotData::model(int columns, const std::vector<ValueAxis>& axes) const {
     PlotModel model;
     const MicroDay lo = from_.value_or(first_.value_or(0));
     model.time = {lo, to_.value_or(first_ ? latest_ : lo), columns};
     model.intervals = find_gaps(bins_.row_times(), model.time.lo, model.time.hi);
+    if (model.time.hi == model.time.lo) {
+        model.time.lo -= kLeastSpan / 2;
+        model.time.hi += kLeastSpan / 2;
+    }
     for (const Gap& gap : model.intervals.gaps) {
         ++model.gaps.count;
         model.gaps.total += gap.end - gap.start;
         model.gaps.longest = std::max(model.gaps.longest, gap.end - gap.start);
     }
+    // The span of the values in as many columns: the change is the values'
+    // own, however few columns of the range they fill.
+    const TimeColumns values{first_.value_or(0), latest_, columns};
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const Channel& channel = channels_[i];
-        ChannelPlot plot{channel.row, axes[i], channel.overall, channel.last_value,
+        ChannelPlot plot{channel.row,
+                         axes[i],
+                         channel.overall,
+                         channel.last_value,
+                         change(static_cast<int>(i), values),
                          bins_.columns(static_cast<int>(i), model.time)};
         // The line breaks after the last record before each gap, in the
         // column its bin went to.

@@ -24,8 +24,11 @@ struct GapStats {
 struct ChannelPlot {
     int row = 0; // row of the channel table
     ValueAxis axis;
-    Summary overall;              // every value in the range
-    double last = 0;              // the latest value in the range
+    Summary overall; // every value in the range
+    double last = 0; // the latest value in the range
+    // From the mean of its earliest values to that of its latest, each over
+    // a column's share of the time the values span.
+    double change = 0;
     std::vector<Summary> columns; // one per pixel column, oldest first
 };
 
@@ -70,7 +73,8 @@ public:
 
     // The picture's data for `columns` pixel columns, with the value axes
     // `axes` (one per channel). The time axis is the range given, or else
-    // the span of the data.
+    // the span of the data; one of no length (one record) is widened to an
+    // hour around it, so that the record is drawn in its middle.
     PlotModel model(int columns, const std::vector<ValueAxis>& axes) const;
 
 private:
@@ -80,6 +84,9 @@ private:
         std::optional<MicroDay> last; // latest time of a value
         double last_value = 0;
     };
+
+    // The change of a channel whose values span `values`: ChannelPlot::change.
+    double change(int channel, const TimeColumns& values) const;
 
     std::optional<MicroDay> from_;
     std::optional<MicroDay> to_;

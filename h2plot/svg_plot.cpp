@@ -91,7 +91,8 @@ int run_end(const std::vector<Summary>& columns, int first) {
 void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& columns, int first,
               int last) {
     if (first == last) {
-        // One column: a bar from its min to its max, at least a pixel high.
+        // One column: a bar from its min to its max, at least a pixel high,
+        // and a dot at its mean that a lone record shows by.
         const Summary& c = columns[first];
         const double top = frame.y(c.max) - 0.5;
         out += "<rect class=\"band\" x=\"";
@@ -100,7 +101,11 @@ void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& 
         append_number(out, top, 1);
         out += "\" width=\"1\" height=\"";
         append_number(out, frame.y(c.min) + 0.5 - top, 1);
-        out += "\" fill=\"" + std::string(kMeanColour) + "\"/>\n";
+        out += "\" fill=\"" + std::string(kMeanColour) + "\"/>\n<circle class=\"point\" cx=\"";
+        append_number(out, frame.x(first), 1);
+        out += "\" cy=\"";
+        append_number(out, frame.y(c.mean()), 1);
+        out += "\" r=\"2.5\" fill=\"" + std::string(kMeanColour) + "\"/>\n";
         return;
     }
     out += "<polygon class=\"band\" fill=\"" + std::string(kBandColour) + "\" stroke=\"" +
