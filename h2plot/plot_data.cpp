@@ -20,7 +20,7 @@ PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::opt
                    int fine_bins)
     : from_(from), to_(to), bins_(static_cast<int>(rows.size()), fine_bins) {
     for (int row : rows) {
-        channels_.push_back({row, {}, std::nullopt, 0});
+        channels_.push_back({row, {}, std::nullopt, 0, 0});
     }
 }
 
@@ -33,8 +33,12 @@ bool PlotData::add(const LogRow& row) {
         first_back_ = t;
     }
     previous_ = t;
-    seen_ = std::max(seen_.value_or(t), t);
-    if ((from_ && t < *from_) || (to_ && t > *to_)) {
+    if (from_ && t < *from_) {
+        last_before_ = std::max(last_before_.value_or(t), t);
+        return true;
+    }
+    if (to_ && t > *to_) {
+        first_after_ = std::min(first_after_.value_or(t), t);
         return true;
     }
     ++rows_;
@@ -46,6 +50,7 @@ bool PlotData::add(const LogRow& row) {
         Channel& channel = channels_[i];
         double value;
         if (!row.value(channel.row, &value)) {
+            ++channel.unusable;
             usable = false;
             continue;
         }

@@ -46,7 +46,8 @@ public:
     PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::optional<MicroDay> to,
              int fine_bins);
 
-    // Takes one row of a log; false when a chosen channel's field is no number.
+    // Takes one row of a log; false when a chosen channel's field is no number
+    // (that value is left out, the others are taken).
     bool add(const LogRow& row);
 
     // Whether any row fell in the range.
@@ -55,8 +56,9 @@ public:
     // Rows that fell in the range.
     std::uint64_t rows() const { return rows_; }
 
-    // The time of the latest row read, in the range or not.
-    std::optional<MicroDay> last_row() const { return seen_; }
+    // The latest row before the range and the earliest after it.
+    std::optional<MicroDay> last_before() const { return last_before_; }
+    std::optional<MicroDay> first_after() const { return first_after_; }
 
     // Rows that came earlier than the row before them, and the first of them.
     std::uint64_t back_in_time() const { return back_in_time_; }
@@ -67,6 +69,8 @@ public:
     std::size_t channels() const { return channels_.size(); }
     int row(std::size_t channel) const { return channels_[channel].row; }
     const Summary& overall(std::size_t channel) const { return channels_[channel].overall; }
+    // The channel's fields in the range that were no number.
+    std::uint64_t unusable(std::size_t channel) const { return channels_[channel].unusable; }
     std::vector<Summary> samples(std::size_t channel) const {
         return bins_.samples(static_cast<int>(channel));
     }
@@ -83,6 +87,7 @@ private:
         Summary overall;
         std::optional<MicroDay> last; // latest time of a value
         double last_value = 0;
+        std::uint64_t unusable = 0;
     };
 
     // The change of a channel whose values span `values`: ChannelPlot::change.
@@ -95,7 +100,8 @@ private:
     std::optional<MicroDay> first_; // earliest and latest time of a row in the range
     MicroDay latest_ = 0;
     std::uint64_t rows_ = 0;
-    std::optional<MicroDay> seen_;     // latest time of any row
+    std::optional<MicroDay> last_before_;
+    std::optional<MicroDay> first_after_;
     std::optional<MicroDay> previous_; // time of the row before
     std::uint64_t back_in_time_ = 0;
     MicroDay first_back_ = 0;

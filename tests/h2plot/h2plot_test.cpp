@@ -301,6 +301,30 @@ TEST(H2plot, TheChangeIsSeenWhenAllRecordsFallInOneColumn) {
               std::string::npos);
 }
 
+// A field that is no number loses that value only: the row's other channels
+// are plotted, and what was left out is said by channel, as the page counts it.
+TEST(H2plot, AFieldThatIsNoNumberIsLeftOutAndSaidSo) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+        log +=
+            h2test::log_row(61384000000 + 116 * i,
+                            {{"Batt_V", i % 10 == 3 ? "2?.069" : "27.069"}, {"Ion_uA", "1.500"}}) +
+            "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("a.csv"), log));
+    const ProgramRun run = h2plot({H2PLOT_PATH, "--channels", "Batt_V,Ion_uA,H2_atm", "-o",
+                                   dir.file("p.html"), dir.file("a.csv")},
+                                  dir);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "h2plot: 10 values that are no number left out: Batt_V 10 (the first: " +
+                           dir.file("a.csv") + " line 4)\n");
+    const std::string page = h2test::read_text_file(dir.file("p.html"));
+    EXPECT_NE(page.find("<td>V</td><td>90</td>"), std::string::npos);
+    EXPECT_NE(page.find("<td>uA</td><td>100</td>"), std::string::npos);
+    EXPECT_NE(page.find("), 100 records"), std::string::npos);
+}
+
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {
     h2test::TempDir dir;
     ASSERT_TRUE(h2test::write_text_file(dir.file("garbage.csv"), "\x01\x02\nnot,a,row\n"));
@@ -313,6 +337,10 @@ TEST(H2plot, FailuresExitWithOneAndSayWhy) {
         {{dir.file("missing.csv")}, "cannot open"},
         {{dir.file("garbage.csv")}, "no records"},
         {{"-o", dir.file("no/such/dir/plot.svg"), dir.file("one.csv")}, "cannot write"},
+        // With an end of the range open and nothing in it, there is no axis.
+        {{"--from", "61390", dir.file("one.csv")},
+         "no records in the time range; the last record was at 2026-12-10 00:00:00 UTC (MJD "
+         "61384.000000); nothing plotted"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {H2PLOT_PATH};
@@ -351,7 +379,8 @@ TEST(H2plot, ACompressedLogCutShortIsPlottedUpToTheCutAndFails) {
 
 // The page an operator opens after the logger died: the silence up to the
 // end of the range is a gap, and a range with no records at all is still a
-// picture, all gap, saying when the last record was.
+// picture, all gap, saying on the page when the last record was; with
+// nothing plotted the exit code is 1.
 TEST(H2plot, SilenceAtTheEndsOfTheRangeIsShownAndCounted) {
     h2test::TempDir dir;
     std::string log;
@@ -359,33 +388,48 @@ TEST(H2plot, SilenceAtTheEndsOfTheRangeIsShownAndCounted) {
         log += h2test::log_row(61384000000 + 116 * i, {}) + "\n";
     }
     ASSERT_TRUE(h2test::write_text_file(dir.file("day.csv"), log));
+    ASSERT_TRUE(h2test::write_text_file(dir.file("empty.csv"), ""));
     const struct {
-        std::vector<std::string> range;
+        std::vector<std::string> args;
+        int exit_code;
         const char* gaps;  // the cell of the gap count
-        const char* says;  // on standard error
+        const char* says;  // on standard error and on the page
         const char* title; // in the heading
     } cases[] = {
-        {{"--from", "61383.5", "--to", "61384.5"},
+        {{"--from", "61383.5", "--to", "61384.5", dir.file("day.csv")},
+         0,
          "<td>2</td><td>23 h 43 min</td>",
          "",
          "100 records"},
-        {{"--last", "1d", "--to", "61390"},
+        {{"--last", "1d", "--to", "61390", dir.file("day.csv")},
+         1,
          "<td>1</td><td>1 d</td>",
          "no records in the time range; the last record was at 2026-12-10 00:16:32 UTC",
-         "0 records"},
+         "(MJD 61389.000000 to 61390.000000), no records"},
+        {{"--from", "2026-12-01", "--to", "2026-12-02", dir.file("day.csv")},
+         1,
+         "<td>1</td><td>1 d</td>",
+         "no records in the time range; the first record is at 2026-12-10 00:00:00 UTC",
+         "(MJD 61375.000000 to 61376.000000), no records"},
+        {{"--last", "7d", dir.file("empty.csv")},
+         1,
+         "<td>1</td><td>7 d</td>",
+         "no records in the time range; the logs hold none",
+         "), no records"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {H2PLOT_PATH, "--title", "Maser 2", "-o",
                                          dir.file("p.html")};
-        args.insert(args.end(), c.range.begin(), c.range.end());
-        args.push_back(dir.file("day.csv"));
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::filesystem::remove(dir.file("p.html"));
         const ProgramRun run = h2plot(args, dir);
-        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         const std::string page = h2test::read_text_file(dir.file("p.html"));
         EXPECT_NE(page.find(c.gaps), std::string::npos) << c.gaps;
         EXPECT_NE(page.find("<h1>Maser 2</h1>"), std::string::npos);
         EXPECT_NE(page.find(c.title), std::string::npos) << c.title;
+        EXPECT_NE(page.find(c.says), std::string::npos) << c.says;
         EXPECT_NE(page.find("class=\"gap\""), std::string::npos);
     }
 }
