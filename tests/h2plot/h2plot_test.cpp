@@ -338,7 +338,7 @@ TEST(H2plot, FailuresExitWithOneAndSayWhy) {
         {{dir.file("garbage.csv")}, "no records"},
         {{"-o", dir.file("no/such/dir/plot.svg"), dir.file("one.csv")}, "cannot write"},
         // With an end of the range open and nothing in it, there is no axis.
-        {{"--from", "61390", dir.file("one.csv")},
+        {{"--from", "61390", "-o", dir.file("p.svg"), dir.file("one.csv")},
          "no records in the time range; the last record was at 2026-12-10 00:00:00 UTC (MJD "
          "61384.000000); nothing plotted"},
     };
