@@ -6,9 +6,11 @@
 #include "h2mon/win32/hold_back.h"
 #include "h2mon/win32/posix/serial_port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
+
+#include <fcntl.h>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -20,10 +22,26 @@ constexpr char kSysfsRoot[] = "/sys";
 // An FTDI chip's latency timer takes at most 255 ms.
 constexpr long kLongestLatencyMs = 255;
 
-// A sysfs attribute's first line; false when it cannot be read.
+// A short sysfs attribute's first line; false when it cannot be read. (Plain
+// reads: this runs at every frame, and file streams would cost the program
+// their locale's memory.)
 bool read_attribute(const std::string& path, std::string& value) {
-    std::ifstream file(path);
-    return static_cast<bool>(std::getline(file, value));
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char text[32];
+    ssize_t n = -1;
+    do {
+        n = read(fd, text, sizeof text - 1);
+    } while (n < 0 && errno == EINTR);
+    close(fd);
+    if (n < 0) {
+        return false;
+    }
+    value.assign(text, static_cast<std::size_t>(n));
+    value.erase(std::min(value.find('\n'), value.size()));
+    return true;
 }
 
 // A whole number in 0..kLongestLatencyMs taking the whole attribute.
@@ -35,7 +53,7 @@ bool read_latency(const std::string& path, long& value) {
     char* end = nullptr;
     errno = 0;
     value = std::strtol(text.c_str(), &end, 10);
-    return errno == 0 && end != text.c_str() && (*end == '\0' || *end == '\n') && value >= 0 &&
+    return errno == 0 && end != text.c_str() && *end == '\0' && value >= 0 &&
            value <= kLongestLatencyMs;
 }
 
