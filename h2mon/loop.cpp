@@ -81,16 +81,29 @@ std::int32_t line_time_ms(std::int64_t characters, DWORD baud) {
     return static_cast<std::int32_t>((characters * 12 * 1000 + baud - 1) / baud);
 }
 
-// How long the quiet check after a frame lasts on this port: as long as its
-// device may hold bytes back plus a few character times at the line's rate, or
-// kUnknownDeviceQuietMs when the device does not say.
-std::int32_t frame_quiet_ms(COMPORT& port) {
+// What the line's pace through this port's device allows for after a frame's
+// first byte.
+struct Pace {
+    // How long the line must then stay quiet after the frame: as long as the
+    // device may hold bytes back plus a few character times at the line's rate,
+    // or kUnknownDeviceQuietMs when the device does not say.
+    std::int32_t quiet_ms;
+    // How long the rest of the frame takes at most, at the line's rate and
+    // through the device: longer, and the answer came slower than the line.
+    std::int32_t rest_ms;
+};
+
+Pace line_pace(COMPORT& port) {
     const LONG hold_back = platform_calls().port_hold_back_ms(port.hCOM);
     const DWORD baud = port.dcb.BaudRate;
-    if (hold_back < 0 || baud == 0) {
-        return kUnknownDeviceQuietMs;
+    if (baud == 0) {
+        return {kUnknownDeviceQuietMs, kUnknownDeviceQuietMs};
     }
-    return hold_back + std::max(line_time_ms(kQuietCharacters, baud), kShortestQuietMs);
+    const std::int32_t quiet =
+        hold_back < 0
+            ? kUnknownDeviceQuietMs
+            : hold_back + std::max(line_time_ms(kQuietCharacters, baud), kShortestQuietMs);
+    return {quiet, line_time_ms(kFrameLength - 1, baud) + quiet};
 }
 
 // NoAnswer, ShortAnswer and NotAFrame are the ways an exchange gives no frame.
@@ -196,13 +209,16 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     std::int32_t received = 1;
     DWORD error = port.read(frame, &received, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator);
     std::int32_t rest = kFrameLength - 1;
+    std::int32_t rest_took_ms = 0;
     if (error == 0 && received == 1) {
         // The rest by the same rules: its first byte, as every next one, within
         // the inter-byte time-out.
         const DWORD baud = port.dcb.BaudRate;
         grant_stop_grace((baud == 0 ? 0 : line_time_ms(kFrameLength, baud)) + kInterbyteTimeoutMs);
+        const DWORD started = platform_calls().timeGetTime();
         error =
             port.read(frame + 1, &rest, kInterbyteTimeoutMs, kInterbyteTimeoutMs, kNoTerminator);
+        rest_took_ms = static_cast<std::int32_t>(platform_calls().timeGetTime() - started);
         received += rest;
     }
     stop_grace.active = false;
@@ -215,10 +231,17 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     if (received != kFrameLength) {
         return Answer::ShortAnswer;
     }
-    // One wait of its own length, which a stop does not cut: a frame is never
-    // judged on part of its check.
+    // An answer that came slower than the line's pace (a busy maser, a slow
+    // adapter, or noise trickling in after the poll) may pause as long again
+    // before more of it comes: it is whole only once the line has also stayed
+    // quiet for a whole inter-byte time-out. So no trickle the read takes in,
+    // however slow, passes as a frame. One wait of its own length, which a stop
+    // does not cut: a frame is never judged on part of its check.
+    const Pace pace = line_pace(port);
+    const std::int32_t quiet_ms =
+        pace.quiet_ms + (rest_took_ms > pace.rest_ms ? kInterbyteTimeoutMs : 0);
     bool quiet = false;
-    if (port.quiet_for(static_cast<DWORD>(frame_quiet_ms(port)), &quiet) != 0) {
+    if (port.quiet_for(static_cast<DWORD>(quiet_ms), &quiet) != 0) {
         return Answer::LineFailed;
     }
     return quiet ? Answer::Frame : Answer::NotAFrame;

@@ -183,6 +183,29 @@ TEST(AcquisitionLoop, AcceptsEveryAnswerTheReadRulesAccept) {
     }
 }
 
+// An answer that came slower than the line's pace may pause as long again: what
+// comes within an inter-byte time-out after its 189th byte belongs to it, so a
+// trickle of noise that the read takes in after a poll never passes as a frame.
+TEST(AcquisitionLoop, ASlowAnswerIsWholeOnlyAfterAnInterbyteTimeOutOfQuiet) {
+    const std::string noise(190, '\x55');
+    Answer one_piece_more = in_pieces(frame(2), 10, 5, [](std::size_t) { return 60u; });
+    one_piece_more.pieces.push_back({one_piece_more.pieces.back().at_ms + 60, "0123456789"});
+    struct Case {
+        const char* what;
+        Answer answer;
+    };
+    const Case cases[] = {
+        {"noise trickling in after the poll, a byte every 90 ms",
+         in_pieces(noise, 1, 5, [](std::size_t) { return 90u; })},
+        {"an answer in 10-byte pieces 60 ms apart and one piece more", one_piece_more},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(records_for({{frame(1)}, c.answer, {frame(3)}, {frame(4)}}, 0),
+                  hex_line(frame(3)) + hex_line(frame(4)));
+    }
+}
+
 TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
     const std::string noise("\x55\xAA\x0F", 3);
     struct Case {
