@@ -14,9 +14,9 @@ constexpr double kChangeWeight = 1.0 / 64;
 constexpr double kNoiseFactor = 8;
 constexpr double kResolutionFactor = 2;
 
-template <std::size_t N> double median(std::array<float, N> values, int count) {
-    const auto middle = values.begin() + count / 2;
-    std::nth_element(values.begin(), middle, values.begin() + count);
+template <std::size_t N> double median(std::array<float, N> values) {
+    const auto middle = values.begin() + N / 2;
+    std::nth_element(values.begin(), middle, values.end());
     return *middle;
 }
 
@@ -43,8 +43,6 @@ void LevelTracker::take(double value) {
         mean_change_ += change_weight * (std::fabs(value - previous_) - mean_change_);
     }
     previous_ = value;
-    before_[static_cast<std::size_t>(before_next_)] = static_cast<float>(value);
-    before_next_ = (before_next_ + 1) % kBefore;
     ++seen_;
 }
 
@@ -56,13 +54,10 @@ LevelTracker::Outcome LevelTracker::hold(double mjd, double value) {
     if (held_count_ < kConfirmReadings) {
         return Outcome::kHeld;
     }
-    const int before_count = std::min<int>(static_cast<int>(seen_), kBefore);
-    step_ = {held_since_, median(before_, before_count), median(held_, kConfirmReadings)};
+    step_ = {held_since_, level_, median(held_)};
     level_ = step_.after;
     previous_ = held_[kConfirmReadings - 1];
     held_count_ = 0;
-    // The readings before the step are of another level.
-    before_.fill(static_cast<float>(step_.after));
     return Outcome::kStepped;
 }
 

@@ -7,8 +7,8 @@
 // held, not taken: if the readings after it go back, it was a spike and is
 // dropped; if kConfirmReadings readings in a row stay beyond half the
 // threshold on the same side, the level has stepped, at the time of the first
-// of them, by the median of those readings less the median of the readings
-// before. For a code that the loop sets (no noise), every change that lasts
+// of them, from the level before (itself a mean of some 16 readings) to the
+// median of those readings. For a code that the loop sets (no noise), every change that lasts
 // is a step. Which steps are worth reporting is the caller's choice.
 #pragma once
 
@@ -50,7 +50,6 @@ public:
 
 private:
     static constexpr int kSettleReadings = 16;
-    static constexpr int kBefore = 15;
     // sigma = sqrt(pi) / 2 times the mean absolute change between two
     // readings, for Gaussian noise.
     static constexpr double kSigmaPerMeanChange = 0.886227;
@@ -64,9 +63,6 @@ private:
     double mean_change_ = 0;
     double previous_ = 0;
     std::uint32_t seen_ = 0;
-    // The latest readings taken, for the median before a step.
-    std::array<float, kBefore> before_{};
-    int before_next_ = 0;
     // A change waiting to be confirmed.
     int held_count_ = 0;
     int held_side_ = 0;

@@ -28,6 +28,12 @@ constexpr double kSteadyPartOfBand = 0.25;
 
 constexpr double kHoursPerDay = 24;
 
+// One count of a measurement; a code's counts are whole numbers.
+double resolution_of(int row) {
+    const CHANNEL& channel = kChannels[row];
+    return channel_kind(channel) == ChannelKind::kMeasurement ? std::fabs(channel.scale) : 0;
+}
+
 bool is_growing(int row) {
     for (const char* name : kGrowingChannels) {
         if (channel_row_named(name) == row) {
@@ -63,19 +69,21 @@ bool MaserHealth::ZoneWatch::see(int seen, double mjd) {
 }
 
 MaserHealth::Channel::Channel(int row_, const LimitTable& limits, std::size_t hours)
-    : row(row_), measurement(channel_kind(kChannels[row_]) == ChannelKind::kMeasurement),
-      grows(is_growing(row_)), resolution(measurement ? std::fabs(kChannels[row_].scale) : 0),
-      tracker(resolution), alarm(limits.of(row_).alarm), normal(limits.of(row_).normal),
-      hour_mean(hours, 0), hour_readings(hours, 0) {}
+    : row(row_), tracker(resolution_of(row_)), alarm_low(limits.of(row_).alarm.low),
+      normal_low(limits.of(row_).normal.low), normal_high(limits.of(row_).normal.high),
+      alarm_high(limits.of(row_).alarm.high),
+      measurement(channel_kind(kChannels[row_]) == ChannelKind::kMeasurement),
+      grows(is_growing(row_)), resolution(resolution_of(row_)), hour_mean(hours, 0),
+      hour_readings(hours, 0) {}
 
 int MaserHealth::Channel::fixed_zone(double level) const {
-    if (level < alarm.low) {
+    if (level < alarm_low) {
         return -2;
     }
-    if (level > alarm.high) {
+    if (level > alarm_high) {
         return 2;
     }
-    return level < normal.low ? -1 : level > normal.high ? 1 : 0;
+    return level < normal_low ? -1 : level > normal_high ? 1 : 0;
 }
 
 MaserHealth::MaserHealth(LimitTable limits, HealthSettings settings)
@@ -124,6 +132,8 @@ void MaserHealth::restart(Channel& channel, double mjd) {
     channel.own = ZoneWatch{};
     channel.own.since = mjd;
     channel.baseline = ChannelBaseline{};
+    channel.own_low = -HUGE_VAL;
+    channel.own_high = HUGE_VAL;
     channel.trend = ChannelTrend{};
     channel.forecast = ChannelForecast{};
     learn_baseline(channel); // from the hours kept since `mjd`, when there are enough
@@ -180,8 +190,7 @@ void MaserHealth::watch_zones(Channel& channel, double mjd) {
     if (channel.fixed.see(channel.fixed_zone(level), mjd) && channel.fixed.zone == 0) {
         channel.clear_since = std::max(channel.clear_since, channel.fixed.since);
     }
-    const ChannelBaseline& own = channel.baseline;
-    const int side = !own.learned ? 0 : level < own.low ? -1 : level > own.high ? 1 : 0;
+    const int side = level < channel.own_low ? -1 : level > channel.own_high ? 1 : 0;
     if (channel.own.see(side, mjd) && side == 0) {
         channel.clear_since = std::max(channel.clear_since, channel.own.since);
     }
@@ -205,8 +214,8 @@ void MaserHealth::add(double mjd, const double* values) {
             hour_ >= 0 && hour / kHoursPerTrendPoint != hour_ / kHoursPerTrendPoint;
         const std::int64_t ended_block = hour_ / kHoursPerTrendPoint;
         hour_ = hour;
-        HourSlot& slot = hours_[slot_of(hour, hours_.size())];
-        slot = HourSlot{hour, 0, 0};
+        slot_ = slot_of(hour, hours_.size());
+        hours_[slot_] = HourSlot{hour, 0, 0};
         if (block_ended) {
             const double block_end =
                 static_cast<double>((ended_block + 1) * kHoursPerTrendPoint) / kHoursPerDay;
@@ -217,7 +226,7 @@ void MaserHealth::add(double mjd, const double* values) {
             }
         }
     }
-    HourSlot& slot = hours_[slot_of(hour, hours_.size())];
+    HourSlot& slot = hours_[slot_];
     slot.mjd_sum += mjd;
     ++slot.records;
     for (Channel& channel : channels_) {
@@ -321,6 +330,8 @@ void MaserHealth::learn_baseline(Channel& channel) {
     b.high = high + room;
     b.from_mjd = std::floor(hours.front().mjd * kHoursPerDay) / kHoursPerDay;
     b.to_mjd = std::floor(hours[needed - 1].mjd * kHoursPerDay + 1) / kHoursPerDay;
+    channel.own_low = b.low;
+    channel.own_high = b.high;
 }
 
 void MaserHealth::fit_trend(Channel& channel, double now) {

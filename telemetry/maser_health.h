@@ -62,35 +62,40 @@ public:
     std::uint64_t out_of_order() const { return out_of_order_; }
 
 private:
+    // Whether the level lies within a band, decided once this many records in
+    // a row lie in the same zone, since the first of them.
     struct ZoneWatch {
         int zone = 0;
-        double since = 0;
         int candidate = 0;
-        double candidate_since = 0;
         int count = 0;
+        double since = 0;
+        double candidate_since = 0;
         bool see(int seen, double mjd);
     };
 
+    // What each record reads and writes comes first, together.
     struct Channel {
         Channel(int row, const LimitTable& limits, std::size_t hours);
         int row;
-        bool measurement;
-        bool grows; // rises by a factor a day when it goes wrong: its logarithm is fitted too
-        double resolution;
         LevelTracker tracker;
-        LimitRange alarm; // the limits, kept at hand for every record
-        LimitRange normal;
-        int fixed_zone(double level) const;
+        double alarm_low, normal_low, normal_high, alarm_high; // the limits, infinite when open
+        double own_low = -HUGE_VAL; // the learned normal band; infinite until learned
+        double own_high = HUGE_VAL;
         double value = NAN;
         double hour_sum = 0; // readings of the current hour taken into its mean
         int hour_count = 0;
+        bool measurement;
+        ZoneWatch fixed;
+        ZoneWatch own;
+
+        int fixed_zone(double level) const;
+        bool grows; // rises by a factor a day when it goes wrong: its logarithm is fitted too
+        double resolution;
         std::vector<float> hour_mean; // per slot of the maser's hour ring
         std::vector<std::uint16_t> hour_readings;
         double start_mjd = 0;
         double level_since = 0; // the latest step of the level: a trend rests on what follows it
         double clear_since = 0;
-        ZoneWatch fixed;
-        ZoneWatch own;
         ChannelBaseline baseline;
         ChannelTrend trend;
         ChannelForecast forecast;
@@ -125,6 +130,7 @@ private:
     std::vector<Channel> channels_;
     std::vector<HourSlot> hours_; // a ring indexed by the hour number
     std::int64_t hour_ = -1;      // the hour being gathered
+    std::size_t slot_ = 0;        // and its slot
     double first_mjd_ = 0;
     double last_mjd_ = 0;
     bool started_ = false;

@@ -37,13 +37,16 @@ const SubsystemChannels* subsystem_named(std::string_view name) {
 }
 
 unsigned subsystems_of_row(int row) {
-    unsigned bits = 0;
-    for (const SubsystemChannels& group : subsystem_channels()) {
-        for (const char* channel : group.channels) {
-            if (channel_row_named(channel) == row) {
-                bits |= 1u << static_cast<unsigned>(group.subsystem);
+    // Looked up by name once: the analysis asks for every finding.
+    static const std::array<unsigned, kChannelCount> kBits = [] {
+        std::array<unsigned, kChannelCount> bits{};
+        for (const SubsystemChannels& group : subsystem_channels()) {
+            for (const char* channel : group.channels) {
+                bits[static_cast<std::size_t>(channel_row_named(channel))] |=
+                    1u << static_cast<unsigned>(group.subsystem);
             }
         }
-    }
-    return bits;
+        return bits;
+    }();
+    return row >= 0 && row < kChannelCount ? kBits[static_cast<std::size_t>(row)] : 0;
 }
