@@ -88,7 +88,8 @@ void level_findings(const ChannelState& c, const ChannelLimits& limits,
 void forecast_finding(const ChannelState& c, double now, const HealthSettings& settings,
                       std::vector<Finding>& findings) {
     const ChannelForecast& f = c.forecast;
-    if (!f.ahead || f.mjd - now > settings.horizon_days) {
+    // A date passed since the trend was fitted: the level tells the rest.
+    if (!f.ahead || f.mjd < now || f.mjd - now > settings.horizon_days) {
         return;
     }
     const std::string range =

@@ -5,7 +5,7 @@
 //              a level outside the maser's own normal band of the channel
 //              (learned from its history after the start or a logbook entry);
 //              a trend that reaches an alarm limit (or, where the channel has
-//              none, the normal band's edge) within the horizon;
+//              none, the normal band's edge) within the horizon, from now;
 //              a step in the recent days that no logbook entry explains (an
 //              entry about the channel within the explaining time of it)
 //   ok         none of these
