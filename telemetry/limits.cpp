@@ -5,6 +5,7 @@
 #include "telemetry/text_file.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -171,8 +172,8 @@ LimitTable LimitTable::defaults() {
 LimitTable maser_limits(const std::string& dir, const std::string& name,
                         std::vector<std::string>& errors) {
     LimitTable table = LimitTable::defaults();
-    table.read_file(dir + "/limits.conf", errors);
-    table.read_file(dir + "/" + name + ".limits", errors);
+    table.read_file((std::filesystem::path(dir) / "limits.conf").string(), errors);
+    table.read_file((std::filesystem::path(dir) / (name + ".limits")).string(), errors);
     return table;
 }
 

@@ -9,6 +9,8 @@
 namespace {
 
 constexpr double kDay = 86400;
+// A day of readings 10 s apart is a whole turn.
+constexpr double kRadiansPerReading = 2 * 3.141592653589793 / 8640;
 
 struct Found {
     int steps = 0;
@@ -58,8 +60,8 @@ TEST(LevelTracker, AStepIsFoundAtItsFirstReadingWithItsSize) {
         {"a step back after five", [](int i) { return noisy(i) + (i >= 500 && i < 505 ? 5 : 0); },
          2, -5, 505},
         {"the same change over a day", [](int i) { return noisy(i) + 1.4 * i / 8640.0; }, 0, 0, 0},
-        {"a daily swing", [](int i) { return noisy(i) + 0.3 * std::cos(2 * M_PI * i / 8640.0); }, 0,
-         0, 0},
+        {"a daily swing", [](int i) { return noisy(i) + 0.3 * std::cos(kRadiansPerReading * i); },
+         0, 0, 0},
     };
     for (const auto& c : cases) {
         LevelTracker tracker(0.024414);
