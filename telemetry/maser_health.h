@@ -21,6 +21,12 @@
 // means), so a report costs the same whenever it is asked for, and the same
 // records give the same report whether it is asked after each record or once
 // at the end.
+//
+// Each channel's own normal band is learned from the first day of records
+// fed, or from the first day after a logbook entry that concerns it (write
+// `all: commissioned` after commissioning): programs that feed the same
+// records from the same start agree, and one that starts later (h2export
+// after a restart) learns the band anew unless it feeds from that start.
 #pragma once
 
 #include "telemetry/health_report.h"
