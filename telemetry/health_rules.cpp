@@ -9,10 +9,18 @@
 
 namespace {
 
-std::string number_text(double value) {
+// A measurement's number with the decimals its resolution carries (a count of
+// Ion_uA is 0.24 uA: one; of a signal level 0.0024 V: three, as the log),
+// without trailing zeros.
+std::string number_text(int row, double value) {
+    const double count = std::fabs(kChannels[row].scale);
+    const int decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(count))), 0, 3);
     char text[64];
-    std::snprintf(text, sizeof text, "%.3f", value);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     std::string s = text;
+    if (s.find('.') == std::string::npos) {
+        return s == "-0" ? "0" : s;
+    }
     while (s.back() == '0') {
         s.pop_back();
     }
@@ -32,6 +40,13 @@ std::string rough_text(double value) {
 std::string unit_of(int row) {
     const std::string_view unit = channel_unit(kChannels[row]);
     return unit.empty() ? "" : " " + std::string(unit);
+}
+
+// A limit as the table writes it, with its unit.
+std::string limit_text(int row, double limit) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", limit);
+    return text + unit_of(row);
 }
 
 std::string time_text(double mjd) {
@@ -62,7 +77,7 @@ void level_findings(const ChannelState& c, const ChannelLimits& limits,
         findings.push_back(
             finding(HealthLevel::kAlarm, FindingKind::kBeyondAlarm, c.row, c.zone_since,
                     at + ", " + (below ? "below" : "above") + " its alarm limit " +
-                        value_text(c.row, below ? limits.alarm.low : limits.alarm.high)));
+                        limit_text(c.row, below ? limits.alarm.low : limits.alarm.high)));
         return;
     case Zone::kBelowNormal:
     case Zone::kAboveNormal:
@@ -76,12 +91,12 @@ void level_findings(const ChannelState& c, const ChannelLimits& limits,
     }
     // Within the fixed limits but not where this maser keeps the channel.
     if (c.own_side != 0) {
-        findings.push_back(
-            finding(HealthLevel::kAttention, FindingKind::kOutsideOwnNormal, c.row, c.own_since,
-                    at + ", " + (c.own_side < 0 ? "below" : "above") + " this maser's normal " +
-                        number_text(c.baseline.low) + ".." + number_text(c.baseline.high) +
-                        unit_of(c.row) + " (learned " + time_text(c.baseline.from_mjd) + " to " +
-                        time_text(c.baseline.to_mjd) + ")"));
+        findings.push_back(finding(
+            HealthLevel::kAttention, FindingKind::kOutsideOwnNormal, c.row, c.own_since,
+            at + ", " + (c.own_side < 0 ? "below" : "above") + " this maser's normal " +
+                number_text(c.row, c.baseline.low) + ".." + number_text(c.row, c.baseline.high) +
+                unit_of(c.row) + " (learned " + time_text(c.baseline.from_mjd) + " to " +
+                time_text(c.baseline.to_mjd) + ")"));
     }
 }
 
@@ -101,7 +116,7 @@ void forecast_finding(const ChannelState& c, double now, const HealthSettings& s
         finding(HealthLevel::kAttention, FindingKind::kForecast, c.row, f.within_since,
                 name_of(c.row) + " reaches " +
                     (f.alarm_limit ? "its alarm limit " : "the edge of its normal band ") +
-                    value_text(c.row, f.limit) + " in about " + days_text(f.mjd - now) + " days (" +
+                    limit_text(c.row, f.limit) + " in about " + days_text(f.mjd - now) + " days (" +
                     range + "), " + (rising ? "rising" : "falling") + " by " +
                     rough_text(std::fabs(c.trend.slope)) + unit_of(c.row) + " a day"));
 }
@@ -188,7 +203,7 @@ const ChannelState* HealthReport::channel(int row) const {
 std::string value_text(int row, double value) {
     const CHANNEL& channel = kChannels[row];
     if (channel_kind(channel) == ChannelKind::kMeasurement) {
-        return number_text(value) + unit_of(row);
+        return number_text(row, value) + unit_of(row);
     }
     char text[32];
     std::snprintf(text, sizeof text, "%0*llX", 2 * channel_bytes(channel),
