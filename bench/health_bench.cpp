@@ -22,12 +22,7 @@ struct Week {
     std::vector<std::array<double, kChannelCount>> values;
 
     Week() {
-        LogPlan plan;
-        plan.start_mjd = 61192;
-        plan.span_days = 7;
-        plan.interval_seconds = 10;
-        plan.scenario = scenario_named("quiet");
-        SimulatedLog log(plan);
+        SimulatedLog log(log_plan(61192, "quiet", 7, 10));
         std::string line;
         while (log.next(line)) {
             lines.push_back(line);
@@ -93,11 +88,7 @@ void BM_HealthReport(benchmark::State& state) {
 BENCHMARK(BM_HealthReport)->Unit(benchmark::kMicrosecond);
 
 void BM_SimulatedRow(benchmark::State& state) {
-    LogPlan plan;
-    plan.start_mjd = 61192;
-    plan.span_days = 10000;
-    plan.scenario = scenario_named("vacuum-leak");
-    SimulatedLog log(plan);
+    SimulatedLog log(log_plan(61192, "vacuum-leak", 10000, 10));
     std::string row;
     for (auto _ : state) {
         row.clear();

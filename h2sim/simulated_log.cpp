@@ -5,6 +5,17 @@
 
 #include <cmath>
 
+LogPlan log_plan(double start_mjd, const char* scenario, double days, double interval_seconds,
+                 std::uint64_t seed) {
+    LogPlan plan;
+    plan.start_mjd = start_mjd;
+    plan.span_days = days;
+    plan.interval_seconds = interval_seconds;
+    plan.seed = seed;
+    plan.scenario = scenario_named(scenario);
+    return plan;
+}
+
 SimulatedLog::SimulatedLog(const LogPlan& plan)
     : plan_(plan), model_(plan.seed),
       records_(static_cast<std::uint64_t>(

@@ -22,6 +22,11 @@ struct LogPlan {
     double jitter = 1.0;                // times the model's noise; 0: none
 };
 
+// `days` of the scenario named `scenario` (an unknown name: the quiet maser)
+// from `start_mjd`, a record every `interval_seconds`.
+LogPlan log_plan(double start_mjd, const char* scenario, double days, double interval_seconds,
+                 std::uint64_t seed = 1);
+
 class SimulatedLog {
 public:
     explicit SimulatedLog(const LogPlan& plan);

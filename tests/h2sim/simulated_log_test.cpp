@@ -16,13 +16,7 @@ namespace {
 constexpr double kStart = 61192.0; // 2026-06-01 00:00 UTC
 
 LogPlan plan(const char* scenario, double days, double interval, std::uint64_t seed = 1) {
-    LogPlan p;
-    p.start_mjd = kStart;
-    p.span_days = days;
-    p.interval_seconds = interval;
-    p.seed = seed;
-    p.scenario = scenario_named(scenario);
-    return p;
+    return log_plan(kStart, scenario, days, interval, seed);
 }
 
 // Every row of a plan, parsed; the lines are kept for the rows to refer into.

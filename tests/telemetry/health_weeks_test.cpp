@@ -14,13 +14,7 @@ constexpr double kStart = 61192.0; // 2026-06-01
 constexpr double kHour = 1.0 / 24;
 
 LogPlan plan(const char* scenario, double days, double interval, std::uint64_t seed = 1) {
-    LogPlan p;
-    p.start_mjd = kStart;
-    p.span_days = days;
-    p.interval_seconds = interval;
-    p.seed = seed;
-    p.scenario = scenario_named(scenario);
-    return p;
+    return log_plan(kStart, scenario, days, interval, seed);
 }
 
 // A simulated maser's log fed row by row to its analysis.
