@@ -47,9 +47,7 @@ set(h2_libexec_dir ${CMAKE_INSTALL_PREFIX}/lib/h2mon)
 set(H2MON_REPORT_SCRIPT ${h2_libexec_dir}/h2mon-report)
 
 install(TARGETS ${h2_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(program IN LISTS h2_programs)
-    install(FILES man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endforeach()
+add_subdirectory(man)
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")

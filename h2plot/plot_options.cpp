@@ -222,7 +222,7 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
                        groups)
         ->delimiter(',')
         ->type_name("LIST")
-        ->capture_default_str();
+        ->default_str(CLI::detail::join(channels));
     app.add_option("--from", from, "Start of the time range: an MJD or a UTC date or date-time")
         ->type_name("TIME");
     app.add_option("--to", to, "End of the time range (included); default: the end of the data")
@@ -244,7 +244,9 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
                    "A channel's value axis: NAME=LO:HI fixed, or NAME=robust (leaving out the "
                    "outer half percent); values beyond it are marked at the frame; may be repeated")
         ->type_name("NAME=LO:HI");
-    app.add_option("--width", options.width, "Width of the picture in pixels")
+    app.add_option("--width", options.width,
+                   "Width of the picture in pixels, " + std::to_string(kMinWidth) + " to " +
+                       std::to_string(kMaxWidth))
         ->type_name("PX")
         ->check(CLI::Range(kMinWidth, kMaxWidth))
         ->capture_default_str();
@@ -257,12 +259,20 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->capture_default_str();
     app.add_option("LOG", options.logs,
                    "h2mon logs in any order, plain or gzip-compressed; - is standard input")
+        ->type_name("")
         ->required();
     return parse_command_line(app, argc, argv, out, err, [&] {
         options.rows = channel_rows(channels);
         options.log_rows = channel_rows(log_names, "--log");
         for (const std::string& text : range_texts) {
             options.ranges.push_back(range_choice(text));
+            const RangeChoice& range = options.ranges.back();
+            if (!range.robust && range.lo <= 0 &&
+                std::count(options.log_rows.begin(), options.log_rows.end(), range.row) > 0) {
+                throw CLI::ValidationError("--log", "--range " + text +
+                                                        " reaches 0 or below, which a "
+                                                        "logarithmic axis does not show");
+            }
         }
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));
