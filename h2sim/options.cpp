@@ -283,8 +283,9 @@ telemetry frame. Anything else that arrives is reported on standard error, in
 hexadecimal. Runs until interrupted (SIGINT or SIGTERM) or --close-after.
 
 Line and frames:
-  --seed N             seed of the simulated telemetry and of --chaos
-                       (default 1); the same seed gives the same frames
+  --seed N             the maser (its own levels) and the seed of its
+                       telemetry and of --chaos (default 1); the same seed
+                       gives the same frames
   --frames FILE        play frames from FILE, cycling: one frame per line as
                        hexadecimal digits, '#' starts a comment; a line of
                        other than 189 bytes is sent as it stands
@@ -333,7 +334,7 @@ several may be given and apply together:
       --version        show the version and exit
 
 Exit status: 0 when stopped or after --close-after, 1 when the line cannot be
-made or fails, 2 on a bad command line.
+made or fails or the log cannot be written, 2 on a bad command line.
 
 Scenarios:
 )";
