@@ -2,7 +2,7 @@
 // a glance, for a value axis and for a time axis in UTC.
 #pragma once
 
-#include "h2plot/time_text.h"
+#include "telemetry/time_text.h"
 
 #include <string>
 #include <vector>

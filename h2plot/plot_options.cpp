@@ -1,6 +1,7 @@
 #include "h2plot/plot_options.h"
 
 #include "telemetry/channels.h"
+#include "telemetry/subsystems.h"
 
 #include "program/command_line.h"
 
@@ -23,26 +24,6 @@ std::string lower(std::string text) {
     return text;
 }
 
-// Channels named together for a subsystem of the maser.
-struct ChannelGroup {
-    const char* name;
-    std::vector<const char*> channels;
-};
-
-const std::vector<ChannelGroup>& channel_groups() {
-    static const std::vector<ChannelGroup> kGroups = {
-        {"supplies", {"Batt_V", "Ext_V", "p27_V1", "p15_V", "n15_V", "p5_V", "p3p3_V", "p27_V2"}},
-        {"signals", {"f5M1_V", "f5M2_V", "f5MI_V", "f10M_V", "f100M_V", "f20p4M_V", "IF_V"}},
-        {"vacuum", {"Ion_kV", "Ion_uA"}},
-        {"hydrogen", {"H2_atm", "H2_V", "Pure_V", "Pure_A", "HFO_A", "HFO_V", "Disch_V"}},
-        {"ovens", {"CSide_V", "CBtm_V", "H2_V"}},
-        {"FLL",
-         {"2H_V", "CCoarse", "OCoarse", "CFine", "OFine", "FFCorrH", "FFCorrL", "AuxFLL1",
-          "AuxFLL2", "AuxFLL4"}},
-    };
-    return kGroups;
-}
-
 // "all", a group's name, or a channel's: the names of the channels meant.
 std::vector<std::string> expanded(const std::string& name) {
     if (lower(name) == "all") {
@@ -54,10 +35,8 @@ std::vector<std::string> expanded(const std::string& name) {
         }
         return all;
     }
-    for (const ChannelGroup& group : channel_groups()) {
-        if (lower(name) == lower(group.name)) {
-            return {group.channels.begin(), group.channels.end()};
-        }
+    if (const SubsystemChannels* group = subsystem_named(name)) {
+        return {group->channels.begin(), group->channels.end()};
     }
     return {name};
 }
@@ -231,7 +210,7 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
     std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
     std::string from, to, last;
     std::string groups;
-    for (const ChannelGroup& group : channel_groups()) {
+    for (const SubsystemChannels& group : subsystem_channels()) {
         groups += std::string("\n  ") + group.name + ": ";
         for (const char* channel : group.channels) {
             groups += std::string(channel) + (channel == group.channels.back() ? "" : ",");

@@ -4,7 +4,7 @@
 // same column.
 #pragma once
 
-#include "h2plot/time_text.h"
+#include "telemetry/time_text.h"
 
 #include <algorithm>
 
