@@ -4,9 +4,8 @@
 #include "program/exit_code.h"
 #include "program/stop_signals.h"
 #include "h2export/influx.h"
-#include "h2export/line_reports.h"
 #include "h2export/log_folder.h"
-#include "h2export/log_follower.h"
+#include "h2export/maser_feed.h"
 #include "h2export/rotated_logs.h"
 #include "h2export/textfile.h"
 
@@ -28,134 +27,6 @@ std::int64_t wall_clock_ns() {
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
-
-// One maser: its log, what is known of it, where its records go.
-class MaserFeed : public LineSink {
-public:
-    // A log found after the start is new: all of it is read. Rows stamped
-    // after `new_after_ns` that were rotated away before the log is first read
-    // are new too.
-    MaserFeed(const FollowTarget& target, const ExportOptions& options, InfluxOutput* influx,
-              const StopSignals& stops, std::int64_t new_after_ns, bool found_later)
-        : target_(target), status_(target.name, stale_after(options)), influx_(influx),
-          stops_(stops),
-          follower_(target.name, target.path,
-                    influx != nullptr || found_later ? StartAt::kBeginning : StartAt::kTail,
-                    influx != nullptr ? influx->resume_position(target.name) : std::nullopt,
-                    new_after_ns) {
-        // Known from now on, read or not: a restart finds what was written to
-        // its log meanwhile, rotated or not.
-        if (influx != nullptr && !influx->resume_position(target.name)) {
-            LogPosition start;
-            start.after_ns = new_after_ns;
-            influx->consumed(target.name, start);
-        }
-    }
-
-    std::optional<std::int64_t> line(std::string_view text) override {
-        const std::int64_t now_ns = wall_clock_ns();
-        const LineKind kind = read_log_line(text, RecordTimes(now_ns), record_);
-        if (kind == LineKind::kRecord) {
-            status_.record(record_, SteadyClock::now(), now_ns);
-            if (influx_ != nullptr) {
-                influx_->add(target_.name, record_);
-            }
-            changed_ = true;
-            return record_.unix_ns;
-        }
-        if (kind != LineKind::kHeader) {
-            bad(kind);
-        }
-        return std::nullopt;
-    }
-    // Records read again at a restart show the latest values; they went out before.
-    bool earlier(std::string_view text) override {
-        const std::int64_t now_ns = wall_clock_ns();
-        if (read_log_line(text, RecordTimes(now_ns), record_) != LineKind::kRecord) {
-            return false;
-        }
-        status_.record(record_, SteadyClock::now(), now_ns);
-        return true;
-    }
-    void overlong() override { bad(LineKind::kOverlong); }
-    void consumed(const LogPosition& position) override {
-        if (influx_ != nullptr) {
-            influx_->consumed(target_.name, position);
-        }
-    }
-    // A long log being caught up stops between batches when asked to: the
-    // loop then writes the batch in hand with its positions and ends.
-    bool go_on() const override { return !stops_.requested(); }
-
-    // Reads what is new in the log; true when it is read to its end for now.
-    bool read() { return follower_.poll(*this); }
-
-    // Whether the textfile needs writing since the last call (always the
-    // first time): records or bad lines read, or the maser gone up or down.
-    bool status_changed(SteadyClock::time_point now) {
-        const bool up = status_.up(now);
-        const bool changed = changed_ || !told_ || up != was_up_;
-        changed_ = false;
-        told_ = true;
-        was_up_ = up;
-        return changed;
-    }
-
-    // Whether a change the watch saw concerns this maser: its file written
-    // to, or a name in its folder that is its log's or a rotated file's.
-    bool concerned(const ChangeWatch::Changes& changes, int index) const {
-        if (changes.files.count(2 * index) != 0 || changes.files.count(2 * index + 1) != 0) {
-            return true;
-        }
-        for (const auto& [folder, name] : changes.names) {
-            if (folder == folder_ && (name == file_name_ || named_after(name, file_name_))) {
-                return true;
-            }
-        }
-        return false;
-    }
-    const std::string& folder() const { return folder_; }
-    bool read_due = false; // not read to its end: read again without waiting for a change
-    FileId watched;        // the file being read, as watched
-    FileId watched_log;    // the file at its path, as watched
-
-    const MaserStatus& status() const { return status_; }
-    bool textfile_due = true; // its file is to be written
-    void textfile_text(SteadyClock::time_point now, std::string& text) const {
-        textfile_.render(status_, now, text);
-    }
-    const LogFollower& follower() const { return follower_; }
-    const std::string& path() const { return target_.path; }
-
-private:
-    static std::optional<std::chrono::nanoseconds> stale_after(const ExportOptions& options) {
-        if (!options.stale_after_seconds) {
-            return std::nullopt;
-        }
-        return std::chrono::nanoseconds(
-            static_cast<std::int64_t>(*options.stale_after_seconds * 1e9));
-    }
-
-    void bad(LineKind kind) {
-        status_.malformed_line();
-        reports_.bad_line(target_.name, target_.path, kind);
-        changed_ = true;
-    }
-
-    FollowTarget target_;
-    MaserStatus status_;
-    InfluxOutput* influx_;
-    const StopSignals& stops_;
-    LogFollower follower_;
-    LogRecord record_;
-    LineReports reports_;
-    TextfileText textfile_{target_.name};
-    std::string folder_ = folder_of(target_.path);
-    std::string file_name_ = std::filesystem::path(target_.path).filename().string();
-    bool changed_ = false;
-    bool told_ = false;
-    bool was_up_ = false;
-};
 
 // A log whose directory cannot be watched, or that is not where its path
 // leads, is looked at this often.
@@ -247,8 +118,9 @@ private:
             if (changes.unwatched.count(2 * index + 1) != 0) {
                 maser.watched_log = FileId{};
             }
-            if (everything || maser.read_due || maser.concerned(changes, index)) {
-                read(maser, index);
+            const bool named = everything || maser.named(changes);
+            if (named || maser.read_due || maser.written(changes, index)) {
+                read(maser, index, named);
             }
             maser.textfile_due = maser.status_changed(now) || maser.textfile_due;
         }
@@ -357,9 +229,9 @@ private:
     // at its path are watched (keys 2i and 2i + 1); once one of them is
     // another file, the log is read again, so that rows written before the
     // watch began are read, until the files read are the files watched.
-    void read(MaserFeed& maser, int index) {
-        for (bool watched_anew = true; watched_anew;) {
-            maser.read_due = !maser.read();
+    void read(MaserFeed& maser, int index, bool folder_changed) {
+        for (bool watched_anew = true; watched_anew; folder_changed = false) {
+            maser.read_due = !maser.read(folder_changed);
             watched_anew = false;
             const LogFollower& follower = maser.follower();
             const LogFile* reading = follower.reading();

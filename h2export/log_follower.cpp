@@ -100,9 +100,10 @@ void LogFollower::adopt(ReadingPlan plan, LineAssembler::Inside inside) {
     if (current_.compressed && !compressed_.open(current_, offset_, error)) {
         std::fprintf(stderr, "h2export: %s: %s; going on without it\n", label_.c_str(),
                      error.c_str());
-    } else if (!current_.compressed) {
+    } else if (!current_.compressed && !plan.holder_is_log) {
         // A copy shorter than the position holds nothing more: the rest was
-        // read from the log before it was cut.
+        // read from the log before it was cut. (The log itself shorter than
+        // the position was cut since: the next read finds that out.)
         offset_ = std::min(offset_, std::max<std::int64_t>(current_.file->size(), 0));
     }
     if (offset_ > 0) {
@@ -231,6 +232,7 @@ bool LogFollower::open_first(LineSink& sink) {
             plan.files.push_back(std::move(log));
             plan.first_offset = size - kTailBytes;
             plan.ends_with_log = true;
+            plan.holder_is_log = true;
             // Somewhere in a line: the reading starts after its end.
             adopt(std::move(plan), LineAssembler::Inside::kOverlong);
             in_place_ = true;
@@ -397,7 +399,18 @@ bool LogFollower::later_has_rows() {
         }
         return false;
     }
-    return state == PathState::kFile && id != current_.id() && size > 0;
+    if (state == PathState::kFile && id != current_.id() && size > 0) {
+        return true;
+    }
+    if (look_beside_ && !(state == PathState::kFile && id == current_.id())) {
+        // Renamed away, and maybe the next log too before it was read: a newer
+        // rotated file with rows comes next, wherever the path leads now.
+        look_beside_ = false;
+        plan_again(position(), true);
+        return current_.file && !queue_.empty() &&
+               (queue_.size() > 1 || !queue_ends_with_log_ || queue_.front().file->size() > 0);
+    }
+    return false;
 }
 
 void LogFollower::move_on(LineSink& sink) {
@@ -417,7 +430,8 @@ void LogFollower::move_on(LineSink& sink) {
     sink.consumed(position());
 }
 
-bool LogFollower::poll(LineSink& sink) {
+bool LogFollower::poll(LineSink& sink, bool folder_changed) {
+    look_beside_ = folder_changed;
     if (!current_.file && !open_first(sink)) {
         return true;
     }

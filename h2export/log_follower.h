@@ -66,8 +66,11 @@ public:
 
     // Reads whatever is new and passes it to `sink`. False when it stopped
     // before the end of what there is (asked to, or after many files in one
-    // go): poll again without waiting for a change.
-    bool poll(LineSink& sink);
+    // go): poll again without waiting for a change. `folder_changed` says
+    // that files came, went or were renamed in the log's folder (or that it
+    // is not known): then, while the path does not lead to the file being
+    // read, the folder is looked at for a newer file.
+    bool poll(LineSink& sink, bool folder_changed = true);
 
     // True when the path led to the file the follower reads last at the last
     // poll. While it does not (the log or its folder renamed, deleted or
@@ -123,5 +126,6 @@ private:
     LineAssembler assembler_;
     PathState reported_ = PathState::kFile;
     FileId log_id_;
+    bool look_beside_ = true; // the folder changed since the last poll
     bool in_place_ = false;
 };

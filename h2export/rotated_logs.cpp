@@ -241,6 +241,7 @@ ReadingPlan plan_reading(const std::string& log, const LogPosition& from,
         plan.files.push_back(std::move(*log_file));
     }
     plan.ends_with_log = holder_is_log || log_file != nullptr;
+    plan.holder_is_log = holder_is_log;
     return plan;
 }
 

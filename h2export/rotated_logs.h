@@ -54,6 +54,7 @@ struct ReadingPlan {
     // it was read into and no longer lies beside the log.
     bool holder_found = true;
     bool ends_with_log = false; // files.back() is the file at the log's path
+    bool holder_is_log = false; // files.front() is that file, read from first_offset
 };
 
 // The files to read after `from` in the log at `log`: the file it is in (the

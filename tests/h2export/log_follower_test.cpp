@@ -56,6 +56,27 @@ Step poll(std::string lines) {
     return {Step::kPoll, std::move(lines), ""};
 }
 
+// Rows stamped in the order of their letters: "ab"
+// gives the log text "61001,a\n61002,b\n", what the follower passes on is
+// "61001,a|61002,b|".
+std::string rows(const std::string& letters) {
+    std::string text;
+    for (char letter : letters) {
+        text += std::to_string(61000 + letter - 'a') + "," + letter + "\n";
+    }
+    return text;
+}
+std::int64_t time_of(char letter) {
+    std::int64_t ns = 0;
+    mjd_unix_ns(std::to_string(61000 + letter - 'a'), &ns);
+    return ns;
+}
+std::string passed(const std::string& letters) {
+    std::string text = rows(letters);
+    std::replace(text.begin(), text.end(), '\n', '|');
+    return text;
+}
+
 TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
     const struct {
         const char* name;
@@ -79,6 +100,10 @@ TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
         {"copied and truncated, then the empty log replaced by another",
          {append("log", "a\n"), poll("a|"), copy("log", "log.1"), truncate("log"), poll(""),
           rename("log", "away"), append("log", "b\n"), poll("b|")}},
+        {"renamed, and the next log renamed too before it was read: its rows come next",
+         {append("log", rows("a")), poll(passed("a")), rename("log", "log.1"),
+          append("log", rows("b")), rename("log.1", "log.2"), rename("log", "log.1"),
+          append("log.1", rows("c")), poll(passed("bc"))}},
         {"a hole a power loss left cuts the line it fell in, not the row after it",
          {append("log", "a\nb-cut"), poll("a|"), append("log", std::string(5000, '\0')),
           poll("hole|"), append("log", std::string(3, '\0') + "c\n"), poll("c|")}},
@@ -109,27 +134,6 @@ TEST(LogFollower, EveryLineOnceThroughBothRotationsAndAMissingLog) {
             }
         }
     }
-}
-
-// Rows for the restart cases, stamped in the order of their letters: "ab"
-// gives the log text "61001,a\n61002,b\n", what the follower passes on is
-// "61001,a|61002,b|".
-std::string rows(const std::string& letters) {
-    std::string text;
-    for (char letter : letters) {
-        text += std::to_string(61000 + letter - 'a') + "," + letter + "\n";
-    }
-    return text;
-}
-std::int64_t time_of(char letter) {
-    std::int64_t ns = 0;
-    mjd_unix_ns(std::to_string(61000 + letter - 'a'), &ns);
-    return ns;
-}
-std::string passed(const std::string& letters) {
-    std::string text = rows(letters);
-    std::replace(text.begin(), text.end(), '\n', '|');
-    return text;
 }
 
 // What happened to the log while h2export was stopped, and what the restarted
