@@ -6,11 +6,10 @@
 #include "h2mon/loop.h"
 #include "h2mon/settings.h"
 #include "h2mon/usage_text.h"
-#include "h2mon/win32/log_file.h"
-#include "h2mon/win32/console_session.h"
-#include "h2mon/win32/console_stream.h"
+#include "h2mon/io/console_session.h"
+#include "h2mon/io/console_stream.h"
+#include "h2mon/io/log_file.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,19 +75,21 @@ int main(int argc, char** argv) {
         console = std::make_unique<ConsoleWriter>(standard_console_sink());
     }
     loop.output.console = out_is_console ? console.get() : nullptr;
-    loop.notices = NoticeStream(stderr, err_is_console ? console.get() : nullptr);
+    loop.output.stops = session_stop_signals();
+    loop.notices =
+        NoticeStream(stderr, err_is_console ? console.get() : nullptr, session_stop_signals());
     if (loop.form == OutputForm::kCsv) {
         print_text(csv_header_line(), loop.output);
     }
     // A log that cannot be opened or written is no error: the records still go
     // to standard output, and standard error says why the log gets none.
     LogHealth log_health(settings.out, loop.notices);
+    LogFile log(settings.out);
     if (settings.out[0] != '\0') {
-        loop.output.log = open_shared_log(settings.out);
-        if (loop.output.log == nullptr) {
-            log_health.open_failed(errno);
+        if (const int error = log.open()) {
+            log_health.open_failed(error);
         } else {
-            std::setvbuf(loop.output.log, nullptr, _IONBF, 0);
+            loop.output.log = &log;
             loop.output.log_health = &log_health;
         }
     }
