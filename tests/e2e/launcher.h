@@ -56,6 +56,8 @@ enum class Capability {
     OutputReaderGone,  // close_output() reaches h2mon as a closed pipe
     ConsoleOutput,     // Output::Console
     HeldConsole,       // hold_console() holds the console's output and nothing else of it
+    LogRenamedWhileOpen, // the test may rename or delete the log while h2mon has it open
+                         // (Windows refuses both for a file open without delete sharing)
 };
 
 // Failures whose text comes from the system and differs between systems.
