@@ -1,7 +1,6 @@
 #include "h2export/change_watch.h"
 
 #include <algorithm>
-#include <thread>
 
 ChangeWatch::ChangeWatch(const StopSignals& stops) : stops_(stops) {}
 
@@ -16,10 +15,7 @@ bool ChangeWatch::watch_folder(const std::string&) {
 }
 
 bool ChangeWatch::wait(std::optional<Duration> timeout) {
-    // A stop request is seen within one interval: the caller looks after every wait.
-    if (!stops_.requested()) {
-        std::this_thread::sleep_for(timeout ? std::clamp(*timeout, Duration(0), kPollInterval)
-                                            : kPollInterval);
-    }
+    // A stop request ends the wait at once; the caller looks after every wait.
+    stops_.wait(timeout ? std::clamp(*timeout, Duration(0), kPollInterval) : kPollInterval);
     return false;
 }

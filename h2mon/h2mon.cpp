@@ -51,14 +51,16 @@ int main(int argc, char** argv) {
         std::printf("Error: reading interval must not be negative (%d)\n", settings.interval_ms);
         return 1;
     }
+    // From here on a stop request is held until the run can end in order, the
+    // port put back: one that comes while the port is opened ends the run
+    // before its first poll. (Before this, the system's default ends the
+    // program; nothing needs putting back then.)
+    console_session_begin();
     if (port.open(settings.port, static_cast<DWORD>(settings.baud), true, true, 8) != 0) {
         print_port_failure("Error connecting to", settings.port, port);
         return 1;
     }
     std::atexit(close_port);
-    // From here on a stop event, or a closed standard output, ends the run in
-    // order, the port put back.
-    console_session_begin();
 
     LoopSettings loop{settings.port, OutputForm::kCsv, settings.interval_ms, RecordOutput{}};
     if (!output_form_from_name(settings.fmt, &loop.form)) {

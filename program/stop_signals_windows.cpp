@@ -107,12 +107,14 @@ DWORD WINAPI session_window_thread(LPVOID ready) {
     return 0;
 }
 
-// Starts the window's thread and waits until its window exists. The program
-// may end right after this: it must not end that thread while it is inside the
-// window system, which can leave it locked for the rest of the exit. Waiting is
-// bounded, so start-up never hangs.
+// Starts the window's thread and waits until its window exists: until then
+// taskkill has nothing to tell (and Wine's says it told it all the same). The
+// program may end right after this: it must not end that thread while it is
+// inside the window system, which can leave it locked for the rest of the
+// exit. Windows makes the window at once; the wait is bounded all the same, so
+// start-up never hangs on a window system that does not answer.
 void start_session_window() {
-    constexpr DWORD kWindowReadyMs = 5000;
+    constexpr DWORD kWindowReadyMs = 30000;
     const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const HANDLE thread = ready != nullptr
                               ? CreateThread(nullptr, 0, session_window_thread, ready, 0, nullptr)

@@ -200,6 +200,58 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
     }
 }
 
+// The stop events at the first moments of a run: each as soon as the header is
+// out (the first exchanges under way), and WM_CLOSE at the first moment h2mon
+// has a top-level window at all (taskkill's worst moment: the window the
+// system makes for the thread can be listed before h2mon's own). Each ends the
+// run in order: exit code 0, the line as found, only whole records.
+TEST_F(StopTest, AStopEventAtTheStartOfTheRunEndsItInOrder) {
+    enum class When { AfterTheHeader, AtTheFirstWindow };
+    struct Case {
+        StopEvent event;
+        When when;
+    };
+    std::vector<Case> cases;
+    for (StopEvent event : {StopEvent::Interrupt, StopEvent::Terminate, StopEvent::HangUp,
+                            StopEvent::EndSession, StopEvent::CloseWindow}) {
+        if (launcher().can_send(event)) {
+            cases.push_back({event, When::AfterTheHeader});
+        }
+    }
+    if (launcher().can_send(StopEvent::CloseWindow)) {
+        for (int run = 0; run < 3; ++run) {
+            cases.push_back({StopEvent::CloseWindow, When::AtTheFirstWindow});
+        }
+    }
+    if (cases.empty()) {
+        GTEST_SKIP() << "the launcher can send no stop event";
+    }
+    const std::vector<std::string> csv = lines_of(golden("csv.txt"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(name_of(c.event)) + (c.when == When::AfterTheHeader
+                                                          ? " after the header"
+                                                          : " at the first window"));
+        MaserLine line;
+        line.change_settings(line_settings_);
+        line.play([this](int poll) { return frame_for(poll); });
+        auto h2mon = start({port_arg(line.path()), "/interval_ms:5000"});
+        ASSERT_NE(h2mon, nullptr);
+        switch (c.when) {
+        case When::AfterTheHeader:
+            ASSERT_TRUE(wait_for_lines(*h2mon, 1));
+            ASSERT_TRUE(h2mon->send(c.event));
+            break;
+        case When::AtTheFirstWindow:
+            ASSERT_TRUE(h2mon->close_at_first_window());
+            break;
+        }
+        expect_exit(*h2mon, 0);
+        const std::string output = mask_mjds(h2mon->output()).text;
+        EXPECT_TRUE(output == csv[0] + "\n" || output == csv[0] + "\n" + csv[1] + "\n") << output;
+        expect_same_line_settings(line.settings(), line_settings_);
+    }
+}
+
 // Whatever the line does, a key or a stop signal ends the run within a bound:
 // every wait on the line is bounded.
 TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
