@@ -57,6 +57,8 @@ enum class Capability {
     OutputReaderGone,  // close_output() reaches h2mon as a closed pipe
     ConsoleOutput,     // Output::Console
     HeldConsole,       // hold_console() holds the console's output and nothing else of it
+    KeyAtOnce,         // press_key() reaches h2mon's key test at once (a byte on its input),
+                       // not through a helper program that takes its time to start
     LogRenamedWhileOpen, // the test may rename or delete the log while h2mon has it open
                          // (Windows refuses both for a file open without delete sharing)
 };

@@ -150,7 +150,7 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
         line.change_settings(line_settings_);
         std::atomic<H2mon*> target{nullptr};
         std::atomic<bool> sent_ok{false};
-        Clock::time_point sent;
+        Clock::time_point sent; // once the event has reached h2mon
         // Sending may take a while (a helper program under Wine): it must not
         // hold up the answer.
         std::thread sender;
@@ -159,8 +159,10 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
             if (poll == 2 && c.while_reading) {
                 reply.delay = 300ms;
                 reply.before_answer = [&] {
-                    sent = Clock::now();
-                    sender = std::thread([&] { sent_ok = target.load()->send(c.event); });
+                    sender = std::thread([&] {
+                        sent_ok = target.load()->send(c.event);
+                        sent = Clock::now();
+                    });
                 };
             }
             return reply;
@@ -177,8 +179,8 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
         }
         ASSERT_TRUE(two_lines);
         if (!c.while_reading) {
-            sent = Clock::now();
             sent_ok = h2mon->send(c.event);
+            sent = Clock::now();
         }
         ASSERT_TRUE(sent_ok);
         expect_exit(*h2mon, 0, 2000ms);
@@ -279,6 +281,12 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
         if (!c.key && !launcher().can_send(c.event)) {
             continue;
         }
+        // A held-off poll ends as a write error after half a second: the key
+        // must come within it, which a key typed by a helper program that has
+        // yet to start cannot be relied on to do.
+        if (c.key && c.doing == Doing::HoldingOffOutput && !launcher().can(Capability::KeyAtOnce)) {
+            continue;
+        }
         MaserLine line;
         line.change_settings(line_settings_);
         std::string expected_output;
@@ -311,8 +319,10 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
             std::this_thread::sleep_for(1000ms);
         }
         ASSERT_TRUE(h2mon->running());
-        const auto sent = Clock::now();
         ASSERT_TRUE(c.key ? h2mon->press_key('q') : h2mon->send(c.event));
+        // From when the key or event has reached h2mon: a helper program that
+        // sends it takes a time of its own to start.
+        const auto sent = Clock::now();
         expect_exit(*h2mon, 0);
         EXPECT_LE(ms_since(sent), 1500);
         EXPECT_EQ(h2mon->output(), expected_output);
