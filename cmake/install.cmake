@@ -47,9 +47,7 @@ set(h2_libexec_dir ${CMAKE_INSTALL_PREFIX}/lib/h2mon)
 set(H2MON_REPORT_SCRIPT ${h2_libexec_dir}/h2mon-report)
 
 install(TARGETS ${h2_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(program IN LISTS h2_programs)
-    install(FILES man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endforeach()
+add_subdirectory(man)
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
@@ -62,6 +60,9 @@ install(FILES contrib/prometheus/maser-alerts.yml contrib/prometheus/maser-alert
 
 install(FILES contrib/logrotate/h2mon DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/logrotate.d)
 install(FILES contrib/h2mon/example.conf.sample DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/h2mon)
+# The shipped limits table, for reference: the programs have it built in, and
+# /etc/h2mon/limits.conf and NAME.limits override its lines.
+install(FILES contrib/h2mon/limits.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/h2mon)
 install(FILES contrib/sysusers.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d)
 install(FILES contrib/tmpfiles.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d)
 
