@@ -9,8 +9,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <functional>
+#include <future>
 #include <regex>
+#include <sys/wait.h>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -79,6 +83,65 @@ TEST_F(OutputFaultTest, ALogThatCannotBeWrittenLeavesTheRecordsOnStandardOutput)
         expect_plausible(mask_mjds(h2mon->output()).mjds);
     }
     EXPECT_FALSE(std::filesystem::exists(dir_.file("no")));
+}
+
+// A service manager stops h2mon while the reader of its standard output (the
+// journal, a pager) takes nothing: h2mon waits to write a record, and the stop
+// ends that wait and the run in order.
+TEST_F(OutputFaultTest, AStopEndsTheRunWhileStandardOutputsReaderTakesNothing) {
+    const std::vector<Bytes> frames = golden_frames();
+    // The maser answers once the pipe of h2mon's standard output is full.
+    std::promise<void> filled;
+    const std::shared_future<void> pipe_full = filled.get_future().share();
+    MaserLine line;
+    line.play([&frames, pipe_full](int poll) {
+        Reply reply = Reply::answer(frames[static_cast<std::size_t>(poll - 1) % frames.size()]);
+        if (poll == 1) {
+            reply.before_answer = [pipe_full] { pipe_full.wait_for(kPrompt); };
+        }
+        return reply;
+    });
+    h2test::ChildProcess h2mon;
+    std::string error;
+    ASSERT_TRUE(
+        h2mon.start({H2MON_PATH, port_arg(line.path()), "/fmt:hex", "/interval_ms:0"}, error))
+        << error;
+    // The pipe filled through a writing end of the test's own, until it takes
+    // not one byte more.
+    const int writer = ::open(("/proc/self/fd/" + std::to_string(h2mon.stdout_fd())).c_str(),
+                              O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string filler(4096, 'x');
+    while (::write(writer, filler.data(), filler.size()) > 0) {
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    while (::write(writer, filler.data(), 1) > 0) {
+    }
+    ::close(writer);
+    const std::size_t held = h2mon.stdout_unread();
+    filled.set_value();
+
+    // The first record is due once the second answer is read.
+    ASSERT_TRUE(line.wait_for_polls(2, kPrompt));
+    ASSERT_TRUE(h2mon.signal(SIGTERM));
+    // Whether it has ended, looked at without reading its output (which would
+    // let the write go on).
+    const auto ended = [&h2mon] {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(h2mon.pid()), &info,
+                        WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == h2mon.pid();
+    };
+    const auto deadline = Clock::now() + kPrompt;
+    while (!ended()) {
+        ASSERT_LT(Clock::now(), deadline) << "still waiting for its reader";
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(h2mon.stdout_unread(), held) << "a record went in";
+    int code = -1;
+    ASSERT_TRUE(h2mon.wait_exit(code, kPrompt));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(line.exchanges().size(), 2u) << "polled on after the stop";
 }
 
 // A small tmpfs fills up: the row that finds it full is written only into what
