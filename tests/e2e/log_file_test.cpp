@@ -11,12 +11,6 @@ namespace {
 
 class LogFileTest : public E2eTest {};
 
-// The rows of a text without their timestamps (a record on standard output and
-// its row in the log each have a clock reading of their own).
-std::vector<std::string> unstamped_rows(const std::string& text) {
-    return lines_of(mask_mjds(text).text);
-}
-
 TEST_F(LogFileTest, RenamedAwayOrDeletedTheLogGetsEveryRowOnceWithoutARestart) {
     E2E_REQUIRE(LogRenamedWhileOpen);
     Simulator simulator;

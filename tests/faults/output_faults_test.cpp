@@ -35,12 +35,6 @@ protected:
     }
 };
 
-// The rows of a text without their timestamps (a record and its log row each
-// have a clock reading of their own).
-std::vector<std::string> unstamped_rows(const std::string& text) {
-    return lines_of(mask_mjds(text).text);
-}
-
 TEST_F(OutputFaultTest, ALogThatCannotBeWrittenLeavesTheRecordsOnStandardOutput) {
     const std::vector<Bytes> frames = golden_frames();
     const std::string missing = dir_.file("no/such/directory/records.csv");
