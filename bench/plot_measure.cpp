@@ -9,11 +9,15 @@
 //   - gnuplot (if installed) drawing the same four columns as four panels.
 // Prints a Markdown table.
 //
-// Usage: h2plot_measure [--days N] [--runs N] [--no-gnuplot] [--keep DIR]
-//   --days N      length of the log (default 365)
-//   --runs N      runs of each timing, the median reported (default 3)
-//   --no-gnuplot  leave gnuplot out (it takes minutes)
-//   --keep DIR    write the log and pictures to DIR and keep them
+// Usage: h2plot_measure [--days N] [--runs N] [--no-gnuplot] [--keep DIR] [--against PATH]
+//   --days N        length of the log (default 365)
+//   --runs N        runs of each timing, the median reported (default 3)
+//   --no-gnuplot    leave gnuplot out (it takes minutes)
+//   --keep DIR      write the log and pictures to DIR and keep them
+//   --against PATH  also time another build of h2plot on the four channels,
+//                   each run beside this build's (after it, then before it),
+//                   so that a change is measured under the same load on a
+//                   busy machine
 #include "telemetry/log_row.h"
 #include "tests/support/log_rows.h"
 #include "tests/support/process.h"
@@ -74,6 +78,15 @@ Timed run_timed(const std::vector<std::string>& argv, const char* out_path) {
     timed.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     timed.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return timed;
+}
+
+// The least and the greatest of a[i] / b[i].
+std::pair<double, double> ratio_range(const std::vector<double>& a, const std::vector<double>& b) {
+    std::pair<double, double> range{a[0] / b[0], a[0] / b[0]};
+    for (std::size_t i = 1; i < a.size(); ++i) {
+        range = {std::min(range.first, a[i] / b[i]), std::max(range.second, a[i] / b[i])};
+    }
+    return range;
 }
 
 double median(std::vector<double> values) {
@@ -171,6 +184,7 @@ int main(int argc, char** argv) {
     int runs = 3;
     bool gnuplot = true;
     std::string keep;
+    std::string against;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--days" && i + 1 < argc) {
@@ -181,9 +195,11 @@ int main(int argc, char** argv) {
             gnuplot = false;
         } else if (arg == "--keep" && i + 1 < argc) {
             keep = argv[++i];
+        } else if (arg == "--against" && i + 1 < argc) {
+            against = argv[++i];
         } else {
             std::fprintf(stderr, "usage: h2plot_measure [--days N] [--runs N] [--no-gnuplot] "
-                                 "[--keep DIR]\n");
+                                 "[--keep DIR] [--against PATH]\n");
             return 2;
         }
     }
@@ -198,11 +214,22 @@ int main(int argc, char** argv) {
     }
     run_timed({"cat", log}, "/dev/null"); // into the page cache
 
-    std::vector<double> cat, loop, plot, plot_cpu, peak;
+    std::vector<double> cat, loop, plot, plot_cpu, peak, other, other_cpu;
     const std::string svg = dir + "/h2plot.svg";
+    // The other build's run, before this build's in every second run.
+    const auto run_against = [&] {
+        const Timed then =
+            run_timed({against, "--channels", kPlottedChannels, "-o", dir + "/against.svg", log},
+                      "/dev/null");
+        other.push_back(then.seconds);
+        other_cpu.push_back(then.cpu_seconds);
+    };
     for (int i = 0; i < runs; ++i) {
         cat.push_back(run_timed({"cat", log}, "/dev/null").seconds);
         loop.push_back(read_loop_seconds(log));
+        if (!against.empty() && i % 2 == 1) {
+            run_against();
+        }
         const Timed timed =
             run_timed({H2PLOT_PATH, "--channels", kPlottedChannels, "-o", svg, log}, "/dev/null");
         if (timed.status != 0) {
@@ -212,6 +239,9 @@ int main(int argc, char** argv) {
         plot.push_back(timed.seconds);
         plot_cpu.push_back(timed.cpu_seconds);
         peak.push_back(timed.peak_mib);
+        if (!against.empty() && i % 2 == 0) {
+            run_against();
+        }
     }
     const double gb = static_cast<double>(file_size(log)) / 1e9;
     std::printf("| measure | value | target |\n|---|---|---|\n");
@@ -224,6 +254,13 @@ int main(int argc, char** argv) {
     std::printf("| h2plot processor time, user + system | %.3f s | - |\n", median(plot_cpu));
     std::printf("| h2plot peak resident memory | %.1f MiB | < 32 MiB |\n", median(peak));
     std::printf("| SVG size | %.0f KB | < 1000 KB |\n", static_cast<double>(file_size(svg)) / 1000);
+    if (!other.empty()) {
+        const auto [least, most] = ratio_range(plot, other);
+        std::printf("| %s, four channels to SVG, run by run beside this build | %.3f s (processor "
+                    "%.3f s), this build %.0f %% of it (from %.0f to %.0f %% run by run) | - |\n",
+                    against.c_str(), median(other), median(other_cpu),
+                    100 * median(plot) / median(other), 100 * least, 100 * most);
+    }
     for (const char* width : {"1200", "20000"}) {
         std::vector<double> all, all_peak;
         for (int i = 0; i < runs; ++i) {

@@ -51,10 +51,7 @@ option(H2MON_INSTALL_LICENSE "Install LICENSE with the docs (Debian has its copy
 set(h2_libexec_dir lib/h2mon)
 
 install(TARGETS ${h2_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(program IN LISTS h2_programs)
-    install(FILES man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endforeach()
-install(FILES man/h2mon.conf.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+add_subdirectory(man)
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
@@ -65,6 +62,9 @@ install(FILES contrib/prometheus/maser-alerts.yml contrib/prometheus/maser-alert
               contrib/prometheus/prometheus.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/h2mon/prometheus)
 
+# The shipped limits table, for reference: the programs have it built in, and
+# /etc/h2mon/limits.conf and NAME.limits override its lines.
+install(FILES contrib/h2mon/limits.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/h2mon)
 install(FILES contrib/sysusers.d/h2mon.conf DESTINATION lib/sysusers.d)
 install(FILES contrib/tmpfiles.d/h2mon.conf DESTINATION lib/tmpfiles.d)
 install(PROGRAMS contrib/systemd/h2mon-service DESTINATION ${h2_libexec_dir})

@@ -8,6 +8,10 @@
 namespace {
 
 constexpr double kMargin = 0.05;
+constexpr int kValueTicks = 4; // about as many on a linear axis
+// At most as many on a logarithmic axis: a panel 120 pixels high keeps their
+// labels two lines apart.
+constexpr std::size_t kMostLogTicks = 6;
 constexpr double kMicroDaysPerSecond = kMicroDaysPerDay / 86400.0;
 
 // Tick spacings below a month, in seconds.
@@ -152,14 +156,18 @@ ValueRange padded_log_range(double min, double max) {
     return {min / margin, max * margin};
 }
 
+ValueTicks axis_ticks(const ValueAxis& axis) {
+    return axis.log ? log_ticks(axis.range) : value_ticks(axis.range, kValueTicks);
+}
+
 ValueTicks log_ticks(ValueRange range) {
-    ValueTicks ticks;
-    for (const std::vector<double>& factors : {std::vector<double>{1}, std::vector<double>{1, 2, 5},
-                                               std::vector<double>{1, 2, 3, 5, 7}}) {
-        ticks = {};
-        for (int power = static_cast<int>(std::floor(std::log10(range.lo)));
-             std::pow(10.0, power) <= range.hi; ++power) {
-            for (double factor : factors) {
+    const int lowest = static_cast<int>(std::floor(std::log10(range.lo)));
+    const int highest = static_cast<int>(std::floor(std::log10(range.hi)));
+    // `factors` times every `step`th power of ten.
+    const auto ticks_of = [&](const std::vector<double>& factors, int step) {
+        ValueTicks ticks;
+        for (int power = lowest; power <= highest; ++power) {
+            for (double factor : power % step == 0 ? factors : std::vector<double>{}) {
                 const double value = factor * std::pow(10.0, power);
                 if (value >= range.lo && value <= range.hi) {
                     ticks.values.push_back(value);
@@ -167,8 +175,26 @@ ValueTicks log_ticks(ValueRange range) {
                 }
             }
         }
+        return ticks;
+    };
+    // The powers of ten; over less than two decades 2 and 5 times them, or
+    // 2, 3, 5 and 7 times them, so that there are at least three.
+    ValueTicks ticks = ticks_of({1}, 1);
+    for (const std::vector<double>& factors :
+         {std::vector<double>{1, 2, 5}, std::vector<double>{1, 2, 3, 5, 7}}) {
         if (ticks.values.size() >= 3) {
             break;
+        }
+        ticks = ticks_of(factors, 1);
+    }
+    // Over many decades every 2nd, 3rd, 5th, 10th... power, so that the
+    // labels stay apart.
+    for (int scale = 1; ticks.values.size() > kMostLogTicks; scale *= 10) {
+        for (int step : {2 * scale, 3 * scale, 5 * scale, 10 * scale}) {
+            ticks = ticks_of({1}, step);
+            if (ticks.values.size() <= kMostLogTicks) {
+                break;
+            }
         }
     }
     return ticks;

@@ -2,7 +2,7 @@
 // a glance, for a value axis and for a time axis in UTC.
 #pragma once
 
-#include "h2plot/time_text.h"
+#include "telemetry/time_text.h"
 
 #include <string>
 #include <vector>
@@ -15,6 +15,12 @@ struct ValueRange {
 };
 ValueRange padded_range(double min, double max);
 
+// A panel's value axis: the range it shows, linear or logarithmic.
+struct ValueAxis {
+    ValueRange range{0, 1};
+    bool log = false;
+};
+
 struct ValueTicks {
     std::vector<double> values;
     // Short enough for the margin and long enough to tell neighbours apart:
@@ -26,8 +32,12 @@ struct ValueTicks {
 // least three.
 ValueTicks value_ticks(ValueRange range, int wanted);
 
+// The ticks of `axis`: value_ticks() or log_ticks().
+ValueTicks axis_ticks(const ValueAxis& axis);
+
 // Ticks of a logarithmic axis over [range.lo, range.hi] (both > 0): the
-// powers of ten, with 2 and 5 times them when there are fewer than three.
+// powers of ten, with 2 and 5 times them when there are fewer than three,
+// and only every few of them over many decades: three to six ticks.
 ValueTicks log_ticks(ValueRange range);
 
 // A range wide enough for [min, max] (both > 0) on a logarithmic axis, with

@@ -23,17 +23,12 @@ std::string render_column_csv(const PlotModel& model) {
         out += "," + name + "_min," + name + "_mean," + name + "_max," + name + "_count";
     }
     out += "\n";
-    const std::size_t columns = model.channels.empty() ? 0 : model.channels[0].columns.size();
-    const MicroDay span = model.hi - model.lo;
-    for (std::size_t c = 0; c < columns; ++c) {
-        // The column's first microday: the inverse of PlotModel::column_of.
-        const MicroDay start =
-            model.lo + (span * static_cast<MicroDay>(c) + static_cast<MicroDay>(columns) - 1) /
-                           static_cast<MicroDay>(columns);
+    for (int c = 0; c < model.time.count; ++c) {
+        const MicroDay start = model.time.start_of(c);
         out += utc_text(start, 6) + "," +
                number_text(static_cast<double>(start) / kMicroDaysPerDay, 6);
         for (const ChannelPlot& channel : model.channels) {
-            const Summary& s = channel.columns[c];
+            const Summary& s = channel.columns[static_cast<std::size_t>(c)];
             out += ',';
             if (s.count > 0) {
                 append_value(out, s.min);

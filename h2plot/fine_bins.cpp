@@ -66,29 +66,33 @@ void FineBins::make_room(std::int64_t index) {
     highest_ = floor_div(highest_, std::int64_t{1} << shift);
 }
 
-int FineBins::bin_column(std::int64_t index, MicroDay lo, MicroDay span, int columns) const {
-    const MicroDay middle = origin_ + index * bin_width() + (bin_width() - 1) / 2;
-    const MicroDay t = std::clamp(middle, lo, lo + span);
-    return static_cast<int>(std::min<std::int64_t>((t - lo) * columns / span, columns - 1));
+int FineBins::bin_column(std::int64_t index, const TimeColumns& axis) const {
+    return axis.column_of(origin_ + index * bin_width() + (bin_width() - 1) / 2);
 }
 
-int FineBins::column_of(MicroDay t, MicroDay lo, MicroDay hi, int columns) const {
-    return bin_column(index_of(t), lo, std::max<MicroDay>(hi - lo, 1), columns);
+int FineBins::column_of(MicroDay t, const TimeColumns& axis) const {
+    return bin_column(index_of(t), axis);
 }
 
-std::vector<Summary> FineBins::columns(int channel, MicroDay lo, MicroDay hi, int columns) const {
-    std::vector<Summary> out(static_cast<std::size_t>(columns));
-    if (empty_ || columns <= 0) {
+std::vector<Summary> FineBins::columns(int channel, const TimeColumns& axis) const {
+    std::vector<Summary> out(static_cast<std::size_t>(std::max(axis.count, 0)));
+    if (empty_ || out.empty()) {
         return out;
     }
-    const MicroDay span = std::max<MicroDay>(hi - lo, 1);
     for (std::int64_t index = lowest_; index <= highest_; ++index) {
-        const Summary& cell =
-            cells_[static_cast<std::size_t>((index - first_) * channels_ + channel)];
-        if (cell.count == 0) {
-            continue;
+        if (cell(index, channel).count > 0) {
+            out[static_cast<std::size_t>(bin_column(index, axis))].merge(cell(index, channel));
         }
-        out[static_cast<std::size_t>(bin_column(index, lo, span, columns))].merge(cell);
+    }
+    return out;
+}
+
+std::vector<Summary> FineBins::samples(int channel) const {
+    std::vector<Summary> out;
+    for (std::int64_t index = lowest_; !empty_ && index <= highest_; ++index) {
+        if (cell(index, channel).count > 0) {
+            out.push_back(cell(index, channel));
+        }
     }
     return out;
 }

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "h2plot/summary.h"
-#include "h2plot/time_text.h"
+#include "h2plot/time_columns.h"
 
 #include <vector>
 
@@ -23,15 +23,16 @@ public:
     // The row times of every bin that holds a row, oldest first.
     std::vector<RowTimes> row_times() const;
 
-    // The summaries of `columns` columns that divide [lo, hi] evenly, for one
-    // channel. Column c covers the times t with (t - lo) * columns / (hi - lo)
-    // == c, and the last column also takes hi. A bin wider than a microday
-    // goes wholly to the column of its middle.
-    std::vector<Summary> columns(int channel, MicroDay lo, MicroDay hi, int columns) const;
+    // The summaries of one channel in the columns of `axis`. A bin wider than
+    // a microday goes wholly to the column of its middle.
+    std::vector<Summary> columns(int channel, const TimeColumns& axis) const;
 
-    // The column (of `columns` over [lo, hi], as columns() divides them) that
-    // the bin of time `t` goes to.
-    int column_of(MicroDay t, MicroDay lo, MicroDay hi, int columns) const;
+    // The column of `axis` that the bin of time `t` goes to.
+    int column_of(MicroDay t, const TimeColumns& axis) const;
+
+    // The summaries of one channel in every bin that holds a value of it,
+    // oldest first: its values over time at the finest grain kept.
+    std::vector<Summary> samples(int channel) const;
 
     // The width of a bin, in microdays.
     MicroDay bin_width() const { return MicroDay{1} << shift_; }
@@ -39,7 +40,10 @@ public:
 private:
     std::int64_t index_of(MicroDay t) const { return (t - origin_) >> shift_; }
     // The column the bin `index` goes to: the one of its middle.
-    int bin_column(std::int64_t index, MicroDay lo, MicroDay span, int columns) const;
+    int bin_column(std::int64_t index, const TimeColumns& axis) const;
+    const Summary& cell(std::int64_t index, int channel) const {
+        return cells_[static_cast<std::size_t>((index - first_) * channels_ + channel)];
+    }
     // Moves the held bins so that [first, first + capacity) holds them and `index`.
     void make_room(std::int64_t index);
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "h2plot/summary.h"
-#include "h2plot/time_text.h"
+#include "telemetry/time_text.h"
 
 #include <vector>
 

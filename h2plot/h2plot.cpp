@@ -6,6 +6,7 @@
 #include "h2plot/plot_data.h"
 #include "h2plot/plot_options.h"
 #include "h2plot/svg_plot.h"
+#include "h2plot/value_axis.h"
 #include "program/atomic_file.h"
 #include "telemetry/channels.h"
 #include "program/exit_code.h"
@@ -44,10 +45,36 @@ std::string records_text(std::uint64_t count) {
     return std::to_string(count) + (count == 1 ? " record" : " records");
 }
 
-// Both ends to the second in UTC and to the microday (h2mon's resolution) in MJD.
-std::string heading(const PlotModel& model, std::uint64_t rows) {
-    return utc_text(model.lo, 6) + " to " + utc_text(model.hi, 6) + " UTC (MJD " +
-           mjd_text(model.lo) + " to " + mjd_text(model.hi) + "), " + records_text(rows);
+// To the second in UTC and to the microday (h2mon's resolution) in MJD.
+std::string time_text(MicroDay t) {
+    return utc_text(t, 6) + " UTC (MJD " + mjd_text(t) + ")";
+}
+
+// What there is instead of records in the range: where the nearest are.
+std::string no_records(const PlotData& data, bool ranged) {
+    std::string text = ranged ? "no records in the time range" : "no records";
+    const std::optional<MicroDay> before = data.last_before();
+    const std::optional<MicroDay> after = data.first_after();
+    if (before && after) {
+        return text + "; the last before it was at " + time_text(*before) + ", the next at " +
+               time_text(*after);
+    }
+    if (before) {
+        return text + "; the last record was at " + time_text(*before);
+    }
+    if (after) {
+        return text + "; the first record is at " + time_text(*after);
+    }
+    return text + (ranged ? "; the logs hold none" : "");
+}
+
+// The range and its records; a range without any says where they are, on
+// the page itself.
+std::string heading(const PlotModel& model, const PlotData& data, bool ranged) {
+    const TimeColumns& time = model.time;
+    return utc_text(time.lo, 6) + " to " + utc_text(time.hi, 6) + " UTC (MJD " + mjd_text(time.lo) +
+           " to " + mjd_text(time.hi) + "), " +
+           (data.empty() ? no_records(data, ranged) : records_text(data.rows()));
 }
 
 std::string input_items(const InputCounts& counts) {
@@ -95,6 +122,20 @@ void report_input(const InputCounts& counts, const PlotData& data) {
                   << (counts.malformed == 1 ? "" : "s")
                   << " skipped (the first: " << counts.first_malformed << ")\n";
     }
+    if (counts.unusable > 0) {
+        std::uint64_t values = 0;
+        std::string channels;
+        for (std::size_t i = 0; i < data.channels(); ++i) {
+            if (data.unusable(i) > 0) {
+                values += data.unusable(i);
+                channels += std::string(channels.empty() ? "" : ", ") +
+                            kChannels[data.row(i)].name + " " + std::to_string(data.unusable(i));
+            }
+        }
+        std::cerr << "h2plot: " << values << (values == 1 ? " value that is" : " values that are")
+                  << " no number left out: " << channels << " (the first: " << counts.first_unusable
+                  << ")\n";
+    }
     if (data.back_in_time() > 0) {
         std::cerr << "h2plot: " << data.back_in_time()
                   << (data.back_in_time() == 1 ? " row goes" : " rows go")
@@ -103,24 +144,20 @@ void report_input(const InputCounts& counts, const PlotData& data) {
     }
 }
 
-// The value axis of each panel: as asked, and logarithmic by default for the
-// ion pump current when it spans two decades (a pump that starts or fails).
-void set_scales(PlotModel& model, const PlotOptions& options) {
-    static const int kLogByNature = channel_row_named("Ion_uA");
-    for (ChannelPlot& channel : model.channels) {
-        const Summary& all = channel.overall;
-        channel.scale.log = std::find(options.log_rows.begin(), options.log_rows.end(),
-                                      channel.row) != options.log_rows.end() ||
-                            (channel.row == kLogByNature && all.count > 0 && all.min > 0 &&
-                             all.max >= 100 * all.min);
-        for (const RangeChoice& range : options.ranges) {
-            if (range.row == channel.row) {
-                channel.scale.robust = range.robust;
-                channel.scale.lo = range.robust ? std::nullopt : std::optional(range.lo);
-                channel.scale.hi = range.robust ? std::nullopt : std::optional(range.hi);
-            }
+// The value axis of each panel, as asked and as its values need; a
+// logarithmic one asked for and not drawn is said.
+std::vector<ValueAxis> value_axes(const PlotData& data, const PlotOptions& options) {
+    std::vector<ValueAxis> axes;
+    for (std::size_t i = 0; i < data.channels(); ++i) {
+        const PanelScale scale = scale_asked(data.row(i), data.overall(i), options);
+        axes.push_back(value_axis(scale, data.overall(i), data.samples(i)));
+        if (scale.log && !axes.back().log && data.overall(i).count > 0) {
+            std::cerr << "h2plot: " << kChannels[data.row(i)].name
+                      << " has no value above 0 for a logarithmic axis (--log); it is drawn on a "
+                         "linear one\n";
         }
     }
+    return axes;
 }
 
 int run(const PlotOptions& options) {
@@ -131,27 +168,22 @@ int run(const PlotOptions& options) {
     input.read([&data](const LogRow& row) { return data.add(row); });
     const InputCounts& counts = input.counts();
     report_input(counts, data);
+    const bool ranged = options.from || options.to;
     if (data.empty()) {
-        const bool ranged = options.from || options.to;
-        std::cerr << "h2plot: no records" << (ranged ? " in the time range" : "");
-        if (data.last_row()) {
-            std::cerr << "; the last record was at " << utc_text(*data.last_row(), 6)
-                      << " UTC (MJD " << mjd_text(*data.last_row()) << ")";
-        }
-        // A range with nothing in it is still a picture: all of it a gap.
-        if (!ranged) {
+        std::cerr << "h2plot: " << no_records(data, ranged);
+        // A range of both ends with nothing in it is still a picture, all of
+        // it a gap (the page of a maser gone silent); with an end open there
+        // is no time axis to draw.
+        if (!options.from || !options.to) {
             std::cerr << "; nothing plotted\n";
             return kExitFailed;
         }
         std::cerr << "\n";
     }
-    // The bins hold the most columns; the labels' margin takes some of them,
-    // which the channels' ranges alone tell (a model of no columns).
-    PlotModel model = data.model(0);
-    set_scales(model, options);
-    model = data.model(svg_columns(model, options.width));
-    set_scales(model, options);
-    const std::string range = heading(model, data.rows());
+    // The bins hold the most columns; the labels' margin takes some of them.
+    const std::vector<ValueAxis> axes = value_axes(data, options);
+    const PlotModel model = data.model(svg_columns(axes, options.width), axes);
+    const std::string range = heading(model, data, ranged);
     const std::string title = options.title.empty() ? range : options.title + ": " + range;
     const std::string text =
         options.form == OutputForm::kHtml
@@ -163,8 +195,10 @@ int run(const PlotOptions& options) {
         std::cerr << "h2plot: cannot write " << error << "\n";
         return kExitFailed;
     }
-    // The picture is written, but not of everything the logs should have held.
-    return counts.damaged.empty() && counts.unreadable.empty() ? kExitDone : kExitFailed;
+    // The picture is written, but of nothing, or not of everything the logs
+    // should have held.
+    return !data.empty() && counts.damaged.empty() && counts.unreadable.empty() ? kExitDone
+                                                                                : kExitFailed;
 }
 
 } // namespace

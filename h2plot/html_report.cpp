@@ -29,19 +29,6 @@ std::string value_text(const ChannelPlot& channel, double value, bool mean) {
     return number_text(value, code && !mean ? 0 : 3);
 }
 
-// The change over the range: from the first column's mean to the last's.
-std::string change_text(const ChannelPlot& channel) {
-    const Summary* first = nullptr;
-    const Summary* last = nullptr;
-    for (const Summary& column : channel.columns) {
-        if (column.count > 0) {
-            first = first != nullptr ? first : &column;
-            last = &column;
-        }
-    }
-    return first == nullptr ? "" : value_text(channel, last->mean() - first->mean(), true);
-}
-
 std::string stats_row(const ChannelPlot& channel, const GapStats& gaps) {
     const CHANNEL& table_row = kChannels[channel.row];
     const Summary& all = channel.overall;
@@ -49,9 +36,9 @@ std::string stats_row(const ChannelPlot& channel, const GapStats& gaps) {
            cell(xml_escaped(table_row.description)) + cell(xml_escaped(unit_label(channel.row))) +
            cell(std::to_string(all.count)) + cell(value_text(channel, all.min, false)) +
            cell(value_text(channel, all.mean(), true)) + cell(value_text(channel, all.max, false)) +
-           cell(value_text(channel, channel.last, false)) + cell(change_text(channel)) +
-           cell(std::to_string(gaps.count)) + cell(duration_text(gaps.total)) +
-           cell(duration_text(gaps.longest)) + "</tr>\n";
+           cell(value_text(channel, channel.last, false)) +
+           cell(value_text(channel, channel.change, true)) + cell(std::to_string(gaps.count)) +
+           cell(duration_text(gaps.total)) + cell(duration_text(gaps.longest)) + "</tr>\n";
 }
 
 std::string interval_text(const LogIntervals& intervals) {

@@ -94,8 +94,8 @@ void LogInput::read_source(Source& source, const RowSink& sink) {
             span.first = span.rows == 0 ? row.mjd() : std::min(span.first, row.mjd());
             span.last = span.rows == 0 ? row.mjd() : std::max(span.last, row.mjd());
             ++span.rows;
-            if (!sink(row)) {
-                malformed(source, source.lines);
+            if (!sink(row) && counts_.unusable++ == 0) {
+                counts_.first_unusable = source.path + " line " + std::to_string(source.lines);
             }
             break;
         case LogLine::kHeader:

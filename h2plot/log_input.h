@@ -27,13 +27,15 @@ struct InputCounts {
     std::vector<InputSpan> spans;        // every input opened, in the order read
     std::vector<std::string> unreadable; // inputs that could not be opened, with the reason
     std::uint64_t rows = 0;
-    std::uint64_t malformed = 0;      // lines that are no row, or a row with a field of no use
+    std::uint64_t malformed = 0;      // lines that are no row
     std::string first_malformed;      // "FILE line N" of the first of them
+    std::uint64_t unusable = 0;       // rows with a field the sink could not use
+    std::string first_unusable;       // "FILE line N" of the first of them
     std::vector<std::string> damaged; // inputs whose reading failed part way, with the reason
 };
 
-// Gets every row; returns false when the row has a field it cannot use, which
-// counts the line as malformed.
+// Gets every row; returns false when the row has a field it cannot use (the
+// row still counts, and the first such row is noted).
 using RowSink = std::function<bool(const LogRow&)>;
 
 class LogInput {

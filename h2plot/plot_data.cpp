@@ -10,19 +10,17 @@ bool plausible(MicroDay t) {
     return t >= 0 && t < kEnd;
 }
 
-} // namespace
+// A time axis of no length (one record, or a range of one instant) is
+// widened to this, around it.
+constexpr MicroDay kLeastSpan = kMicroDaysPerDay / 24;
 
-int PlotModel::column_of(MicroDay t, int columns) const {
-    const MicroDay span = std::max<MicroDay>(hi - lo, 1);
-    const MicroDay at = std::clamp(t, lo, hi);
-    return static_cast<int>(std::min<MicroDay>((at - lo) * columns / span, columns - 1));
-}
+} // namespace
 
 PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::optional<MicroDay> to,
                    int fine_bins)
     : from_(from), to_(to), bins_(static_cast<int>(rows.size()), fine_bins) {
     for (int row : rows) {
-        channels_.push_back({row, {}, std::nullopt, 0});
+        channels_.push_back({row, {}, std::nullopt, 0, 0});
     }
 }
 
@@ -35,8 +33,12 @@ bool PlotData::add(const LogRow& row) {
         first_back_ = t;
     }
     previous_ = t;
-    seen_ = std::max(seen_.value_or(t), t);
-    if ((from_ && t < *from_) || (to_ && t > *to_)) {
+    if (from_ && t < *from_) {
+        last_before_ = std::max(last_before_.value_or(t), t);
+        return true;
+    }
+    if (to_ && t > *to_) {
+        first_after_ = std::min(first_after_.value_or(t), t);
         return true;
     }
     ++rows_;
@@ -48,6 +50,7 @@ bool PlotData::add(const LogRow& row) {
         Channel& channel = channels_[i];
         double value;
         if (!row.value(channel.row, &value)) {
+            ++channel.unusable;
             usable = false;
             continue;
         }
@@ -61,29 +64,44 @@ bool PlotData::add(const LogRow& row) {
     return usable;
 }
 
-PlotModel PlotData::model(int columns) const {
+double PlotData::change(int channel, const TimeColumns& values) const {
+    const std::vector<Summary> columns = bins_.columns(channel, values);
+    const auto has_values = [](const Summary& column) { return column.count > 0; };
+    const auto first = std::find_if(columns.begin(), columns.end(), has_values);
+    const auto last = std::find_if(columns.rbegin(), columns.rend(), has_values);
+    return first == columns.end() ? 0 : last->mean() - first->mean();
+}
+
+PlotModel PlotData::model(int columns, const std::vector<ValueAxis>& axes) const {
     PlotModel model;
-    model.lo = from_.value_or(first_.value_or(0));
-    model.hi = to_.value_or(first_ ? latest_ : model.lo);
-    model.intervals = find_gaps(bins_.row_times(), model.lo, model.hi);
+    const MicroDay lo = from_.value_or(first_.value_or(0));
+    model.time = {lo, to_.value_or(first_ ? latest_ : lo), columns};
+    model.intervals = find_gaps(bins_.row_times(), model.time.lo, model.time.hi);
+    if (model.time.hi == model.time.lo) {
+        model.time.lo -= kLeastSpan / 2;
+        model.time.hi += kLeastSpan / 2;
+    }
     for (const Gap& gap : model.intervals.gaps) {
         ++model.gaps.count;
         model.gaps.total += gap.end - gap.start;
         model.gaps.longest = std::max(model.gaps.longest, gap.end - gap.start);
     }
+    // The span of the values in as many columns: the change is the values'
+    // own, however few columns of the range they fill.
+    const TimeColumns values{first_.value_or(0), latest_, columns};
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const Channel& channel = channels_[i];
         ChannelPlot plot{channel.row,
-                         {},
+                         axes[i],
                          channel.overall,
                          channel.last_value,
-                         bins_.columns(static_cast<int>(i), model.lo, model.hi, columns)};
+                         change(static_cast<int>(i), values),
+                         bins_.columns(static_cast<int>(i), model.time)};
         // The line breaks after the last record before each gap, in the
         // column its bin went to.
         for (const Gap& gap : model.intervals.gaps) {
             if (!gap.at_edge && !plot.columns.empty()) {
-                plot.columns[static_cast<std::size_t>(
-                                 bins_.column_of(gap.start, model.lo, model.hi, columns))]
+                plot.columns[static_cast<std::size_t>(bins_.column_of(gap.start, model.time))]
                     .gap_after = true;
             }
         }

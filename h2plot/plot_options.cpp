@@ -1,6 +1,7 @@
 #include "h2plot/plot_options.h"
 
 #include "telemetry/channels.h"
+#include "telemetry/subsystems.h"
 
 #include "program/command_line.h"
 
@@ -23,26 +24,6 @@ std::string lower(std::string text) {
     return text;
 }
 
-// Channels named together for a subsystem of the maser.
-struct ChannelGroup {
-    const char* name;
-    std::vector<const char*> channels;
-};
-
-const std::vector<ChannelGroup>& channel_groups() {
-    static const std::vector<ChannelGroup> kGroups = {
-        {"supplies", {"Batt_V", "Ext_V", "p27_V1", "p15_V", "n15_V", "p5_V", "p3p3_V", "p27_V2"}},
-        {"signals", {"f5M1_V", "f5M2_V", "f5MI_V", "f10M_V", "f100M_V", "f20p4M_V", "IF_V"}},
-        {"vacuum", {"Ion_kV", "Ion_uA"}},
-        {"hydrogen", {"H2_atm", "H2_V", "Pure_V", "Pure_A", "HFO_A", "HFO_V", "Disch_V"}},
-        {"ovens", {"CSide_V", "CBtm_V", "H2_V"}},
-        {"FLL",
-         {"2H_V", "CCoarse", "OCoarse", "CFine", "OFine", "FFCorrH", "FFCorrL", "AuxFLL1",
-          "AuxFLL2", "AuxFLL4"}},
-    };
-    return kGroups;
-}
-
 // "all", a group's name, or a channel's: the names of the channels meant.
 std::vector<std::string> expanded(const std::string& name) {
     if (lower(name) == "all") {
@@ -54,10 +35,8 @@ std::vector<std::string> expanded(const std::string& name) {
         }
         return all;
     }
-    for (const ChannelGroup& group : channel_groups()) {
-        if (lower(name) == lower(group.name)) {
-            return {group.channels.begin(), group.channels.end()};
-        }
+    if (const SubsystemChannels* group = subsystem_named(name)) {
+        return {group->channels.begin(), group->channels.end()};
     }
     return {name};
 }
@@ -231,7 +210,7 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
     std::vector<std::string> channels(std::begin(kDefaultChannels), std::end(kDefaultChannels));
     std::string from, to, last;
     std::string groups;
-    for (const ChannelGroup& group : channel_groups()) {
+    for (const SubsystemChannels& group : subsystem_channels()) {
         groups += std::string("\n  ") + group.name + ": ";
         for (const char* channel : group.channels) {
             groups += std::string(channel) + (channel == group.channels.back() ? "" : ",");
@@ -243,7 +222,7 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
                        groups)
         ->delimiter(',')
         ->type_name("LIST")
-        ->capture_default_str();
+        ->default_str(CLI::detail::join(channels));
     app.add_option("--from", from, "Start of the time range: an MJD or a UTC date or date-time")
         ->type_name("TIME");
     app.add_option("--to", to, "End of the time range (included); default: the end of the data")
@@ -265,7 +244,9 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
                    "A channel's value axis: NAME=LO:HI fixed, or NAME=robust (leaving out the "
                    "outer half percent); values beyond it are marked at the frame; may be repeated")
         ->type_name("NAME=LO:HI");
-    app.add_option("--width", options.width, "Width of the picture in pixels")
+    app.add_option("--width", options.width,
+                   "Width of the picture in pixels, " + std::to_string(kMinWidth) + " to " +
+                       std::to_string(kMaxWidth))
         ->type_name("PX")
         ->check(CLI::Range(kMinWidth, kMaxWidth))
         ->capture_default_str();
@@ -278,12 +259,20 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->capture_default_str();
     app.add_option("LOG", options.logs,
                    "h2mon logs in any order, plain or gzip-compressed; - is standard input")
+        ->type_name("")
         ->required();
     return parse_command_line(app, argc, argv, out, err, [&] {
         options.rows = channel_rows(channels);
         options.log_rows = channel_rows(log_names, "--log");
         for (const std::string& text : range_texts) {
             options.ranges.push_back(range_choice(text));
+            const RangeChoice& range = options.ranges.back();
+            if (!range.robust && range.lo <= 0 &&
+                std::count(options.log_rows.begin(), options.log_rows.end(), range.row) > 0) {
+                throw CLI::ValidationError("--log", "--range " + text +
+                                                        " reaches 0 or below, which a "
+                                                        "logarithmic axis does not show");
+            }
         }
         options.from = from.empty() ? std::nullopt : std::optional(time_option("--from", from));
         options.to = to.empty() ? std::nullopt : std::optional(time_option("--to", to));

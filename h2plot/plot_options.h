@@ -3,7 +3,7 @@
 //          [--width PX] [-o FILE] LOG...
 #pragma once
 
-#include "h2plot/time_text.h"
+#include "telemetry/time_text.h"
 #include "program/exit_code.h"
 
 #include <optional>

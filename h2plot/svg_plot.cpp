@@ -16,7 +16,6 @@ constexpr int kPanelHeight = 120; // the frame
 constexpr int kPanelGap = 14;
 constexpr int kAxisHeight = 44; // tick labels under the last panel
 constexpr int kPanelPitch = kTitleHeight + kPanelHeight + kPanelGap;
-constexpr int kValueTicks = 4;
 constexpr int kTickSpacing = 140; // pixels between time ticks, at least
 constexpr double kCharWidth = 7;  // of a digit at the font size, a little over
 
@@ -30,69 +29,26 @@ struct Frame {
     int left;
     int top;
     int columns;
-    ValueRange range;
-    bool log;
+    ValueAxis axis;
 
     double x(double column) const { return left + column + 0.5; }
     // Values outside the range are drawn at its edge (and marked as clipped).
     double y(double value) const {
+        const ValueRange& range = axis.range;
         const double v = std::clamp(value, range.lo, range.hi);
-        const double share = log ? std::log(v / range.lo) / std::log(range.hi / range.lo)
-                                 : (v - range.lo) / (range.hi - range.lo);
+        const double share = axis.log ? std::log(v / range.lo) / std::log(range.hi / range.lo)
+                                      : (v - range.lo) / (range.hi - range.lo);
         return top + kPanelHeight - share * kPanelHeight;
     }
 };
-
-// The value at `share` (0 to 1) of the sorted `values`.
-double share_of(std::vector<double>& values, double share) {
-    const auto at = values.begin() +
-                    static_cast<std::ptrdiff_t>(share * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), at, values.end());
-    return *at;
-}
-
-struct PanelAxis {
-    ValueRange range;
-    bool log;
-};
-
-PanelAxis panel_axis(const ChannelPlot& channel) {
-    const PanelScale& scale = channel.scale;
-    double min = channel.overall.min;
-    double max = channel.overall.max;
-    std::vector<double> lows, highs;
-    for (const Summary& column : channel.columns) {
-        if (column.count > 0 && (!scale.log || column.max > 0)) {
-            lows.push_back(scale.log && column.min <= 0 ? column.max : column.min);
-            highs.push_back(column.max);
-        }
-    }
-    if (scale.robust && !lows.empty()) {
-        min = share_of(lows, 0.005);
-        max = share_of(highs, 0.995);
-    } else if (scale.log && !lows.empty()) {
-        min = *std::min_element(lows.begin(), lows.end());
-    }
-    const bool log = scale.log && min > 0 && (!scale.lo || *scale.lo > 0);
-    if (scale.lo && scale.hi) {
-        return {{*scale.lo, *scale.hi}, log};
-    }
-    ValueRange range = log ? padded_log_range(min, max) : padded_range(min, max);
-    range.lo = scale.lo.value_or(range.lo);
-    range.hi = scale.hi.value_or(range.hi);
-    return {range, log};
-}
-
-ValueTicks axis_ticks(const Frame& frame) {
-    return frame.log ? log_ticks(frame.range) : value_ticks(frame.range, kValueTicks);
-}
 
 // A short red mark at the frame's top or bottom over the columns whose
 // values went beyond the range shown.
 void draw_clipped(std::string& out, const Frame& frame, const std::vector<Summary>& columns) {
     for (const bool above : {true, false}) {
         const auto beyond = [&](const Summary& c) {
-            return c.count > 0 && (above ? c.max > frame.range.hi : c.min < frame.range.lo);
+            return c.count > 0 &&
+                   (above ? c.max > frame.axis.range.hi : c.min < frame.axis.range.lo);
         };
         const int count = static_cast<int>(columns.size());
         for (int c = 0; c < count; ++c) {
@@ -135,7 +91,8 @@ int run_end(const std::vector<Summary>& columns, int first) {
 void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& columns, int first,
               int last) {
     if (first == last) {
-        // One column: a bar from its min to its max, at least a pixel high.
+        // One column: a bar from its min to its max, at least a pixel high,
+        // and a dot at its mean that a lone record shows by.
         const Summary& c = columns[first];
         const double top = frame.y(c.max) - 0.5;
         out += "<rect class=\"band\" x=\"";
@@ -144,7 +101,11 @@ void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& 
         append_number(out, top, 1);
         out += "\" width=\"1\" height=\"";
         append_number(out, frame.y(c.min) + 0.5 - top, 1);
-        out += "\" fill=\"" + std::string(kMeanColour) + "\"/>\n";
+        out += "\" fill=\"" + std::string(kMeanColour) + "\"/>\n<circle class=\"point\" cx=\"";
+        append_number(out, frame.x(first), 1);
+        out += "\" cy=\"";
+        append_number(out, frame.y(c.mean()), 1);
+        out += "\" r=\"2.5\" fill=\"" + std::string(kMeanColour) + "\"/>\n";
         return;
     }
     out += "<polygon class=\"band\" fill=\"" + std::string(kBandColour) + "\" stroke=\"" +
@@ -176,12 +137,11 @@ void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& 
 // silence at an end of the range reaches the frame.
 void draw_gaps(std::string& out, const Frame& frame, const PlotModel& model) {
     for (const Gap& gap : model.intervals.gaps) {
-        const double x0 = gap.at_edge && gap.start == model.lo
-                              ? frame.left
-                              : frame.x(model.column_of(gap.start, frame.columns));
-        const double x1 = gap.at_edge && gap.end == model.hi
-                              ? frame.left + frame.columns
-                              : frame.x(model.column_of(gap.end, frame.columns));
+        const TimeColumns& time = model.time;
+        const double x0 =
+            gap.at_edge && gap.start == time.lo ? frame.left : frame.x(time.column_of(gap.start));
+        const double x1 = gap.at_edge && gap.end == time.hi ? frame.left + frame.columns
+                                                            : frame.x(time.column_of(gap.end));
         out += "<rect class=\"gap\" x=\"";
         append_number(out, x0, 1);
         out += "\" y=\"" + std::to_string(frame.top) + "\" width=\"";
@@ -191,7 +151,7 @@ void draw_gaps(std::string& out, const Frame& frame, const PlotModel& model) {
 }
 
 void draw_value_axis(std::string& out, const Frame& frame) {
-    const ValueTicks ticks = axis_ticks(frame);
+    const ValueTicks ticks = axis_ticks(frame.axis);
     for (std::size_t i = 0; i < ticks.values.size(); ++i) {
         const std::string y = number_text(frame.y(ticks.values[i]), 1);
         out += "<line x1=\"" + std::to_string(frame.left) + "\" x2=\"" +
@@ -231,7 +191,7 @@ void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& cha
                 const Frame& frame, const std::vector<double>& tick_xs) {
     out += "<g class=\"panel\" id=\"panel-" + xml_escaped(kChannels[channel.row].name) + "\">\n";
     out += "<text x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top - 7) +
-           "\">" + panel_title(channel.row, frame.log) + "</text>\n";
+           "\">" + panel_title(channel.row, frame.axis.log) + "</text>\n";
     draw_value_axis(out, frame);
     draw_time_grid(out, frame, tick_xs);
     draw_gaps(out, frame, model);
@@ -301,11 +261,10 @@ std::string unit_label(int row) {
                                                               : "code";
 }
 
-int svg_columns(const PlotModel& model, int width) {
+int svg_columns(const std::vector<ValueAxis>& axes, int width) {
     std::size_t longest = 0;
-    for (const ChannelPlot& channel : model.channels) {
-        const PanelAxis axis = panel_axis(channel);
-        for (const std::string& label : axis_ticks(Frame{0, 0, 0, axis.range, axis.log}).labels) {
+    for (const ValueAxis& axis : axes) {
+        for (const std::string& label : axis_ticks(axis).labels) {
             longest = std::max(longest, label.size());
         }
     }
@@ -316,9 +275,7 @@ int svg_columns(const PlotModel& model, int width) {
 
 std::string render_svg(const PlotModel& model, int width, const std::string& heading,
                        bool standalone) {
-    const int columns = model.channels.empty()
-                            ? plot_columns(width)
-                            : static_cast<int>(model.channels.front().columns.size());
+    const int columns = model.time.count;
     const int left = width - kSvgMarginRight - columns;
     const int panels = static_cast<int>(model.channels.size());
     const int axis_top = kHeadingHeight + panels * kPanelPitch - kPanelGap;
@@ -336,9 +293,9 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
 
     std::vector<TimeTick> ticks;
     std::vector<double> tick_xs;
-    const double span = static_cast<double>(std::max<MicroDay>(model.hi - model.lo, 1));
-    for (TimeTick& tick : time_ticks(model.lo, model.hi, std::max(1, columns / kTickSpacing))) {
-        const double x = left + static_cast<double>(tick.t - model.lo) / span * columns;
+    const TimeColumns& time = model.time;
+    for (TimeTick& tick : time_ticks(time.lo, time.hi, std::max(1, columns / kTickSpacing))) {
+        const double x = left + time.position(tick.t);
         // Labels start at their tick: one that would run off the picture is left out.
         if (x + kCharWidth * static_cast<double>(tick.utc.size()) <= width) {
             tick_xs.push_back(x);
@@ -347,9 +304,8 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
     }
     for (int i = 0; i < panels; ++i) {
         const ChannelPlot& channel = model.channels[static_cast<std::size_t>(i)];
-        const PanelAxis axis = panel_axis(channel);
         const Frame frame{left, kHeadingHeight + i * kPanelPitch + kTitleHeight, columns,
-                          axis.range, axis.log};
+                          channel.axis};
         draw_panel(out, model, channel, frame, tick_xs);
     }
     draw_time_axis(out, ticks, tick_xs, left, axis_top);

@@ -18,12 +18,12 @@ inline int plot_columns(int width) {
     return width - kSvgMarginLeft - kSvgMarginRight;
 }
 
-// The pixel columns of a picture `width` pixels wide that shows the values of
-// `model` (whatever its columns): the rest is the margin its labels need.
-int svg_columns(const PlotModel& model, int width);
+// The pixel columns of a picture `width` pixels wide whose panels have the
+// value axes `axes`: the rest is the margin their labels need.
+int svg_columns(const std::vector<ValueAxis>& axes, int width);
 
 // The picture as an SVG element, `width` pixels wide (the model's columns
-// fitting it), headed by `heading`. A standalone picture also gets the XML
+// from svg_columns()), headed by `heading`. A standalone picture also gets the XML
 // declaration a .svg file begins with.
 std::string render_svg(const PlotModel& model, int width, const std::string& heading,
                        bool standalone);

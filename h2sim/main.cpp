@@ -1,7 +1,9 @@
-// h2sim: a simulated hydrogen maser on a pseudo-terminal, for h2mon to poll.
+// h2sim: a simulated hydrogen maser on a pseudo-terminal, for h2mon to poll,
+// or the log it would have made over simulated days and weeks.
 #include "h2sim/frame_file.h"
 #include "h2sim/options.h"
 #include "h2sim/simulator.h"
+#include "h2sim/write_log.h"
 #include "program/exit_code.h"
 #include "program/stop_signals.h"
 #include "program/version.h"
@@ -32,6 +34,11 @@ int main(int argc, char** argv) {
         return fail(kExitUsage, error + "\nTry 'h2sim --help'.");
     case ParseOutcome::Run:
         break;
+    }
+    if (!options.write_log.empty()) {
+        // A reader that stops reading ends the writing quietly, as for `head`.
+        std::signal(SIGPIPE, SIG_DFL);
+        return write_simulated_log(options, error) ? kExitDone : fail(kExitFailed, error);
     }
 
     std::vector<Frame> file_frames;

@@ -1,5 +1,7 @@
 #include "h2sim/options.h"
 
+#include "telemetry/time_text.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +29,12 @@ enum OptionId {
     kCorrupt,
     kStray,
     kNoise,
+    kWriteLog,
+    kStart,
+    kSpan,
+    kInterval,
+    kHeader,
+    kJitter,
 };
 
 const option kLongOptions[] = {
@@ -49,6 +57,12 @@ const option kLongOptions[] = {
     {"corrupt", required_argument, nullptr, kCorrupt},
     {"stray", required_argument, nullptr, kStray},
     {"noise", required_argument, nullptr, kNoise},
+    {"write-log", required_argument, nullptr, kWriteLog},
+    {"start", required_argument, nullptr, kStart},
+    {"span", required_argument, nullptr, kSpan},
+    {"interval", required_argument, nullptr, kInterval},
+    {"header", no_argument, nullptr, kHeader},
+    {"jitter", required_argument, nullptr, kJitter},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -150,6 +164,37 @@ bool apply_option(int id, const char* argument, Options& options, std::string& e
     case kFrames:
         options.frames_path = text;
         return true;
+    case kStart: {
+        const std::optional<MicroDay> start = parse_time(text);
+        if (!start) {
+            error = "'" + text + "': expected an MJD or a UTC date or date-time (2026-12-10T13:45)";
+            return false;
+        }
+        options.start_mjd = static_cast<double>(*start) / kMicroDaysPerDay;
+        return true;
+    }
+    case kSpan:
+    case kInterval: {
+        const std::optional<double> seconds = parse_duration_seconds(text);
+        if (!seconds) {
+            error = "'" + text + "': expected a whole number and s, min, h, d or w, as 10s or 28d";
+            return false;
+        }
+        (id == kSpan ? options.span_seconds : options.interval_seconds) = *seconds;
+        return true;
+    }
+    case kJitter:
+        if (!parse_real(argument, 0.0, true, 100.0, options.jitter)) {
+            error = "'" + text + "': expected a factor of the model's noise from 0 to 100";
+            return false;
+        }
+        return true;
+    case kWriteLog:
+        options.write_log = text;
+        return true;
+    case kHeader:
+        options.header = true;
+        return true;
     case kLink:
         options.link_path = text;
         return true;
@@ -161,6 +206,25 @@ bool apply_option(int id, const char* argument, Options& options, std::string& e
         return true;
     default:
         return false;
+    }
+}
+
+// Options that only the simulated line takes, and those that only --write-log
+// takes: each given one is noted, so that a mix is refused by name.
+void note_kind(int id, const char* name, Options& options) {
+    static const int kLineOnly[] = {kFrames,     kBaud,    kLink,  kLog,   kLogTimes,
+                                    kCloseAfter, kChaos,   kLate,  kGaps,  kShort,
+                                    kSilent,     kCorrupt, kStray, kNoise, kTimeScale};
+    static const int kLogOnly[] = {kStart, kSpan, kInterval, kHeader, kJitter};
+    for (int line_only : kLineOnly) {
+        if (id == line_only) {
+            options.line_options.push_back(name);
+        }
+    }
+    for (int log_only : kLogOnly) {
+        if (id == log_only) {
+            options.log_options.push_back(name);
+        }
     }
 }
 
@@ -187,6 +251,7 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
             error = std::string("--") + kLongOptions[index].name + ": " + error;
             return ParseOutcome::Error;
         }
+        note_kind(id, kLongOptions[index].name, options);
     }
     if (optind < argc) {
         error = std::string("unexpected argument '") + argv[optind] + "'";
@@ -194,6 +259,15 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
     }
     if (options.scenario != nullptr && !options.frames_path.empty()) {
         error = "--scenario plays on the simulated telemetry, not on --frames";
+        return ParseOutcome::Error;
+    }
+    if (!options.write_log.empty() && !options.line_options.empty()) {
+        error = "--write-log makes no line: --" + options.line_options.front() +
+                " is for the simulated line";
+        return ParseOutcome::Error;
+    }
+    if (options.write_log.empty() && !options.log_options.empty()) {
+        error = "--" + options.log_options.front() + " goes with --write-log";
         return ParseOutcome::Error;
     }
     return ParseOutcome::Run;
@@ -209,8 +283,9 @@ telemetry frame. Anything else that arrives is reported on standard error, in
 hexadecimal. Runs until interrupted (SIGINT or SIGTERM) or --close-after.
 
 Line and frames:
-  --seed N             seed of the simulated telemetry and of --chaos
-                       (default 1); the same seed gives the same frames
+  --seed N             the maser (its own levels) and the seed of its
+                       telemetry and of --chaos (default 1); the same seed
+                       gives the same frames
   --frames FILE        play frames from FILE, cycling: one frame per line as
                        hexadecimal digits, '#' starts a comment; a line of
                        other than 189 bytes is sent as it stands
@@ -231,6 +306,17 @@ Health scenarios:
   --time-scale X       story seconds per second (default 1): 86400 plays a
                        day in a second, three weeks in 21 seconds
 
+Simulated weeks: a log written at once, with no line:
+  --write-log FILE     write the rows h2mon's /out would have appended (FILE,
+                       or - for standard output), at simulated time, for the
+                       scenario (default: the quiet maser)
+  --start TIME         the first record's time: an MJD or a UTC date or
+                       date-time (default: the span up to now)
+  --span SPAN          how long the log runs: 28d (default), 2w, 12h, ...
+  --interval SPAN      from one record to the next: 10s (default), 1min, ...
+  --header             start with h2mon's CSV header line
+  --jitter X           times the model's noise (default 1; 0: none)
+
 Faults. Each applies to every answer, or with @N to every Nth (polls N, 2N, ...);
 several may be given and apply together:
   --late MS[@N]        start the answer MS milliseconds late
@@ -248,7 +334,7 @@ several may be given and apply together:
       --version        show the version and exit
 
 Exit status: 0 when stopped or after --close-after, 1 when the line cannot be
-made or fails, 2 on a bad command line.
+made or fails or the log cannot be written, 2 on a bad command line.
 
 Scenarios:
 )";

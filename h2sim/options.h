@@ -22,6 +22,16 @@ struct Options {
     const Scenario* scenario = nullptr; // a health story played on the model's frames
     double time_scale = 1.0;            // story seconds per second of the run
     std::vector<FaultRule> faults;
+
+    // A log written at simulated time instead of a line (--write-log).
+    std::string write_log;              // the file, or "-" for standard output; empty: a line
+    double start_mjd = -1;              // the first record's time; negative: the span up to now
+    double span_seconds = 28 * 86400.0; // how much of the story the log holds
+    double interval_seconds = 10;       // from one record to the next
+    bool header = false;                // the CSV header first, as h2mon's standard output has it
+    double jitter = 1.0;                // times the model's noise
+    std::vector<std::string> line_options; // options given that only a line can take
+    std::vector<std::string> log_options;  // options given that only --write-log can take
 };
 
 enum class ParseOutcome { Run, Help, Version, Error };

@@ -1,16 +1,19 @@
 #include "h2sim/scenario.h"
 
+#include <cmath>
+
 const std::vector<Scenario>& scenarios() {
     constexpr double d = kStoryDay;
     static const std::vector<Scenario> table = {
         {"vacuum-leak",
-         "ion pump current 30 -> 150 uA over three weeks, ever faster",
+         "ion pump current 30 -> 150 uA over three weeks, growing exponentially",
          "Ion_uA",
-         {{0, 30.0}, {7 * d, 40.0}, {14 * d, 70.0}, {21 * d, 150.0}}},
+         {{0, 30.0}, {21 * d, 150.0}},
+         StoryShape::kGeometric},
         {"hydrogen-empty",
-         "hydrogen source pressure 0.30 -> 0.05 atm over four weeks",
+         "hydrogen source pressure 0.30 -> 0.05 atm over four weeks, at a constant flow",
          "H2_atm",
-         {{0, 0.30}, {14 * d, 0.26}, {21 * d, 0.18}, {28 * d, 0.05}}},
+         {{0, 0.30}, {28 * d, 0.05}}},
         {"rail-sag",
          "+15 V supply rail 15.02 -> 14.0 V over a week",
          "p15_V",
@@ -23,6 +26,11 @@ const std::vector<Scenario>& scenarios() {
          "cavity side oven voltage 11.6 -> 13.0 V at once, 3 days in",
          "CSide_V",
          {{0, 11.6}, {3 * d, 11.6}, {3 * d, 13.0}}},
+        {"purifier",
+         "purifier current 0.85 -> 1.35 A over four weeks for the same hydrogen pressure",
+         "Pure_A",
+         {{0, 0.85}, {28 * d, 1.35}}},
+        {"quiet", "a healthy maser: noise and the daily swing of the room only", nullptr, {}},
     };
     return table;
 }
@@ -44,6 +52,30 @@ std::string scenario_names() {
     return names;
 }
 
+namespace {
+
+// The fraction `f` (0 to 1) of the way from one value to the next.
+double between(const Scenario& scenario, double from, double to, double f) {
+    if (scenario.shape == StoryShape::kGeometric) {
+        return from * std::pow(to / from, f);
+    }
+    return from + (to - from) * f;
+}
+
+// How far (0 to 1) from `from` to `to` the value `value` lies, or a negative
+// number when it lies outside.
+double fraction_at(const Scenario& scenario, double from, double to, double value) {
+    if ((value - from) * (value - to) > 0 || from == to) {
+        return -1;
+    }
+    if (scenario.shape == StoryShape::kGeometric) {
+        return std::log(value / from) / std::log(to / from);
+    }
+    return (value - from) / (to - from);
+}
+
+} // namespace
+
 double story_value(const Scenario& scenario, double seconds) {
     const std::vector<StoryPoint>& course = scenario.course;
     if (seconds < course.front().at) {
@@ -59,9 +91,39 @@ double story_value(const Scenario& scenario, double seconds) {
     }
     const StoryPoint& from = course[i];
     const StoryPoint& to = course[i + 1];
-    return from.value + (to.value - from.value) * (seconds - from.at) / (to.at - from.at);
+    return between(scenario, from.value, to.value, (seconds - from.at) / (to.at - from.at));
+}
+
+double story_reaches(const Scenario& scenario, double value) {
+    const std::vector<StoryPoint>& course = scenario.course;
+    if (!course.empty() && course.front().value == value) {
+        return course.front().at;
+    }
+    for (std::size_t i = 0; i + 1 < course.size(); ++i) {
+        const StoryPoint& from = course[i];
+        const StoryPoint& to = course[i + 1];
+        const double f = fraction_at(scenario, from.value, to.value, value);
+        if (f >= 0) {
+            return from.at + f * (to.at - from.at);
+        }
+    }
+    return -1;
+}
+
+std::vector<StoryStep> story_steps(const Scenario& scenario) {
+    std::vector<StoryStep> steps;
+    for (std::size_t i = 0; i + 1 < scenario.course.size(); ++i) {
+        const StoryPoint& from = scenario.course[i];
+        const StoryPoint& to = scenario.course[i + 1];
+        if (from.at == to.at) {
+            steps.push_back({from.at, from.value, to.value});
+        }
+    }
+    return steps;
 }
 
 void tell_story(const Scenario& scenario, double seconds, std::uint8_t* frame) {
-    channel_put_value(frame, channel_named(scenario.channel), story_value(scenario, seconds));
+    if (scenario.channel != nullptr) {
+        channel_put_value(frame, channel_named(scenario.channel), story_value(scenario, seconds));
+    }
 }

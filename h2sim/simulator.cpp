@@ -2,11 +2,13 @@
 
 #include "program/exit_code.h"
 #include "telemetry/hex.h"
+#include "telemetry/mjd_time.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <poll.h>
 #include <unistd.h>
@@ -55,7 +57,8 @@ Simulator::Simulator(const Options& options, std::vector<Frame> file_frames, Sim
                      ExchangeLog& log)
     : options_(options), file_frames_(std::move(file_frames)), model_(options.seed),
       faults_(options.seed), line_(line), log_(log), transmitter_(line.master()),
-      pace_(byte_time(options.baud)), story_start_(monotonic_now()) {
+      pace_(byte_time(options.baud)), story_start_(monotonic_now()),
+      story_start_mjd_(mjd_of_unix_seconds(static_cast<double>(std::time(nullptr)))) {
     for (const FaultRule& rule : options.faults) {
         faults_.add(rule);
     }
@@ -63,12 +66,16 @@ Simulator::Simulator(const Options& options, std::vector<Frame> file_frames, Sim
 }
 
 Frame Simulator::frame_for(std::uint64_t poll, Nanos now) const {
+    if (file_frames_.empty() && options_.scenario == nullptr) {
+        return model_.frame(poll);
+    }
     if (file_frames_.empty()) {
-        Frame frame = model_.frame(poll);
-        if (options_.scenario != nullptr) {
-            const double seconds = static_cast<double>(now - story_start_) / kNanosPerSecond;
-            tell_story(*options_.scenario, seconds * options_.time_scale, frame.data());
-        }
+        // A story plays on the maser of simulated days: its daily swing
+        // follows the story's clock, which starts at the wall clock's time.
+        const double story =
+            static_cast<double>(now - story_start_) / kNanosPerSecond * options_.time_scale;
+        Frame frame = model_.frame_at(story_start_mjd_ + story / kSecondsPerDay, poll);
+        tell_story(*options_.scenario, story, frame.data());
         return frame;
     }
     return file_frames_[(poll - 1) % file_frames_.size()];

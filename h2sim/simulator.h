@@ -52,5 +52,6 @@ private:
     Nanos pace_;
     std::uint64_t polls_ = 0;
     Nanos story_start_;        // when a scenario's story begins
+    double story_start_mjd_;   // and that moment's UTC time
     Nanos closing_since_ = -1; // the last answer is out; the line closes once it is read
 };

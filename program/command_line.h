@@ -19,6 +19,12 @@ void set_up_command_line(CLI::App& app, const char* program);
 // Parses the command line into the options bound to `app`, then runs
 // `check` (rules across options; it throws CLI::ValidationError). Returns the
 // exit code when the program is not to run.
+//
+// Every option takes one value each time it is given: a list is one argument
+// ("--channels A,B", with a delimiter set), and an option given again adds
+// to it; so what follows an option's value is the program's own (a log named
+// after --channels Ion_uA is a log). --help shows each option with the one
+// placeholder of its type_name() and its default, if one is set to show.
 std::optional<int> parse_command_line(CLI::App& app, int argc, const char* const* argv,
                                       std::ostream& out, std::ostream& err,
                                       const std::function<void()>& check);

@@ -111,8 +111,6 @@ std::string_view channel_unit(const CHANNEL& channel) {
     return name;
 }
 
-namespace {
-
 bool same_ignoring_case(std::string_view a, const char* b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i] != '\0'; ++i) {
@@ -125,8 +123,6 @@ bool same_ignoring_case(std::string_view a, const char* b) {
     }
     return i == a.size() && b[i] == '\0';
 }
-
-} // namespace
 
 int channel_row_named(std::string_view name) {
     for (int row = 0; row < kChannelCount; ++row) {

@@ -77,6 +77,9 @@ inline bool code_is_number(const CHANNEL& channel) {
 // and reserved fields, which are no physical quantity.
 std::string_view channel_unit(const CHANNEL& channel);
 
+// Whether `a` and `b` are the same name without regard to ASCII case.
+bool same_ignoring_case(std::string_view a, const char* b);
+
 // The table row whose name matches `name` without regard to ASCII case, or -1.
 int channel_row_named(std::string_view name);
 

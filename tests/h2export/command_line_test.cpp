@@ -41,6 +41,8 @@ TEST(H2exportCommandLine, BadCommandLinesEndWithCodeTwoNamingTheOption) {
         {{"--follow", "a=-", "--textfile", dir.path()}, "--follow"},
         {{"--follow", "a=-", "--follow", "b=-", "--backfill"}, "--follow"},
         {{"--follow", "a=" + log, "--textfile", dir.path(), "--bogus"}, "--bogus"},
+        // An option takes one value each time it is given.
+        {{"--follow", "a=" + log, "b=/logs/b.csv", "--textfile", dir.path()}, "b=/logs/b.csv"},
     };
     for (const auto& c : cases) {
         std::string shown;
@@ -91,6 +93,16 @@ TEST(H2exportCommandLine, HelpAndVersion) {
     for (const char* option : {"--follow", "--follow-dir", "--textfile", "--influx", "--state",
                                "--stale-after", "--backfill"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    // Each option with the one placeholder of its value, not the names of the
+    // argument library's types and checks.
+    for (const char* line : {"\n  --follow NAME=PATH ", "\n  --textfile DIR ",
+                             "\n  --influx FILE|- ", "\n  --stale-after SECONDS "}) {
+        EXPECT_NE(help.out.find(line), std::string::npos) << line << " in\n" << help.out;
+    }
+    for (const char* type : {"TEXT", "INT", "FLOAT", "in ["}) {
+        EXPECT_EQ(help.out.find(std::string(type) + " "), std::string::npos) << type << " in\n"
+                                                                             << help.out;
     }
     const ProgramRun version = run_h2export({"--version"});
     EXPECT_EQ(version.exit_code, 0);

@@ -35,6 +35,25 @@ TEST(ValueTicks, AtLeastThreeDistinctCompactLabels) {
     }
 }
 
+// A logarithmic axis over any number of decades has a few readable labels,
+// however many powers of ten it spans.
+TEST(LogTicks, AFewLabelsOverAnyNumberOfDecades) {
+    const struct {
+        double lo, hi;
+    } ranges[] = {{0.5, 4}, {0.05, 50}, {1e-3, 1e14}, {1e-300, 1e300}};
+    for (const auto& r : ranges) {
+        const ValueTicks ticks = log_ticks({r.lo, r.hi});
+        ASSERT_GE(ticks.values.size(), 3u) << r.lo;
+        // A panel 120 pixels high keeps labels of 12 a line apart.
+        EXPECT_LE(ticks.values.size(), 6u) << r.lo << " to " << r.hi;
+        for (std::size_t i = 0; i < ticks.values.size(); ++i) {
+            EXPECT_GE(ticks.values[i], r.lo);
+            EXPECT_LE(ticks.values[i], r.hi);
+            EXPECT_TRUE(i == 0 || ticks.values[i] > ticks.values[i - 1]) << ticks.labels[i];
+        }
+    }
+}
+
 // An MJD label is exact for the tick it marks.
 TEST(TimeTicks, MjdLabelsAreExact) {
     const MicroDay day = 60676000000;

@@ -194,7 +194,8 @@ TEST(H2plot, LogarithmicAndClippedValueAxes) {
         log += h2test::log_row(61384000000 + 116 * i, {{"Ion_uA", std::to_string(ion).substr(0, 6)},
                                                        {"H2_atm", i == 200 ? "9.000"
                                                                   : i % 2  ? "0.500"
-                                                                           : "0.510"}}) +
+                                                                           : "0.510"},
+                                                       {"n15_V", "-14.937"}}) +
                "\n";
     }
     ASSERT_TRUE(h2test::write_text_file(dir.file("pump.csv"), log));
@@ -202,15 +203,25 @@ TEST(H2plot, LogarithmicAndClippedValueAxes) {
         std::vector<std::string> options;
         std::vector<std::string> in;  // in the picture
         std::vector<std::string> out; // not in it
+        std::string says;             // on standard error
     } cases[] = {
         {{},
          {"Pump current (uA, log scale)", ">0.1</text>", ">1</text>", ">10</text>"},
-         {"class=\"clipped\""}},
-        {{"--log", "H2_atm"}, {"(atm, log scale)"}, {}},
+         {"class=\"clipped\""},
+         ""},
+        {{"--log", "H2_atm"}, {"(atm, log scale)"}, {}, ""},
         {{"--range", "H2_atm=0.4:0.6"},
          {"class=\"clipped\" x=\"", ">0.40</text>", ">0.60</text>"},
-         {">9</text>"}},
-        {{"--range", "h2_atm=robust"}, {"class=\"clipped\""}, {">8</text>", ">9</text>"}},
+         {">9</text>"},
+         ""},
+        {{"--range", "h2_atm=robust"}, {"class=\"clipped\""}, {">8</text>", ">9</text>"}, ""},
+        // A negative supply rail has no place on a logarithmic axis: drawn
+        // on a linear one, and said so.
+        {{"--log", "n15_V", "--channels", "n15_V"},
+         {"-15 V (V)"},
+         {"-15 V (V, log scale)"},
+         "h2plot: n15_V has no value above 0 for a logarithmic axis (--log); it is drawn on a "
+         "linear one\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm", "-o", "-"};
@@ -224,7 +235,94 @@ TEST(H2plot, LogarithmicAndClippedValueAxes) {
         for (const std::string& text : c.out) {
             EXPECT_EQ(run.out.find(text), std::string::npos) << text;
         }
+        EXPECT_EQ(run.err, c.says);
     }
+}
+
+// Splits CSV text into rows of fields.
+std::vector<std::vector<std::string>> csv_rows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream row(line);
+        rows.emplace_back();
+        for (std::string field; std::getline(row, field, ',');) {
+            rows.back().push_back(field);
+        }
+    }
+    return rows;
+}
+
+// The first record of a maser just started: a mark that shows, in the middle
+// of a time axis of its own, and columns that each begin at their own time.
+TEST(H2plot, OneRecordIsAMarkInTheMiddleOfItsAxis) {
+    h2test::TempDir dir;
+    ASSERT_TRUE(h2test::write_text_file(
+        dir.file("one.csv"), h2test::log_row(61384500000, {{"Ion_uA", "3.000"}}) + "\n"));
+    const ProgramRun svg =
+        h2plot({H2PLOT_PATH, "--channels", "Ion_uA", "-o", "-", dir.file("one.csv")}, dir);
+    ASSERT_EQ(svg.exit_code, 0) << svg.err;
+    EXPECT_NE(svg.out.find("<circle class=\"point\""), std::string::npos) << svg.out;
+
+    const ProgramRun csv = h2plot(
+        {H2PLOT_PATH, "--channels", "Ion_uA", "-o", dir.file("c.csv"), dir.file("one.csv")}, dir);
+    ASSERT_EQ(csv.exit_code, 0) << csv.err;
+    const auto rows = csv_rows(h2test::read_text_file(dir.file("c.csv")));
+    ASSERT_GT(rows.size(), 300u);
+    std::size_t record = 0;
+    for (std::size_t r = 2; r < rows.size(); ++r) {
+        ASSERT_GT(std::stod(rows[r][1]), std::stod(rows[r - 1][1])) << rows[r][0];
+        record = rows[r][5] == "1" ? r : record;
+    }
+    const double columns = static_cast<double>(rows.size() - 1);
+    EXPECT_NEAR(static_cast<double>(record - 1), columns / 2, 1);
+    EXPECT_LE(std::stod(rows[record][1]), 61384.5);
+    EXPECT_GT(std::stod(rows[record + 1][1]), 61384.5);
+}
+
+// The change over the range is the channel's, however few columns its
+// records fill: a pump current that rose within a minute of a week's page.
+TEST(H2plot, TheChangeIsSeenWhenAllRecordsFallInOneColumn) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < 10; ++i) {
+        log += h2test::log_row(61384000000 + 12 * i, {{"Ion_uA", i < 5 ? "30.762" : "149.902"}}) +
+               "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("pump.csv"), log));
+    const ProgramRun run = h2plot({H2PLOT_PATH, "--channels", "Ion_uA", "--last", "7d", "--to",
+                                   "61384.001", "-o", dir.file("p.html"), dir.file("pump.csv")},
+                                  dir);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // records, min, mean, max, last, change
+    EXPECT_NE(h2test::read_text_file(dir.file("p.html"))
+                  .find("<td>10</td><td>30.762</td><td>90.332</td><td>149.902</td><td>149.902</"
+                        "td><td>119.140</td>"),
+              std::string::npos);
+}
+
+// A field that is no number loses that value only: the row's other channels
+// are plotted, and what was left out is said by channel, as the page counts it.
+TEST(H2plot, AFieldThatIsNoNumberIsLeftOutAndSaidSo) {
+    h2test::TempDir dir;
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+        log +=
+            h2test::log_row(61384000000 + 116 * i,
+                            {{"Batt_V", i % 10 == 3 ? "2?.069" : "27.069"}, {"Ion_uA", "1.500"}}) +
+            "\n";
+    }
+    ASSERT_TRUE(h2test::write_text_file(dir.file("a.csv"), log));
+    const ProgramRun run = h2plot({H2PLOT_PATH, "--channels", "Batt_V,Ion_uA,H2_atm", "-o",
+                                   dir.file("p.html"), dir.file("a.csv")},
+                                  dir);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "h2plot: 10 values that are no number left out: Batt_V 10 (the first: " +
+                           dir.file("a.csv") + " line 4)\n");
+    const std::string page = h2test::read_text_file(dir.file("p.html"));
+    EXPECT_NE(page.find("<td>V</td><td>90</td>"), std::string::npos);
+    EXPECT_NE(page.find("<td>uA</td><td>100</td>"), std::string::npos);
+    EXPECT_NE(page.find("), 100 records"), std::string::npos);
 }
 
 TEST(H2plot, FailuresExitWithOneAndSayWhy) {
@@ -239,6 +337,10 @@ TEST(H2plot, FailuresExitWithOneAndSayWhy) {
         {{dir.file("missing.csv")}, "cannot open"},
         {{dir.file("garbage.csv")}, "no records"},
         {{"-o", dir.file("no/such/dir/plot.svg"), dir.file("one.csv")}, "cannot write"},
+        // With an end of the range open and nothing in it, there is no axis.
+        {{"--from", "61390", "-o", dir.file("p.svg"), dir.file("one.csv")},
+         "no records in the time range; the last record was at 2026-12-10 00:00:00 UTC (MJD "
+         "61384.000000); nothing plotted"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {H2PLOT_PATH};
@@ -277,7 +379,8 @@ TEST(H2plot, ACompressedLogCutShortIsPlottedUpToTheCutAndFails) {
 
 // The page an operator opens after the logger died: the silence up to the
 // end of the range is a gap, and a range with no records at all is still a
-// picture, all gap, saying when the last record was.
+// picture, all gap, saying on the page when the last record was; with
+// nothing plotted the exit code is 1.
 TEST(H2plot, SilenceAtTheEndsOfTheRangeIsShownAndCounted) {
     h2test::TempDir dir;
     std::string log;
@@ -285,33 +388,48 @@ TEST(H2plot, SilenceAtTheEndsOfTheRangeIsShownAndCounted) {
         log += h2test::log_row(61384000000 + 116 * i, {}) + "\n";
     }
     ASSERT_TRUE(h2test::write_text_file(dir.file("day.csv"), log));
+    ASSERT_TRUE(h2test::write_text_file(dir.file("empty.csv"), ""));
     const struct {
-        std::vector<std::string> range;
+        std::vector<std::string> args;
+        int exit_code;
         const char* gaps;  // the cell of the gap count
-        const char* says;  // on standard error
+        const char* says;  // on standard error and on the page
         const char* title; // in the heading
     } cases[] = {
-        {{"--from", "61383.5", "--to", "61384.5"},
+        {{"--from", "61383.5", "--to", "61384.5", dir.file("day.csv")},
+         0,
          "<td>2</td><td>23 h 43 min</td>",
          "",
          "100 records"},
-        {{"--last", "1d", "--to", "61390"},
+        {{"--last", "1d", "--to", "61390", dir.file("day.csv")},
+         1,
          "<td>1</td><td>1 d</td>",
          "no records in the time range; the last record was at 2026-12-10 00:16:32 UTC",
-         "0 records"},
+         "(MJD 61389.000000 to 61390.000000), no records"},
+        {{"--from", "2026-12-01", "--to", "2026-12-02", dir.file("day.csv")},
+         1,
+         "<td>1</td><td>1 d</td>",
+         "no records in the time range; the first record is at 2026-12-10 00:00:00 UTC",
+         "(MJD 61375.000000 to 61376.000000), no records"},
+        {{"--last", "7d", dir.file("empty.csv")},
+         1,
+         "<td>1</td><td>7 d</td>",
+         "no records in the time range; the logs hold none",
+         "), no records"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {H2PLOT_PATH, "--title", "Maser 2", "-o",
                                          dir.file("p.html")};
-        args.insert(args.end(), c.range.begin(), c.range.end());
-        args.push_back(dir.file("day.csv"));
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::filesystem::remove(dir.file("p.html"));
         const ProgramRun run = h2plot(args, dir);
-        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         const std::string page = h2test::read_text_file(dir.file("p.html"));
         EXPECT_NE(page.find(c.gaps), std::string::npos) << c.gaps;
         EXPECT_NE(page.find("<h1>Maser 2</h1>"), std::string::npos);
         EXPECT_NE(page.find(c.title), std::string::npos) << c.title;
+        EXPECT_NE(page.find(c.says), std::string::npos) << c.says;
         EXPECT_NE(page.find("class=\"gap\""), std::string::npos);
     }
 }

@@ -32,6 +32,11 @@ PlotData plot_of(const std::vector<Record>& records, std::optional<MicroDay> fro
     return data;
 }
 
+// The model with default value axes, which these tests do not look at.
+PlotModel model_of(const PlotData& data, int columns) {
+    return data.model(columns, std::vector<ValueAxis>(data.channels()));
+}
+
 struct Expected {
     std::uint64_t count;
     double min, mean, max;
@@ -62,9 +67,9 @@ TEST(PlotData, EachColumnHasTheEnvelopeAndMeanOfItsRecords) {
                                    {500, "9.000"},
                                    {600, "4.000"},
                                    {700, "0.000"}});
-    const PlotModel model = data.model(4);
-    EXPECT_EQ(model.lo, kDay);
-    EXPECT_EQ(model.hi, kDay + 700);
+    const PlotModel model = model_of(data, 4);
+    EXPECT_EQ(model.time.lo, kDay);
+    EXPECT_EQ(model.time.hi, kDay + 700);
     EXPECT_EQ(model.intervals.usual, 100);
     ASSERT_EQ(model.channels.size(), 1u);
     const ChannelPlot& ion = model.channels[0];
@@ -90,7 +95,7 @@ TEST(PlotData, GapsAreSilencesOfMoreThanFiveIntervals) {
                                    {1100, "3.000"},
                                    {1200, "3.000"},
                                    {1700, "4.000"}});
-    const PlotModel model = data.model(4);
+    const PlotModel model = model_of(data, 4);
     // Columns of 425 microdays: 0..300 in the first, 1000..1200 in the third.
     expect_columns(
         model.channels[0].columns,
@@ -104,11 +109,37 @@ TEST(PlotData, GapsAreSilencesOfMoreThanFiveIntervals) {
 TEST(PlotData, TheRangeGivenLeavesOutRecordsAndSetsTheAxis) {
     const PlotData data = plot_of({{0, "7.000"}, {100, "1.000"}, {200, "2.000"}, {300, "7.000"}},
                                   kDay + 50, kDay + 250);
-    const PlotModel model = data.model(2);
-    EXPECT_EQ(model.lo, kDay + 50);
-    EXPECT_EQ(model.hi, kDay + 250);
+    const PlotModel model = model_of(data, 2);
+    EXPECT_EQ(model.time.lo, kDay + 50);
+    EXPECT_EQ(model.time.hi, kDay + 250);
     expect_columns(model.channels[0].columns, {{1, 1, 1, 1, false}, {1, 2, 2, 2, false}});
     EXPECT_TRUE(plot_of({{0, "1.000"}}, kDay + 1).empty());
+}
+
+// A column's start as the CSV of the columns stamps it is where the picture
+// and the bins begin to put times in that column.
+TEST(TimeColumns, EachColumnStartsWhereItsTimesBegin) {
+    const TimeColumns axes[] = {
+        {kDay, kDay + 700, 4},
+        {kDay, kDay + 1000000, 1112},
+        {kDay, kDay + 365 * 1000000LL, 20000},
+        {kDay, kDay + 5, 8}, // columns narrower than a microday: some hold none
+    };
+    for (const TimeColumns& axis : axes) {
+        EXPECT_EQ(axis.start_of(0), axis.lo);
+        EXPECT_EQ(axis.column_of(axis.lo - 1), 0);
+        EXPECT_EQ(axis.column_of(axis.hi), axis.count - 1);
+        EXPECT_EQ(axis.column_of(axis.hi + 1), axis.count - 1);
+        for (int c = 1; c < axis.count; ++c) {
+            const MicroDay start = axis.start_of(c);
+            ASSERT_LT(axis.column_of(start - 1), c) << c << " of " << axis.count;
+            if (axis.hi - axis.lo >= axis.count) {
+                ASSERT_EQ(axis.column_of(start), c) << c << " of " << axis.count;
+            } else {
+                ASSERT_GE(axis.column_of(start), c) << c << " of " << axis.count;
+            }
+        }
+    }
 }
 
 // Out of order (a clock set back) and many more records than bins: the bins
@@ -131,7 +162,7 @@ TEST(PlotData, MergingBinsKeepsEveryRecordAndTheSpike) {
         records.push_back(
             {static_cast<MicroDay>(at) * 116, values[static_cast<std::size_t>(at)].c_str()});
     }
-    const PlotModel model = plot_of(records, std::nullopt, std::nullopt, 80).model(10);
+    const PlotModel model = model_of(plot_of(records, std::nullopt, std::nullopt, 80), 10);
     const std::vector<Summary>& columns = model.channels[0].columns;
     std::uint64_t total = 0;
     double lowest = 1e9, highest = -1e9;
@@ -157,7 +188,7 @@ TEST(PlotData, AFieldThatIsNoNumberLeavesTheOtherChannels) {
     LogRow row; // its fields refer into the line
     ASSERT_EQ(row.parse(line), LogLine::kRow);
     EXPECT_FALSE(data.add(row));
-    const PlotModel model = data.model(1);
+    const PlotModel model = model_of(data, 1);
     EXPECT_EQ(model.channels[0].overall.count, 0u);
     EXPECT_EQ(model.channels[1].overall.count, 1u);
     EXPECT_EQ(model.channels[1].overall.max, 0x0802);
@@ -178,7 +209,7 @@ LogIntervals gaps_of(const std::vector<MicroDay>& times, std::optional<MicroDay>
     for (MicroDay t : times) {
         records.push_back({t, "1.000"});
     }
-    return plot_of(records, from, to, columns * 8).model(columns).intervals;
+    return model_of(plot_of(records, from, to, columns * 8), columns).intervals;
 }
 
 constexpr double kHour = 3600;

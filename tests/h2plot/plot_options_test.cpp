@@ -40,6 +40,36 @@ TEST(PlotOptions, ReadsEveryOption) {
     EXPECT_EQ(p.options.logs, (std::vector<std::string>{"b.csv.gz", "/var/log/a.csv"}));
 }
 
+// An option that takes a list takes it as one argument, so that the logs may
+// come before, between or after the options.
+TEST(PlotOptions, AListIsOneArgumentAndTheLogsMayComeAnywhere) {
+    const int ion = channel_row_named("Ion_uA");
+    const int h2 = channel_row_named("H2_atm");
+    const struct {
+        std::vector<const char*> args;
+        std::vector<int> rows, log_rows;
+        std::vector<std::string> logs;
+    } cases[] = {
+        {{"--channels", "Ion_uA", "east.csv", "-o", "x.html"}, {ion}, {}, {"east.csv"}},
+        {{"--log", "Ion_uA", "east.csv", "--channels", "Ion_uA"}, {ion}, {ion}, {"east.csv"}},
+        {{"--channels", "Ion_uA,H2_atm", "--range", "Ion_uA=0:5", "a.csv", "b.csv"},
+         {ion, h2},
+         {},
+         {"a.csv", "b.csv"}},
+        {{"a.csv", "--channels", "H2_atm", "--channels", "Ion_uA", "--log", "Ion_uA", "b.csv"},
+         {h2, ion},
+         {ion},
+         {"a.csv", "b.csv"}},
+    };
+    for (const auto& c : cases) {
+        const Parsed p = parse(c.args);
+        ASSERT_FALSE(p.exit_code) << p.err;
+        EXPECT_EQ(p.options.rows, c.rows) << c.args[1];
+        EXPECT_EQ(p.options.log_rows, c.log_rows) << c.args[1];
+        EXPECT_EQ(p.options.logs, c.logs) << c.args[1];
+    }
+}
+
 TEST(PlotOptions, LastIsASpanUpToToOrUpToNow) {
     const struct {
         const char* text;
@@ -123,6 +153,8 @@ TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
         {{"--range", "Ion_uA=0:x", "a.csv"}, "--range"},
         {{"--range", "Nope=0:1", "a.csv"}, "Nope"},
         {{"--log", "Rsvd2", "a.csv"}, "--log"},
+        // A logarithmic axis cannot reach 0.
+        {{"--log", "Ion_uA", "--range", "Ion_uA=0:5", "a.csv"}, "--log"},
         // A year is no MJD: 2025 would be 1864.
         {{"--from", "2025", "a.csv"}, "2026-12-10"},
     };
@@ -150,6 +182,17 @@ TEST(PlotOptions, HelpAndVersionExitWithZero) {
         const Parsed p = parse({flag});
         EXPECT_EQ(p.exit_code, kExitDone) << flag;
         EXPECT_NE(p.out.find("--channels"), std::string::npos) << p.out;
+    }
+    // Each option with the one placeholder of its value and its default, not
+    // the names of the argument library's types and checks.
+    const std::string help = parse({"--help"}).out;
+    for (const char* line : {"\n  --channels LIST=Ion_uA,H2_atm,Pure_A,CSide_V,CBtm_V,IF_V\n",
+                             "\n  --log LIST ", "\n  --range NAME=LO:HI ", "\n  --width PX=1200 ",
+                             "\n  -o,--output FILE=h2plot.svg ", "\n  LOG ... REQUIRED "}) {
+        EXPECT_NE(help.find(line), std::string::npos) << line << " in\n" << help;
+    }
+    for (const char* type : {"TEXT ...", "INT", "in ["}) {
+        EXPECT_EQ(help.find(type), std::string::npos) << type << " in\n" << help;
     }
     const Parsed version = parse({"--version"});
     EXPECT_EQ(version.exit_code, kExitDone);

@@ -497,7 +497,8 @@ TEST_F(H2simTest, HelpDescribesEveryOptionAndVersionNamesTheProgram) {
          {"--seed",   "--frames",    "--baud",     "--link",       "--log",       "--close-after",
           "--late",   "--gaps",      "--short",    "--silent",     "--corrupt",   "--stray",
           "--noise",  "--chaos",     "--scenario", "--time-scale", "vacuum-leak", "hydrogen-empty",
-          "rail-sag", "signal-drop", "oven-step"}) {
+          "rail-sag", "signal-drop", "oven-step",  "purifier",     "quiet",       "--write-log",
+          "--start",  "--span",      "--interval", "--header",     "--jitter"}) {
         EXPECT_NE(text.find(option), std::string::npos) << option;
     }
     const h2test::ProgramRun version = h2test::run_program({H2SIM_PATH, "--version"});

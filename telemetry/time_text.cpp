@@ -1,4 +1,4 @@
-#include "h2plot/time_text.h"
+#include "telemetry/time_text.h"
 
 #include "telemetry/log_row.h"
 #include "telemetry/mjd_time.h"
@@ -96,6 +96,26 @@ std::optional<MicroDay> parse_time(std::string_view text) {
         return std::nullopt;
     }
     return micro_days(mjd);
+}
+
+std::optional<double> parse_duration_seconds(std::string_view text) {
+    static const struct {
+        std::string_view unit;
+        double seconds;
+    } kUnits[] = {{"s", 1}, {"min", 60}, {"h", 3600}, {"d", 86400}, {"w", 7 * 86400}};
+    std::size_t digits_end = 0;
+    double count = 0;
+    // Nine digits: some 19 000 years of weeks, exact in a double.
+    while (digits_end < text.size() && digits_end < 9 && text[digits_end] >= '0' &&
+           text[digits_end] <= '9') {
+        count = count * 10 + (text[digits_end++] - '0');
+    }
+    for (const auto& unit : kUnits) {
+        if (digits_end > 0 && count > 0 && text.substr(digits_end) == unit.unit) {
+            return count * unit.seconds;
+        }
+    }
+    return std::nullopt;
 }
 
 UtcTime utc_time(MicroDay t) {

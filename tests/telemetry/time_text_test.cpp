@@ -1,4 +1,4 @@
-#include "h2plot/time_text.h"
+#include "telemetry/time_text.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,21 @@ TEST(ParseTime, RefusesWhatIsNoTime) {
           "2026-12-10T13:45:61", "2026-12-10X13:45", "2026-12-10T13:45+01:00",
           "2026-12-10T13:45:30.", "26-12-10", "10000000"}) {
         EXPECT_FALSE(parse_time(text)) << text;
+    }
+}
+
+TEST(ParseDuration, ACountAndAUnitInSeconds) {
+    const struct {
+        const char* text;
+        double seconds;
+    } good[] = {{"10s", 10}, {"5min", 300}, {"12h", 43200}, {"28d", 2419200}, {"2w", 1209600}};
+    for (const auto& c : good) {
+        ASSERT_TRUE(parse_duration_seconds(c.text)) << c.text;
+        EXPECT_EQ(*parse_duration_seconds(c.text), c.seconds) << c.text;
+    }
+    for (const char* text :
+         {"", "10", "s", "0s", "10m", "1.5h", "-1d", "10 s", "7dd", "1234567890s"}) {
+        EXPECT_FALSE(parse_duration_seconds(text)) << text;
     }
 }
 

@@ -1,7 +1,8 @@
-// Times as h2plot handles them: a count of microdays since MJD 0, the
-// resolution at which h2mon stamps its records (six decimals of a Modified
-// Julian Date), so that times are whole numbers and every computation on them
-// is exact and the same on every build.
+// Times as people write and read them, for the companions and the simulator:
+// a count of microdays since MJD 0, the resolution at which h2mon stamps its
+// records (six decimals of a Modified Julian Date), so that times are whole
+// numbers and every computation on them is exact and the same on every build;
+// read from and written as UTC dates and times.
 #pragma once
 
 #include "telemetry/mjd_time.h"
@@ -23,6 +24,10 @@ MicroDay micro_days(double mjd);
 // ("2026-12-10T13:45", "2026-12-10T13:45:30.5Z"; a space may stand for the
 // "T"). Empty on anything else.
 std::optional<MicroDay> parse_time(std::string_view text);
+
+// A duration written as a whole count and a unit: "10s", "5min", "12h",
+// "28d", "2w". Empty on anything else, and on a count of 0.
+std::optional<double> parse_duration_seconds(std::string_view text);
 
 // The UTC date and time of `t`, to the nearest second.
 UtcTime utc_time(MicroDay t);
