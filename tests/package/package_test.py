@@ -26,7 +26,7 @@ runs it:
    - the adapter pulled (h2sim stopped): a few journal lines over the whole
      stretch, not a restart every few seconds; recording resumes within 10 s
      of its return;
-   - two masers at a record a second and 100 forced rotations at random
+   - two masers at some ten records a second and 100 forced rotations at random
      moments: every record h2mon printed (its journal, with
      JOURNAL_RECORDS=yes) is in exactly one of the logs and rotated logs, and
      h2export --influx (a second h2export, writing to a file) writes each
@@ -57,6 +57,9 @@ import tempfile
 import time
 
 RECORD_INTERVAL_MS = 1000
+# During the rotations: a record every tenth of a second or so, so that rows
+# are written at many more of the rotations' moments.
+ROTATION_INTERVAL_MS = 100
 # Longest wait for any one step. maser_up drops to 0 after h2export's
 # --stale-after, by default 30 s for a log written every second.
 STEP_TIMEOUT_S = 60
@@ -319,8 +322,8 @@ class Maser:
     def pull_out(self):
         self.container.run(["systemctl", "stop", f"h2sim-{self.name}"])
 
-    def configure(self, journal_records=False):
-        text = f"PORT={self.port}\nINTERVAL_MS={RECORD_INTERVAL_MS}\n"
+    def configure(self, interval_ms=RECORD_INTERVAL_MS, journal_records=False):
+        text = f"PORT={self.port}\nINTERVAL_MS={interval_ms}\n"
         if journal_records:
             text += "JOURNAL_RECORDS=yes\n"
         self.container.write(f"/etc/h2mon/{self.name}.conf", text)
@@ -542,12 +545,12 @@ def influx_nanoseconds(mjd_text):
 
 
 def check_rotations(container, east, west):
-    """Two masers at a record a second and forced rotations at random moments:
+    """Two masers at some ten records a second and forced rotations at random moments:
     every record printed is in exactly one file and exported exactly once."""
     masers = [east, west]
     west.plug_in()
     for maser in masers:
-        maser.configure(journal_records=True)
+        maser.configure(ROTATION_INTERVAL_MS, journal_records=True)
     container.run(["systemctl", "restart", east.unit])
     container.run(["systemctl", "enable", "--now", west.unit])
     container.run(["systemd-run", "--unit", "h2export-influx", "--property=User=h2export",
