@@ -46,6 +46,7 @@ import argparse
 import collections
 import glob
 import gzip
+import itertools
 import os
 import random
 import re
@@ -311,10 +312,14 @@ class Maser:
         self.log = f"/var/log/h2mon/{name}.csv"
         self.unit = f"h2mon@{name}"
 
+    # Each h2sim run its own seed: its frames (hence the log's rows) are like
+    # no other run's.
+    seeds = itertools.count(1)
+
     def plug_in(self):
         self.container.run(["systemd-run", "--unit", f"h2sim-{self.name}",
                             "--property=User=h2mon", f"--property=RuntimeDirectory=h2sim-{self.name}",
-                            "/usr/bin/h2sim", "--link", self.port])
+                            "/usr/bin/h2sim", "--link", self.port, "--seed", str(next(Maser.seeds))])
         # /run is the container's own tmpfs: looked at from inside.
         wait_until(f"h2sim's line for {self.name}", lambda: True if self.container.succeeds(
             ["test", "-L", self.port]) else None)
@@ -526,15 +531,21 @@ def check_adapter_pulled(container, east):
         f"again {unix_seconds(row[0]) - back:.1f} s after its return")
 
 
-def logged_mjds(container, name):
-    """The MJD of every row in a maser's log and its rotated logs, as often as
-    it is there."""
-    counts = collections.Counter()
+def logged_rows(container, name):
+    """Every row in a maser's log and its rotated logs, by its fields after the
+    MJD: how often each is there, and the MJD it was logged with. (h2mon reads
+    the clock again for the log, so a row's MJD there may be a step later than
+    the one it printed; the reserved fields, random per frame, tell the rows
+    apart.)"""
+    counts, mjds = collections.Counter(), {}
     for path in glob.glob(container.path(f"/var/log/h2mon/{name}.csv*")):
         opener = gzip.open if path.endswith(".gz") else open
         with opener(path, "rt") as f:
-            counts.update(line.split(",", 1)[0] for line in f.read().split("\n")[:-1])
-    return counts
+            for line in f.read().split("\n")[:-1]:
+                mjd, fields = line.split(",", 1)
+                counts[fields] += 1
+                mjds[fields] = mjd
+    return counts, mjds
 
 
 def influx_nanoseconds(mjd_text):
@@ -576,15 +587,15 @@ def check_rotations(container, east, west):
     points_file = container.path("/var/lib/h2mon-test/points.lp")
     for maser in masers:
         lines, _ = container.journal(maser.unit, cursors[maser.name])
-        printed = [line.split(",", 1)[0] for line in lines if line[:1].isdigit()]
-        logged = logged_mjds(container, maser.name)
-        wrong = {mjd: logged[mjd] for mjd in printed if logged[mjd] != 1}
-        wrong.update({mjd: n for mjd, n in logged.items() if n > 1})
+        printed = [line.split(",", 1)[1] for line in lines if line[:1].isdigit()]
+        counts, mjds = logged_rows(container, maser.name)
+        wrong = {fields[:40]: counts[fields] for fields in printed if counts[fields] != 1}
+        wrong.update({fields[:40]: n for fields, n in counts.items() if n > 1})
         if not printed or wrong:
             raise PackageFailure(f"{maser.name}: {len(printed)} records printed; in the logs "
-                                 f"not exactly once (MJD: times): {wrong}")
+                                 f"not exactly once (row: times): {wrong}")
 
-        wanted = {influx_nanoseconds(mjd) for mjd in printed}
+        wanted = {influx_nanoseconds(mjds[fields]) for fields in printed}
 
         def exported():
             stamps = collections.Counter()
