@@ -305,10 +305,12 @@ class Maser:
     """A maser of the station: h2sim on a pseudo-terminal as its line, its
     configuration and its log."""
 
-    def __init__(self, container, name):
+    def __init__(self, container, name, mode_string=""):
         self.container = container
         self.name = name
         self.port = f"/run/h2sim-{name}/line"
+        # A Windows mode string after the port, as the settings may give one.
+        self.mode_string = mode_string
         self.log = f"/var/log/h2mon/{name}.csv"
         self.unit = f"h2mon@{name}"
 
@@ -328,7 +330,7 @@ class Maser:
         self.container.run(["systemctl", "stop", f"h2sim-{self.name}"])
 
     def configure(self, interval_ms=RECORD_INTERVAL_MS, journal_records=False):
-        text = f"PORT={self.port}\nINTERVAL_MS={interval_ms}\n"
+        text = f"PORT={self.port}{self.mode_string}\nINTERVAL_MS={interval_ms}\n"
         if journal_records:
             text += "JOURNAL_RECORDS=yes\n"
         self.container.write(f"/etc/h2mon/{self.name}.conf", text)
@@ -695,7 +697,8 @@ def main():
         log("clean bookworm root with the package and logrotate")
         container.boot()
         log("booted")
-        east, west = Maser(container, "east"), Maser(container, "west")
+        east = Maser(container, "east")
+        west = Maser(container, "west", ":baud=9600 parity=N data=8 stop=1")
         columns = check_without_node_exporter(container, east)
         check_node_exporter_later(container, east, columns)
         check_upgrade(container, east, upgrade, version)

@@ -94,7 +94,7 @@ class ServiceWrapper(unittest.TestCase):
         self.sim.send_signal(signal.SIGTERM)
         self.sim.wait(timeout=EVENT_TIMEOUT_S)
 
-    def start_service(self, journal_records=None):
+    def start_service(self, journal_records=None, port=None):
         env = dict(os.environ)
         env.pop("JOURNAL_RECORDS", None)
         if journal_records:
@@ -102,7 +102,7 @@ class ServiceWrapper(unittest.TestCase):
         # As systemd starts it: its own session, so a signal reaches only the
         # process it is sent to.
         self.service = subprocess.Popen(
-            [OPTIONS.wrapper, OPTIONS.h2mon, f"/port:{self.link}", "/interval_ms:50",
+            [OPTIONS.wrapper, OPTIONS.h2mon, f"/port={port or self.link}", "/interval_ms:50",
              f"/out:{self.log}"],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             text=True, env=env, start_new_session=True)
@@ -190,16 +190,26 @@ class ServiceWrapper(unittest.TestCase):
                       err)
 
     def test_a_missing_port_is_waited_for_quietly_then_recorded(self):
-        self.start_service()
-        read_line(self.service.stderr)  # that it waits
-        self.assertEqual(children(self.service.pid).get("h2mon"), None)
-        self.start_sim()
-        self.wait_for_rows(2)
-        self.stop_service()
-        status, out, err = self.finish()
-        self.assertEqual(status, 0)
-        self.assertEqual([line[:4] for line in out], ["MJD,"])
-        self.assertEqual(err, [f"The port {self.link} is there; starting h2mon"])
+        # The device is the whole name or the part before a colon of it, as
+        # h2mon finds it: a mode string may follow, a by-path name has colons.
+        by_path = os.path.join(self.dir.name, "pci-0000:00:14.0-usb-0:2:1.0-port0")
+        for link, port in ((self.link, self.link),
+                           (self.link, f"{self.link}:9600,n,8,1"),
+                           (by_path, f"{by_path}:baud=9600 parity=N data=8 stop=1")):
+            with self.subTest(port=port):
+                self.link = link
+                self.start_service(port=port)
+                self.assertEqual(read_line(self.service.stderr),
+                                 f"Waiting for the port {port} to appear\n")
+                self.assertEqual(children(self.service.pid).get("h2mon"), None)
+                self.start_sim()
+                self.wait_for_rows(len(self.logged_rows()) + 2)
+                self.stop_service()
+                status, out, err = self.finish()
+                self.assertEqual(status, 0)
+                self.assertEqual([line[:4] for line in out], ["MJD,"])
+                self.assertEqual(err, [f"The port {port} is there; starting h2mon"])
+                self.stop_sim()
 
     def test_a_stop_while_waiting_for_the_port_ends_it_with_status_0(self):
         self.start_service()
