@@ -20,7 +20,9 @@ PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::opt
                    int fine_bins)
     : from_(from), to_(to), bins_(static_cast<int>(rows.size()), fine_bins) {
     for (int row : rows) {
-        channels_.push_back({row, {}, std::nullopt, 0, 0});
+        Channel channel{row, {}, std::nullopt, 0, 0};
+        channel.code = channel_kind(kChannels[row]) == ChannelKind::kCode;
+        channels_.push_back(channel);
     }
 }
 
@@ -53,6 +55,9 @@ bool PlotData::add(const LogRow& row) {
             ++channel.unusable;
             usable = false;
             continue;
+        }
+        if (channel.code && channel.last && value != channel.last_value) {
+            ++channel.changes;
         }
         if (!channel.last || t >= *channel.last) {
             channel.last = t;
@@ -96,6 +101,7 @@ PlotModel PlotData::model(int columns, const std::vector<ValueAxis>& axes) const
                          channel.overall,
                          channel.last_value,
                          change(static_cast<int>(i), values),
+                         channel.changes,
                          bins_.columns(static_cast<int>(i), model.time)};
         // The line breaks after the last record before each gap, in the
         // column its bin went to.

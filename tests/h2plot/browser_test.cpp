@@ -123,7 +123,8 @@ TEST(Browser, HtmlPageShowsOnePanelPerChannel) {
         EXPECT_EQ(count(dom.out, id), 1u) << id;
     }
 
-    const Picture shot = screenshot(dir, page, 800, 1000);
+    // The page opens with the maser's state and the table: the panels come after.
+    const Picture shot = screenshot(dir, page, 800, 2400);
     int inked = 0;
     for (int y = 0; y < shot.height; ++y) {
         for (int x = 0; x < shot.width; ++x) {
