@@ -212,12 +212,14 @@ int run(const PlotOptions& options) {
     if (page && options.to) {
         window.set_end(*options.to);
     }
-    input.read([&](const LogRow& row) {
-        if (page) {
+    if (page) {
+        input.read([&](const LogRow& row) {
             window.add(row);
-        }
-        return data.add(row);
-    });
+            return data.add(row);
+        });
+    } else {
+        input.read([&data](const LogRow& row) { return data.add(row); });
+    }
     const InputCounts& counts = input.counts();
     report_input(counts, data);
     const bool ranged = options.from || options.to;

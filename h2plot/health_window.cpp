@@ -45,6 +45,7 @@ bool HealthWindow::read_again(const std::vector<InputSpan>& spans) {
     }
     LogInput again(paths);
     again.order();
+    again.skip_before(static_cast<double>(*end_ - span()) / kMicroDaysPerDay);
     again.read([this](const LogRow& row) {
         add(row);
         return true;

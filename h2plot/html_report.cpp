@@ -173,9 +173,9 @@ std::string legend(const PictureNotes& notes) {
                item("background:#fff3c4", "outside it") +
                item("background:#fcd9d9", "beyond an alarm limit") +
                item("border-top:2px dashed #d62728;height:0", "an alarm limit") +
-               item("background:#f0a500;height:3px", "under a panel: values outside the normal "
-                                                     "band") +
-               item("background:#d62728;height:3px", "beyond an alarm limit");
+               item("background:#f0a500;height:3px", "under a panel: when values were outside "
+                                                     "the normal band") +
+               item("background:#d62728;height:3px", "when beyond an alarm limit");
     }
     out += item("background:#fdd0a2", "a gap");
     if (!notes.marks.empty()) {

@@ -35,9 +35,12 @@ std::string since_text(const PageHealth& health, const HealthReport& report, dou
            duration_text(micro_days(report.mjd) - micro_days(since)) + ")";
 }
 
+// A row a subsystem; the reasons' column only when one has a reason.
 std::string subsystem_rows(const PageHealth& health, const HealthReport& report, unsigned drawn) {
+    const bool reasons = !report.findings.empty();
     std::string out = "<table class=\"subsystems\">\n<thead><tr><th>subsystem</th><th>state</th>"
-                      "<th>since</th><th>why</th></tr></thead>\n<tbody>\n";
+                      "<th>since</th>" +
+                      std::string(reasons ? "<th>why</th>" : "") + "</tr></thead>\n<tbody>\n";
     for (const SubsystemHealth& s : report.subsystems) {
         const char* name = subsystem_name(s.subsystem);
         const bool linked = (drawn & 1u << static_cast<unsigned>(s.subsystem)) != 0;
@@ -45,8 +48,8 @@ std::string subsystem_rows(const PageHealth& health, const HealthReport& report,
                (linked ? "<a href=\"#" + subsystem_anchor(name) + "\">" + name + "</a>"
                        : std::string(name)) +
                "</td><td>" + level_badge(s.level) + "</td><td class=\"since\">" +
-               since_text(health, report, s.since_mjd) + "</td><td>" + xml_escaped(s.why) +
-               "</td></tr>\n";
+               since_text(health, report, s.since_mjd) + "</td>" +
+               (reasons ? "<td>" + xml_escaped(s.why) + "</td>" : "") + "</tr>\n";
     }
     return out + "</tbody>\n</table>\n";
 }

@@ -56,10 +56,11 @@ bool PlotData::add(const LogRow& row) {
             usable = false;
             continue;
         }
-        if (channel.code && channel.last && value != channel.last_value) {
-            ++channel.changes;
-        }
         if (!channel.last || t >= *channel.last) {
+            // A code's change from the record before, in time order.
+            if (channel.code) [[unlikely]] {
+                channel.changes += channel.last && value != channel.last_value;
+            }
             channel.last = t;
             channel.last_value = value;
         }

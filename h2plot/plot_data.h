@@ -29,7 +29,7 @@ struct ChannelPlot {
     // From the mean of its earliest values to that of its latest, each over
     // a column's share of the time the values span.
     double change = 0;
-    // A code's changes: records whose value differs from the record's before.
+    // A code's changes: records whose value differs from the one before it in time.
     std::uint64_t changes = 0;
     std::vector<Summary> columns; // one per pixel column, oldest first
 };
