@@ -173,8 +173,11 @@ void report_maser_files(const PlotOptions& options, const MaserFiles& maser) {
 
 // The state the page opens with, from the analysis of the records before
 // the range's end: with no end given, the logs are read again for them.
-PageHealth judge(HealthWindow& window, const PlotData& data, const InputCounts& counts) {
+PageHealth judge(HealthWindow& window, const PlotData& data, const InputCounts& counts,
+                 const PlotModel& model) {
     PageHealth health;
+    const std::vector<Gap>& gaps = model.intervals.gaps;
+    health.silent = !gaps.empty() && gaps.back().at_edge && gaps.back().end == model.time.hi;
     if (!window.end()) {
         if (!data.latest()) {
             health.missing = "No record to judge the maser by.";
@@ -243,7 +246,7 @@ int run(const PlotOptions& options) {
                        options.form == OutputForm::kSvg};
     std::string text;
     if (page) {
-        const PageHealth health = judge(window, data, counts);
+        const PageHealth health = judge(window, data, counts, model);
         text = render_html(model, options.width,
                            {options.title, range, input_items(counts), &maser, &health, notes});
     } else {

@@ -254,15 +254,20 @@ std::string render_state(const PageHealth& health, const MaserFiles& maser, Micr
         out += "<h2>State: not judged</h2>\n<p>" + xml_escaped(health.missing) + "</p>\n";
     } else {
         const HealthReport& report = *health.report;
-        out += "<h2>State: " + level_badge(report.level) + "</h2>\n<p>At the last record, " +
-               time_text(report.mjd);
-        const MicroDay behind = health.end - micro_days(report.mjd);
-        if (behind > kMicroDaysPerDay / 24) {
-            out += ", " + duration_text(behind) + " before the end of the range";
+        const std::string basis =
+            "At the last record, " + time_text(report.mjd) + ", from its records since " +
+            time_text(static_cast<double>(health.first) / kMicroDaysPerDay) + " (" +
+            duration_text(micro_days(report.mjd) - health.first) + ") and the logbook";
+        // The analysis knows the records; that they stopped, the page says first.
+        if (health.silent) {
+            out += "<h2>State: <span class=\"level attention\">silent</span></h2>\n<p>No record "
+                   "for the last " +
+                   duration_text(health.end - micro_days(report.mjd)) +
+                   " of the range: the maser or its logger has been silent. " + basis +
+                   ", the maser was " + level_badge(report.level) + ".</p>\n";
+        } else {
+            out += "<h2>State: " + level_badge(report.level) + "</h2>\n<p>" + basis + ".</p>\n";
         }
-        out += ", from its records since " +
-               time_text(static_cast<double>(health.first) / kMicroDaysPerDay) + " (" +
-               duration_text(micro_days(report.mjd) - health.first) + ") and the logbook.</p>\n";
         out += subsystem_rows(health, report, drawn);
         out += steadiness(report);
         out += forecasts(report);

@@ -17,8 +17,9 @@ struct PageHealth {
     // maser is not judged and `missing` says why.
     std::optional<HealthReport> report;
     std::string missing;
-    MicroDay first = 0; // the first record analysed
-    MicroDay end = 0;   // the end of the range
+    MicroDay first = 0;  // the first record analysed
+    MicroDay end = 0;    // the end of the range
+    bool silent = false; // the range ends in a gap: no record for a while before its end
 };
 
 // The logbook's entries within [lo, hi], numbered from 1 in time order, as

@@ -266,6 +266,35 @@ TEST(HealthPage, TheStateIsThatOfTheEndOfTheRangeWhateverItsStart) {
     }
 }
 
+// A maser gone silent is said to be before anything else, with the state of
+// its last record; with no record in the days analysed it is not judged.
+TEST(HealthPage, ASilentMaserIsSaidToBe) {
+    h2test::TempDir dir;
+    const std::string log = simulated_log(dir, "quiet", 8);
+    const struct {
+        const char* to;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"2026-06-10",
+         {"<h2>State: <span class=\"level attention\">silent</span></h2>\n<p>No record for the "
+          "last 1 d of the range: the maser or its logger has been silent. At the last record, "
+          "2026-06-08 23:59 UTC, from its records since 2026-06-02 00:00 UTC (6 d 23 h) and the "
+          "logbook, the maser was <span class=\"level ok\">ok</span>.</p>"}},
+        {"2026-06-20",
+         {"<h2>State: not judged</h2>\n<p>No record in the 8 d up to the end of the range, "
+          "2026-06-20 00:00 UTC.</p>"}},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run =
+            h2test::run_program({H2PLOT_PATH, "--last", "7d", "--to", c.to, "--limits",
+                                 dir.file("none"), "-o", dir.file("silent.html"), log});
+        const Page page{run.exit_code, h2test::read_text_file(dir.file("silent.html")), run.err};
+        for (const std::string& text : c.says) {
+            EXPECT_TRUE(page.has(text)) << text << "\n" << page.state();
+        }
+    }
+}
+
 // The station's limits (limits.conf) and the maser's (NAME.limits) replace
 // the built-in lines: the page judges by them, draws them and names the files.
 TEST(HealthPage, AMasersLimitsAreTheStationsAndItsOwn) {
