@@ -247,8 +247,9 @@ int run(const PlotOptions& options) {
     std::string text;
     if (page) {
         const PageHealth health = judge(window, data, counts, model);
-        text = render_html(model, options.width,
-                           {options.title, range, input_items(counts), &maser, &health, notes});
+        text = render_html(
+            model, options.width,
+            {options.title, options.maser, range, input_items(counts), &maser, &health, notes});
     } else {
         text = options.form == OutputForm::kCsv
                    ? render_column_csv(model)

@@ -243,7 +243,10 @@ std::string duration_text(MicroDay length) {
 
 std::string render_html(const PlotModel& model, int width, const PageParts& parts) {
     std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    const std::string name = parts.title.empty() ? "Maser telemetry" : parts.title;
+    // The page is a maser's: named by its title, or else by the maser's name.
+    const std::string name = !parts.title.empty()        ? parts.title
+                             : !parts.maser_name.empty() ? parts.maser_name
+                                                         : "Maser telemetry";
     out += "<title>" + xml_escaped(name + ": " + parts.heading) + "</title>\n<style>" + kStyle +
            "</style>\n";
     out += "</head>\n<body>\n<h1>" + xml_escaped(name) + "</h1>\n<p>" + xml_escaped(parts.heading) +

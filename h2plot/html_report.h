@@ -12,9 +12,10 @@
 #include <string>
 
 struct PageParts {
-    std::string title;   // names the maser; may be empty
-    std::string heading; // the range and its records
-    std::string inputs;  // the logs read, as HTML list items
+    std::string title;      // names the maser; may be empty
+    std::string maser_name; // the maser's name, the page's title without one; may be empty
+    std::string heading;    // the range and its records
+    std::string inputs;     // the logs read, as HTML list items
     const MaserFiles* maser = nullptr;
     const PageHealth* health = nullptr;
     PictureNotes notes; // the limits and the logbook's marks on the panels

@@ -69,8 +69,9 @@ std::string steadiness(const HealthReport& report) {
         if (!c.trend.known) {
             unknown.push_back(&c);
         }
-        steady =
-            steady && c.trend.direction == Direction::kSteady && !forecast_ahead(c, report.mjd);
+        // A trend not known yet is not known to be steady.
+        steady = steady && c.trend.known && c.trend.direction == Direction::kSteady &&
+                 !forecast_ahead(c, report.mjd);
     }
     std::string out;
     if (report.findings.empty()) {
@@ -92,8 +93,7 @@ std::string steadiness(const HealthReport& report) {
             }
         }
         out += "<p class=\"unknown\">No trend yet for " + names +
-               ": a trend rests on a day of "
-               "records at least, and theirs start at " +
+               ": a trend rests on a day of records at least, and theirs start at " +
                time_text(start) + ".</p>\n";
     }
     return out;

@@ -74,11 +74,11 @@ TEST(H2plot, HtmlPageHasTheStatisticsOfEveryChannel) {
     args.insert(args.end(), {"-o", dir.file("plot.html"), kFixture});
     ASSERT_EQ(h2plot(args, dir).exit_code, 0);
     const std::string page = h2test::read_text_file(dir.file("plot.html"));
-    // Hand-computed from the fixture: 22 records, one gap of 900 microdays
-    // (77.76 s), Ion_uA from 0.977 to 9.766; CCoarse, a code, from 07FE to
-    // 0804 as the log prints it, changed 18 times, with no mean.
+    // The maser its log is named by. Hand-computed from the fixture: 22 records, one gap of 900
+    // microdays (77.76 s), Ion_uA from 0.977 to 9.766; CCoarse, a code, from 07FE to 0804 as the
+    // log prints it, changed 18 times, with no mean.
     for (const char* cell :
-         {"<td>Ion_uA</td>", "<td>uA</td><td>22</td><td>0.977</td>",
+         {"<h1>fixture</h1>", "<td>Ion_uA</td>", "<td>uA</td><td>22</td><td>0.977</td>",
           "<td>9.766</td><td>1.221</td><td>0.000</td>", "; 1 gap, 1 min 18 s in all.",
           "<td>2026-12-10 00:01:35</td><td>2026-12-10 00:02:53</td>",
           "fixture.csv: 22 records, 2026-12-10 00:00:00 to 2026-12-10 00:04:11 UTC</li>",
