@@ -202,6 +202,23 @@ PageHealth judge(HealthWindow& window, const PlotData& data, const InputCounts& 
     return health;
 }
 
+// Every row to the plot and, for a page, to the analysis of the days before
+// the range's end, when it is known (`to`).
+void read_logs(LogInput& input, PlotData& data, HealthWindow* window,
+               const std::optional<MicroDay>& to) {
+    if (window == nullptr) {
+        input.read([&data](const LogRow& row) { return data.add(row); });
+        return;
+    }
+    if (to) {
+        window->set_end(*to);
+    }
+    input.read([&](const LogRow& row) {
+        window->add(row);
+        return data.add(row);
+    });
+}
+
 int run(const PlotOptions& options) {
     const MaserFiles maser = read_maser_files(options.limits_dir, options.maser, options.logbook);
     report_maser_files(options, maser);
@@ -212,17 +229,7 @@ int run(const PlotOptions& options) {
     // Only the page judges the maser.
     const bool page = options.form == OutputForm::kHtml;
     HealthWindow window(maser.limits, page ? maser.logbook : std::vector<LogbookEntry>{});
-    if (page && options.to) {
-        window.set_end(*options.to);
-    }
-    if (page) {
-        input.read([&](const LogRow& row) {
-            window.add(row);
-            return data.add(row);
-        });
-    } else {
-        input.read([&data](const LogRow& row) { return data.add(row); });
-    }
+    read_logs(input, data, page ? &window : nullptr, options.to);
     const InputCounts& counts = input.counts();
     report_input(counts, data);
     const bool ranged = options.from || options.to;
@@ -242,8 +249,9 @@ int run(const PlotOptions& options) {
     const PlotModel model = data.model(svg_columns(axes, options.width), axes);
     const std::string range = heading(model, data, ranged);
     const std::string title = options.title.empty() ? range : options.title + ": " + range;
-    PictureNotes notes{&maser.limits, logbook_marks(maser.logbook, model.time.lo, model.time.hi),
-                       options.form == OutputForm::kSvg};
+    const PictureNotes notes{&maser.limits,
+                             logbook_marks(maser.logbook, model.time.lo, model.time.hi),
+                             options.form == OutputForm::kSvg};
     std::string text;
     if (page) {
         const PageHealth health = judge(window, data, counts, model);
