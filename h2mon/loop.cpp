@@ -6,6 +6,7 @@
 #include "h2mon/win32/console_session.h"
 #include "telemetry/channels.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -16,12 +17,17 @@ constexpr std::int32_t kAnswerTimeoutMs = 1000;   // first byte of the answer
 constexpr std::int32_t kInterbyteTimeoutMs = 100; // silence that ends the answer
 constexpr std::int32_t kResyncDrainMs = 200;      // after an answer that is no frame, and at start
 constexpr std::int32_t kNoTerminator = -1;
-// How long the line must stay quiet after an answer's last byte for the answer to
-// be a frame. Real adapters hand bytes over late: an FTDI chip holds a partial
-// USB packet up to its 16 ms latency timer, a 16550 UART holds received bytes up
-// to four character times (33 ms at 1200 baud). A byte that follows the frame
-// must still be seen here, or a frame shifted by noise would pass as a record.
-constexpr std::int32_t kFrameQuietMs = 50;
+// How long the line must stay quiet after an answer's last byte for the answer
+// to be a frame, when nothing is known of the device: real ones hand bytes over
+// late (an FTDI chip holds a partial USB packet up to its latency timer, 16 ms by
+// default; a 16550 UART holds received bytes up to four character times, 33 ms
+// at 1200 baud). A byte that follows the frame must still be seen by the check,
+// or a frame shifted by noise would pass as a record.
+constexpr std::int32_t kUnknownDeviceQuietMs = 50;
+// Beyond what the device holds back: the character times a UART's FIFO may
+// hold bytes, and the last byte's own time on the line.
+constexpr std::int64_t kQuietCharacters = 4;
+constexpr std::int32_t kShortestQuietMs = 2; // the millisecond clock's own step
 // The discard before a poll gives up on a line that does not go quiet by then.
 constexpr std::int32_t kDiscardLimitMs = 250;
 
@@ -68,15 +74,36 @@ bool drained(COMPORT& port, std::int32_t milliseconds) {
     return port.isopen();
 }
 
-// How long a frame takes on the line at `baud`, counting 12 bits a character
-// (start, 8 data, parity, two stop bits: the most a character can take).
-std::int32_t frame_transfer_ms(DWORD baud) {
-    constexpr std::int64_t kBitsPerCharacter = 12;
+// How long `characters` (a frame's at most) take on the line at `baud` (at
+// least 1), counting 12 bits a character (start, 8 data, parity, two stop bits:
+// the most a character can take), rounded up.
+std::int32_t line_time_ms(std::int64_t characters, DWORD baud) {
+    return static_cast<std::int32_t>((characters * 12 * 1000 + baud - 1) / baud);
+}
+
+// What the line's pace through this port's device allows for after a frame's
+// first byte.
+struct Pace {
+    // How long the line must then stay quiet after the frame: as long as the
+    // device may hold bytes back plus a few character times at the line's rate,
+    // or kUnknownDeviceQuietMs when the device does not say.
+    std::int32_t quiet_ms;
+    // How long the rest of the frame takes at most, at the line's rate and
+    // through the device: longer, and the answer came slower than the line.
+    std::int32_t rest_ms;
+};
+
+Pace line_pace(COMPORT& port) {
+    const LONG hold_back = platform_calls().port_hold_back_ms(port.hCOM);
+    const DWORD baud = port.dcb.BaudRate;
     if (baud == 0) {
-        return 0;
+        return {kUnknownDeviceQuietMs, kUnknownDeviceQuietMs};
     }
-    const std::int64_t ms = (kFrameLength * kBitsPerCharacter * 1000 + baud - 1) / baud;
-    return static_cast<std::int32_t>(ms > INT32_MAX / 2 ? INT32_MAX / 2 : ms);
+    const std::int32_t quiet =
+        hold_back < 0
+            ? kUnknownDeviceQuietMs
+            : hold_back + std::max(line_time_ms(kQuietCharacters, baud), kShortestQuietMs);
+    return {quiet, line_time_ms(kFrameLength - 1, baud) + quiet};
 }
 
 // NoAnswer, ShortAnswer and NotAFrame are the ways an exchange gives no frame.
@@ -145,30 +172,58 @@ Line discard_stale_bytes(COMPORT& port) {
     return line_within(port, 0);
 }
 
-// Reads the maser's answer to a poll into `frame`. An answer is a frame only when
+// Once a poll has gone out, a stop lets its answer come in so that its record is
+// kept, but only for as long as an answer at the line's pace takes: the first
+// byte within its time-out, the rest within the time a frame takes on the line
+// plus one inter-byte time-out. An answer that trickles in (a byte within every
+// inter-byte time-out, up to 19 s for a frame) is cut by a stop after that.
+struct StopGrace {
+    bool active = false;
+    DWORD until = 0; // on the port's millisecond clock
+} stop_grace;
+
+void grant_stop_grace(std::int32_t milliseconds) {
+    stop_grace = {true, platform_calls().timeGetTime() + static_cast<DWORD>(milliseconds)};
+}
+
+// The port's stop check: a stop, unless the answer awaited is still within its
+// grace.
+bool stop_waiting() {
+    if (stop_grace.active &&
+        static_cast<std::int32_t>(platform_calls().timeGetTime() - stop_grace.until) <= 0) {
+        return false;
+    }
+    return stop_asked();
+}
+
+// Reads the maser's answer to a poll into `frame` by the read's own rules: the
+// first byte within 1000 ms, then bytes until the frame is whole or 100 ms pass
+// without one, however long that takes in all. An answer is a frame only when
 // it is exactly one frame long: fewer bytes are a broken answer, and bytes that
 // follow the last one at once mean the answer was longer than a frame. Then
 // nothing tells where the frame began: bytes that reached the line between the
 // poll and the answer (noise, or the tail of an earlier, slow answer) would push
 // every channel out of place, so such an answer is not shown.
 Answer read_answer(COMPORT& port, BYTE* frame) {
-    // The whole answer is bounded, not only the wait for its first byte: a line
-    // that trickles a byte within every inter-byte time-out would otherwise hold
-    // the read for as long as it lasts. After the first byte, the rest must come
-    // within the time it takes on the line at its rate, plus one inter-byte
-    // time-out for an adapter that hands bytes over late.
-    std::int32_t first = 1;
-    if (port.read(frame, &first, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator) != 0) {
-        return Answer::LineFailed;
-    }
-    std::int32_t received = first;
-    if (first == 1) {
-        std::int32_t rest = kFrameLength - 1;
-        const std::int32_t limit = frame_transfer_ms(port.dcb.BaudRate) + kInterbyteTimeoutMs;
-        if (port.read(frame + 1, &rest, -limit, kInterbyteTimeoutMs, kNoTerminator) != 0) {
-            return Answer::LineFailed;
-        }
+    grant_stop_grace(kAnswerTimeoutMs);
+    std::int32_t received = 1;
+    DWORD error = port.read(frame, &received, kAnswerTimeoutMs, kInterbyteTimeoutMs, kNoTerminator);
+    std::int32_t rest = kFrameLength - 1;
+    std::int32_t rest_took_ms = 0;
+    if (error == 0 && received == 1) {
+        // The rest by the same rules: its first byte, as every next one, within
+        // the inter-byte time-out.
+        const DWORD baud = port.dcb.BaudRate;
+        grant_stop_grace((baud == 0 ? 0 : line_time_ms(kFrameLength, baud)) + kInterbyteTimeoutMs);
+        const DWORD started = platform_calls().timeGetTime();
+        error =
+            port.read(frame + 1, &rest, kInterbyteTimeoutMs, kInterbyteTimeoutMs, kNoTerminator);
+        rest_took_ms = static_cast<std::int32_t>(platform_calls().timeGetTime() - started);
         received += rest;
+    }
+    stop_grace.active = false;
+    if (error != 0) {
+        return Answer::LineFailed;
     }
     if (received == 0) {
         return Answer::NoAnswer;
@@ -176,26 +231,20 @@ Answer read_answer(COMPORT& port, BYTE* frame) {
     if (received != kFrameLength) {
         return Answer::ShortAnswer;
     }
-    switch (line_within(port, kFrameQuietMs)) {
-    case Line::Quiet:
-        return Answer::Frame;
-    case Line::Busy:
-        return Answer::NotAFrame;
-    case Line::Failed:
-        break;
+    // An answer that came slower than the line's pace (a busy maser, a slow
+    // adapter, or noise trickling in after the poll) may pause as long again
+    // before more of it comes: it is whole only once the line has also stayed
+    // quiet for a whole inter-byte time-out. So no trickle the read takes in,
+    // however slow, passes as a frame. One wait of its own length, which a stop
+    // does not cut: a frame is never judged on part of its check.
+    const Pace pace = line_pace(port);
+    const std::int32_t quiet_ms =
+        pace.quiet_ms + (rest_took_ms > pace.rest_ms ? kInterbyteTimeoutMs : 0);
+    bool quiet = false;
+    if (port.quiet_for(static_cast<DWORD>(quiet_ms), &quiet) != 0) {
+        return Answer::LineFailed;
     }
-    return Answer::LineFailed;
-}
-
-// Reads the answer with the port's stop check off: a stop asked for meanwhile
-// lets the answer and its quiet check finish, so the record it carries is kept
-// and never judged on a cut check. Both are bounded, which keeps that short.
-Answer read_answer_to_end(COMPORT& port, BYTE* frame) {
-    bool (*const stop_waiting)() = port.pfnStopWaiting;
-    port.pfnStopWaiting = nullptr;
-    const Answer answer = read_answer(port, frame);
-    port.pfnStopWaiting = stop_waiting;
-    return answer;
+    return quiet ? Answer::Frame : Answer::NotAFrame;
 }
 
 // One exchange: the stale bytes discarded (unless the line was found quiet just
@@ -217,13 +266,13 @@ Answer exchange(COMPORT& port, bool line_quiet, BYTE* frame, const char** failur
         *failure_lead = "Write error on port";
         return Answer::LineFailed;
     }
-    return read_answer_to_end(port, frame);
+    return read_answer(port, frame);
 }
 
 } // namespace
 
 int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
-    port.pfnStopWaiting = stop_asked;
+    port.pfnStopWaiting = stop_waiting;
     if (!drained(port, kResyncDrainMs)) {
         return line_failure(port, "Read error on port", settings);
     }

@@ -31,6 +31,38 @@ std::vector<std::uint8_t> random_bytes(int count, Random random) {
     return bytes;
 }
 
+// What a USB serial adapter such as an FTDI chip does to the bytes it
+// receives: it holds them and hands them over to the computer in a packet once
+// it holds kPacketBytes, or when its latency timer expires. The timer restarts
+// at each handover; a byte that finds the adapter idle waits the whole latency
+// (the adapter's timer may have just restarted).
+void pass_through_adapter(std::vector<Step>& steps, Nanos latency) {
+    constexpr std::size_t kPacketBytes = 62; // a 64-byte USB packet less its two status bytes
+    std::size_t held_from = 0;               // the first byte not handed over yet
+    Nanos expiry = 0;
+    Nanos handed_over = -latency; // the last handover, long ago
+    const auto hand_over = [&](std::size_t end, Nanos at) {
+        for (std::size_t i = held_from; i < end; ++i) {
+            steps[i].offset = at;
+        }
+        held_from = end;
+        handed_over = at;
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Nanos arrival = steps[i].offset;
+        if (held_from < i && arrival > expiry) {
+            hand_over(i, expiry);
+        }
+        if (held_from == i) {
+            expiry = arrival < handed_over + latency ? handed_over + latency : arrival + latency;
+        }
+        if (i + 1 - held_from == kPacketBytes) {
+            hand_over(i + 1, arrival);
+        }
+    }
+    hand_over(steps.size(), expiry);
+}
+
 } // namespace
 
 Nanos byte_time(long baud) {
@@ -74,6 +106,9 @@ Exchange build_exchange(std::uint64_t poll, Frame frame, const Faults& faults, s
          random_bytes(faults.noise_bytes, Random(hash_key(seed, kNoise, poll)))) {
         offset += pace;
         exchange.steps.push_back({offset, byte, ByteRole::Noise});
+    }
+    if (faults.hold_back_ms > 0) {
+        pass_through_adapter(exchange.steps, from_ms(faults.hold_back_ms));
     }
     return exchange;
 }

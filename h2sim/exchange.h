@@ -11,9 +11,10 @@
 #include <vector>
 
 // How long after its answer (or after its poll, when there is no answer)
-// noise goes out: detached from the answer (later than the 50 ms the program
-// waits for the line to go quiet after a frame), so that it lies in the line
-// until the program reads for its next poll.
+// noise goes out: detached from the answer (later than the program waits for
+// the line to go quiet after a frame: 50 ms on a device that does not say how
+// long it holds bytes back), so that it lies in the line until the program
+// reads for its next poll.
 constexpr Nanos kNoiseDelay = 100 * kNanosPerMs;
 
 enum class ByteRole : std::uint8_t { Answer, Stray, Noise };

@@ -11,6 +11,7 @@ namespace {
 constexpr long kMaxDelayMs = 60000;
 constexpr long kMaxExtraBytes = 4096;
 constexpr long kMaxEvery = 1000000000L;
+constexpr long kMaxLatencyMs = 1000;
 
 // Applies one rule's values to an answer's faults.
 void apply(const FaultRule& rule, Faults& faults) {
@@ -36,6 +37,9 @@ void apply(const FaultRule& rule, Faults& faults) {
         break;
     case FaultKind::Noise:
         faults.noise_bytes = static_cast<int>(rule.value);
+        break;
+    case FaultKind::HoldBack:
+        faults.hold_back_ms = rule.value;
         break;
     }
 }
@@ -67,6 +71,8 @@ Range value_range(FaultKind kind) {
         return {0, kFrameLength - 1, "a byte count of 0 to 188"};
     case FaultKind::Corrupt:
         return {1, kFrameLength, "a byte count of 1 to 189"};
+    case FaultKind::HoldBack:
+        return {1, kMaxLatencyMs, "a latency of 1 to 1000 ms"};
     case FaultKind::Silent:
     case FaultKind::Stray:
     case FaultKind::Noise:
@@ -121,6 +127,9 @@ std::string Faults::describe() const {
     }
     if (noise_bytes > 0) {
         tag("noise:" + std::to_string(noise_bytes));
+    }
+    if (hold_back_ms > 0) {
+        tag("hold:" + std::to_string(hold_back_ms));
     }
     return tags.empty() ? "full" : tags;
 }
@@ -182,6 +191,7 @@ void FaultPlan::add_chaos(std::uint64_t poll, Faults& faults) const {
     if (random.uniform() >= chaos_) {
         return;
     }
+    // Any kind but the adapter's hold-back, which is no fault of an answer.
     FaultRule rule{static_cast<FaultKind>(random.range(0, 6))};
     switch (rule.kind) {
     case FaultKind::Late:
@@ -200,6 +210,7 @@ void FaultPlan::add_chaos(std::uint64_t poll, Faults& faults) const {
     case FaultKind::Silent:
     case FaultKind::Stray:
     case FaultKind::Noise:
+    case FaultKind::HoldBack:
         rule.value = random.range(1, 8);
         break;
     }

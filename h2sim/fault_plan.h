@@ -15,12 +15,13 @@ struct Faults {
     int corrupt_bytes = 0; // this many bytes of the frame are changed
     int stray_bytes = 0;   // random bytes sent right after the answer
     int noise_bytes = 0;   // random bytes sent between this answer and the next poll
+    long hold_back_ms = 0; // > 0: the bytes pass a USB adapter with this latency timer
     // "full" for a correct answer, else the faults as tags joined by '+', e.g.
     // "late:300+stray:2".
     std::string describe() const;
 };
 
-enum class FaultKind { Late, Gaps, Short, Silent, Corrupt, Stray, Noise };
+enum class FaultKind { Late, Gaps, Short, Silent, Corrupt, Stray, Noise, HoldBack };
 
 // One fault option: its kind, its values, and how often it applies (every
 // `every`th poll: polls every, 2 * every, ...).

@@ -29,6 +29,7 @@ enum OptionId {
     kCorrupt,
     kStray,
     kNoise,
+    kHoldBack,
     kWriteLog,
     kStart,
     kSpan,
@@ -57,6 +58,7 @@ const option kLongOptions[] = {
     {"corrupt", required_argument, nullptr, kCorrupt},
     {"stray", required_argument, nullptr, kStray},
     {"noise", required_argument, nullptr, kNoise},
+    {"hold-back", required_argument, nullptr, kHoldBack},
     {"write-log", required_argument, nullptr, kWriteLog},
     {"start", required_argument, nullptr, kStart},
     {"span", required_argument, nullptr, kSpan},
@@ -94,9 +96,9 @@ const struct {
     int id;
     FaultKind kind;
 } FAULT_OPTIONS[] = {
-    {kLate, FaultKind::Late},     {kGaps, FaultKind::Gaps},       {kShort, FaultKind::Short},
-    {kSilent, FaultKind::Silent}, {kCorrupt, FaultKind::Corrupt}, {kStray, FaultKind::Stray},
-    {kNoise, FaultKind::Noise},
+    {kLate, FaultKind::Late},     {kGaps, FaultKind::Gaps},         {kShort, FaultKind::Short},
+    {kSilent, FaultKind::Silent}, {kCorrupt, FaultKind::Corrupt},   {kStray, FaultKind::Stray},
+    {kNoise, FaultKind::Noise},   {kHoldBack, FaultKind::HoldBack},
 };
 
 bool fault_kind(int id, FaultKind& kind) {
@@ -327,6 +329,10 @@ several may be given and apply together:
   --stray BYTES[@N]    send BYTES random bytes right after the answer
   --noise BYTES[@N]    send BYTES random bytes 100 ms after the answer, where
                        they lie in the line until the next poll is read
+  --hold-back MS[@N]   pass the bytes through a USB adapter whose latency
+                       timer is MS ms (an FTDI chip's is 16 by default): it
+                       hands over what it holds when it holds 62 bytes, or
+                       when the timer, restarted at each handover, expires
   --chaos PROB         give each answer, with probability PROB (0 to 1), one
                        more fault of a random kind with random values
 

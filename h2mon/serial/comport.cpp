@@ -19,30 +19,38 @@ const PlatformCalls& os() {
 
 constexpr DWORD kAccessRetryDelayMs = 1000;
 constexpr DWORD kLineSettleMs = 60;
-// With these time-outs a ReadFile returns at once with the bytes already waiting,
-// or, when none are, as soon as one arrives or after 10 ms with none. A WriteFile
-// that the line holds off (flow control, an XOFF, a stuck adapter) ends after
-// 10 ms a byte (a byte takes 8.3 ms at 1200 baud) and 500 ms more, with fewer
-// bytes written than asked: a stop key, checked on the same thread, is never
-// kept waiting for long.
-constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 10, 500};
-
 constexpr std::size_t kErrorTextSize = 256;
 const char kNoSystemText[] = "Hosed";
 
-// Splits "name:mode" at its first colon: the name ends at the colon and the
-// mode string is returned, or null for none. After a COM name everything past
-// the colon is the mode string, in either form BuildCommDCB takes ("COM3:9600,n,8,1",
-// "COM3:baud=9600 ..."), and a bare "COM3:" is the port itself. After any
-// other name the colon splits only when an "=" follows it somewhere (device
-// paths may hold colons); otherwise the name is left whole.
-const char* split_mode_string(std::string& name) {
-    const std::size_t colon = name.find(':');
-    if (colon == std::string::npos) {
-        return nullptr;
+// Where the port name ends and a mode string begins, at a colon; npos for no
+// mode string. After a COM name everything past the colon is the mode string,
+// in either form BuildCommDCB takes ("COM3:9600,n,8,1", "COM3:baud=9600 ..."),
+// and a bare "COM3:" is the port itself. A device path may hold colons of its
+// own (/dev/serial/by-path/...): a name that is a device whole has no mode
+// string, else the mode string starts at the first colon before which the name
+// is a device ("/dev/ttyUSB0:9600,n,8,1"). Failing that, the colon splits when
+// an "=" follows it somewhere.
+std::size_t mode_string_colon(const std::string& name) {
+    const std::size_t first = name.find(':');
+    if (first == std::string::npos || read_com_name(name.c_str()).length == first) {
+        return first;
     }
-    const bool after_com_name = read_com_name(name.c_str()).length == colon;
-    if (!after_com_name && name.find('=', colon + 1) == std::string::npos) {
+    if (os().port_device_exists(name.c_str())) {
+        return std::string::npos;
+    }
+    for (std::size_t colon = first; colon != std::string::npos; colon = name.find(':', colon + 1)) {
+        if (os().port_device_exists(name.substr(0, colon).c_str())) {
+            return colon;
+        }
+    }
+    return name.find('=', first + 1) != std::string::npos ? first : std::string::npos;
+}
+
+// Splits "name:mode": the name ends at the colon and the mode string is
+// returned, or null for none.
+const char* split_mode_string(std::string& name) {
+    const std::size_t colon = mode_string_colon(name);
+    if (colon == std::string::npos) {
         return nullptr;
     }
     name[colon] = '\0';

@@ -29,6 +29,13 @@ public:
     static constexpr int kMaxPorts = 256;
     static constexpr int kMaxClassGuids = 256;
     static constexpr int kReadAheadSize = 64;
+    // With these time-outs a ReadFile returns at once with the bytes already
+    // waiting, or, when none are, as soon as one arrives or after 10 ms with
+    // none. A WriteFile that the line holds off (flow control, an XOFF, a stuck
+    // adapter) ends after 10 ms a byte (a byte takes 8.3 ms at 1200 baud) and
+    // 500 ms more, with fewer bytes written than asked: a stop key, checked on
+    // the same thread, is never kept waiting for long.
+    static constexpr COMMTIMEOUTS kPortTimeouts = {MAXDWORD, MAXDWORD, 10, 10, 500};
 
     HANDLE hCOM;   // INVALID_HANDLE_VALUE while closed
     bool bDTRCtrl; // DTR enabled and switched by setdtr (chosen at open)
@@ -116,6 +123,13 @@ public:
     // read-ahead. Returns the number of bytes the read consumed.
     virtual std::int32_t drain(std::int32_t milliseconds);
 
+    // Whether the line stays quiet for `milliseconds` (1 or more): *quiet is
+    // true when no byte waits in the read-ahead and one fetch, with the port's
+    // read time-out set to that long for it, brings none (a byte that comes is
+    // taken). Returns an error number; on failure the port is closed, as by
+    // read. On a closed port the line counts as quiet.
+    DWORD quiet_for(DWORD milliseconds, bool* quiet);
+
     // True when the port `name` (up to any ":") is marked as taken by some holder
     // in any process. Otherwise, with `keep`, marks it as taken by this object
     // until release or close.
@@ -126,6 +140,8 @@ public:
 private:
     DWORD fail_and_close();
     void set_line(DWORD baud, BYTE byteSize);
+    // getc on the port; a failure closes it.
+    DWORD take_byte(BYTE* byte, std::int32_t* got);
     DWORD receive(BYTE* destination, std::int32_t count, std::int32_t totalTimeout,
                   std::int32_t interbyteTimeout, std::int32_t terminator, std::int32_t* received);
 };

@@ -59,6 +59,14 @@ DWORD COMPORT::getc(HANDLE handle, BYTE* byte, std::int32_t* got) {
     return 0;
 }
 
+DWORD COMPORT::take_byte(BYTE* byte, std::int32_t* got) {
+    const DWORD error = getc(hCOM, byte, got);
+    if (error != 0) {
+        close();
+    }
+    return error;
+}
+
 // The timed read behind read, readline and drain. *received counts the bytes
 // taken from the port, also when a failing fetch ends the read (the port is then
 // closed and the error returned).
@@ -75,9 +83,7 @@ DWORD COMPORT::receive(BYTE* destination, std::int32_t count, std::int32_t total
     while (*received < count) {
         BYTE byte = 0;
         std::int32_t got = 0;
-        const DWORD error = getc(hCOM, &byte, &got);
-        if (error != 0) {
-            close();
+        if (const DWORD error = take_byte(&byte, &got)) {
             return error;
         }
         if (got) {
@@ -174,6 +180,29 @@ std::int32_t COMPORT::drain(std::int32_t milliseconds) {
     receive(nullptr, kForever, total, milliseconds, kNoTerminator, &received);
     nRxBuf = 0;
     return received;
+}
+
+DWORD COMPORT::quiet_for(DWORD milliseconds, bool* quiet) {
+    *quiet = nRxBuf == 0;
+    if (!isopen() || !*quiet) {
+        return 0;
+    }
+    COMMTIMEOUTS timeouts = kPortTimeouts;
+    timeouts.ReadTotalTimeoutConstant = milliseconds;
+    if (!os().SetCommTimeouts(hCOM, &timeouts)) {
+        return fail_and_close();
+    }
+    BYTE byte = 0;
+    std::int32_t got = 0;
+    if (const DWORD error = take_byte(&byte, &got)) {
+        return error;
+    }
+    timeouts = kPortTimeouts;
+    if (!os().SetCommTimeouts(hCOM, &timeouts)) {
+        return fail_and_close();
+    }
+    *quiet = got == 0;
+    return 0;
 }
 
 DWORD COMPORT::write(const void* bytes, DWORD length, DWORD* written) {

@@ -14,6 +14,7 @@ const PlatformCalls& system_platform_calls() {
     // static initialisation.
     static const PlatformCalls calls = {
         ::CreateFileA,
+        ::port_device_exists,
         ::CloseHandle,
         ::ReadFile,
         ::WriteFile,
@@ -23,6 +24,7 @@ const PlatformCalls& system_platform_calls() {
         ::SetCommTimeouts,
         ::PurgeComm,
         ::EscapeCommFunction,
+        ::port_hold_back_ms,
         ::GetLastError,
         ::FormatMessageA,
         ::LocalFree,

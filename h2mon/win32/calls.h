@@ -1,17 +1,20 @@
 // The system calls the serial port class makes, gathered in one replaceable table.
 //
 // Production code calls through platform_calls(), which by default holds the
-// system's own functions (on Linux, the stand-ins of platform/linux). A test can
+// system's own functions (on Linux, the stand-ins of h2mon/win32/posix). A test can
 // install a table of its own to watch the exact sequence of calls with their
 // arguments, to make any call fail, or to run the millisecond clock from a value
 // of its choosing, and then put the system table back.
 #pragma once
 
+#include "h2mon/win32/device_path.h"
+#include "h2mon/win32/hold_back.h"
 #include "h2mon/win32/win32.h"
 
 struct PlatformCalls {
     // Serial communications
     decltype(&::CreateFileA) CreateFileA;
+    decltype(&::port_device_exists) port_device_exists;
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::ReadFile) ReadFile;
     decltype(&::WriteFile) WriteFile;
@@ -21,6 +24,7 @@ struct PlatformCalls {
     decltype(&::SetCommTimeouts) SetCommTimeouts;
     decltype(&::PurgeComm) PurgeComm;
     decltype(&::EscapeCommFunction) EscapeCommFunction;
+    decltype(&::port_hold_back_ms) port_hold_back_ms;
 
     // Errors, their texts, time
     decltype(&::GetLastError) GetLastError;

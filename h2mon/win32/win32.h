@@ -1,6 +1,6 @@
 // The Windows interfaces h2mon is written against. On Windows these are the
-// system's own headers; on Linux, platform/linux provides the same names with the
-// results the program relies on.
+// system's own headers; on Linux, the headers of h2mon/win32/posix declare the
+// same names, implemented on POSIX calls with the results the program relies on.
 #pragma once
 
 #ifdef _WIN32

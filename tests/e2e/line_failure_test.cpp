@@ -17,12 +17,15 @@ protected:
     std::vector<Bytes> frames_ = golden_frames();
 };
 
+// The line hangs up once h2mon has read the first bytes of the third answer, so
+// while it waits for the rest: never while it may still be writing the poll.
 TEST_F(LineFailureTest, AHangUpWhileWaitingForTheAnswerIsAReadError) {
     E2E_REQUIRE(ReadFailsOnHangUp);
     MaserLine line;
     line.play([this](int poll) {
-        return poll < 3 ? Reply::answer(frames_[static_cast<std::size_t>(poll - 1)])
-                        : Reply::hang_up();
+        const Bytes& frame = frames_[static_cast<std::size_t>(poll - 1)];
+        return poll < 3 ? Reply::answer(frame)
+                        : Reply::hang_up(Bytes(frame.begin(), frame.begin() + 20));
     });
     auto h2mon = start({port_arg(line.path()), "/fmt:hex", "/interval_ms:200"});
     ASSERT_NE(h2mon, nullptr);

@@ -87,6 +87,9 @@ void MaserLine::take(const unsigned char* bytes, std::size_t count) {
 bool MaserLine::handle_poll(int poll) {
     Reply reply = script_(poll);
     if (reply.kind == Reply::Kind::HangUp) {
+        if (h2test::write_all(line_.master_fd(), reply.bytes.data(), reply.bytes.size())) {
+            line_.wait_until_taken(5000);
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         line_.close_master();
         return false;
@@ -137,13 +140,20 @@ void MaserLine::stream_noise(std::chrono::microseconds every) {
                 // Once h2mon has gone, its line fills up: a byte is sent only
                 // when it can be taken, so that the test never blocks.
                 pollfd entry{line_.master_fd(), POLLOUT, 0};
-                if (::poll(&entry, 1, 0) == 1 && (entry.revents & POLLOUT) != 0) {
-                    (void)!::write(line_.master_fd(), &byte, 1);
+                if (::poll(&entry, 1, 0) == 1 && (entry.revents & POLLOUT) != 0 &&
+                    ::write(line_.master_fd(), &byte, 1) == 1) {
+                    ++noise_sent_;
+                    changed_.notify_all();
                 }
             }
             std::this_thread::sleep_for(every);
         }
     });
+}
+
+bool MaserLine::wait_for_noise(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return noise_sent_ >= count; });
 }
 
 void MaserLine::hang_up() {

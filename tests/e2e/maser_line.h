@@ -2,7 +2,8 @@
 // device is the port h2mon opens. A thread of the test takes every byte h2mon
 // sends, with its arrival time, counts every five bytes as a poll and answers it
 // as a script says: with given bytes (a frame, a short frame, a frame with stray
-// bytes after it), late, not at all, or by hanging the line up.
+// bytes after it), late, not at all, or by hanging the line up once h2mon has
+// read the start of an answer.
 #pragma once
 
 #include <chrono>
@@ -26,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 struct Reply {
     enum class Kind { Answer, Silence, HangUp };
     Kind kind = Kind::Answer;
-    Bytes bytes;                         // Answer: sent in one write
+    Bytes bytes;                         // Answer, HangUp: sent in one write
     std::chrono::milliseconds delay{0};  // Answer: how long after the poll
     std::function<void()> before_answer; // Answer: runs right after the poll arrives
 
@@ -34,7 +35,9 @@ struct Reply {
         return {Kind::Answer, std::move(bytes), delay, {}};
     }
     static Reply silence() { return {Kind::Silence, {}, {}, {}}; }
-    static Reply hang_up() { return {Kind::HangUp, {}, {}, {}}; }
+    // Sends `first` (part of an answer), waits until h2mon has read it, and
+    // hangs up: h2mon, having read, is past its poll's writes for certain.
+    static Reply hang_up(Bytes first) { return {Kind::HangUp, std::move(first), {}, {}}; }
 };
 
 // One poll and what came of it.
@@ -69,10 +72,14 @@ public:
     // Sends a byte every `every` from now on, whatever h2mon does, as a line that
     // picks up noise or an instrument that streams.
     void stream_noise(std::chrono::microseconds every);
+    // Waits until `count` bytes of that noise have gone out; false after `timeout`.
+    bool wait_for_noise(std::size_t count, std::chrono::milliseconds timeout) const;
     // The far end goes away: the line is hung up.
     void hang_up();
 
     termios settings() const;
+    // Whether the port is marked for exclusive use (TIOCEXCL).
+    bool exclusive() const { return line_.exclusive(); }
     void change_settings(const termios& line) const;
 
 private:
@@ -91,6 +98,7 @@ private:
     mutable std::condition_variable changed_;
     Bytes received_;
     std::vector<Exchange> exchanges_;
+    std::size_t noise_sent_ = 0;
     std::size_t unpolled_ = 0;       // bytes received since the last whole poll
     Clock::time_point poll_started_; // when the first of them came
 };

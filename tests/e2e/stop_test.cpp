@@ -203,9 +203,11 @@ TEST_F(StopTest, EachStopEventEndsTheRunAtOnceKeepingEveryRecord) {
 // Whatever the line does, a key or a stop signal ends the run within a bound:
 // every wait on the line is bounded.
 TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
-    // Trickling: a byte every 60 ms, each within the answer's inter-byte
-    // time-out, so only the answer's total time-out can end its read.
-    enum class Doing { Streaming, Trickling, Silent, HoldingOffOutput };
+    // Trickling: a byte every 60 ms from the start, so the line never goes
+    // quiet for a poll. Answering in a trickle: after the first poll, a byte
+    // every 90 ms, each within the answer's inter-byte time-out, so that the
+    // answer's read would take 17 s by its own rules.
+    enum class Doing { Streaming, Trickling, AnsweringInATrickle, Silent, HoldingOffOutput };
     struct Case {
         const char* what;
         Doing doing;
@@ -217,6 +219,9 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
         {"streaming, an interrupt", Doing::Streaming, false, StopEvent::Interrupt},
         {"trickling, a key", Doing::Trickling, true, StopEvent::Interrupt},
         {"trickling, a termination", Doing::Trickling, false, StopEvent::Terminate},
+        {"answering in a trickle, a key", Doing::AnsweringInATrickle, true, StopEvent::Interrupt},
+        {"answering in a trickle, an interrupt", Doing::AnsweringInATrickle, false,
+         StopEvent::Interrupt},
         {"silent, a key", Doing::Silent, true, StopEvent::Interrupt},
         {"silent, an interrupt", Doing::Silent, false, StopEvent::Interrupt},
         {"holding off output, a key", Doing::HoldingOffOutput, true, StopEvent::Interrupt},
@@ -236,6 +241,11 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
             line.stream_noise(std::chrono::milliseconds(60));
         }
         line.play([&](int poll) {
+            if (c.doing == Doing::AnsweringInATrickle && poll == 1) {
+                Reply reply = Reply::answer({});
+                reply.before_answer = [&line] { line.stream_noise(90ms); };
+                return reply;
+            }
             if (c.doing != Doing::HoldingOffOutput) {
                 return Reply::silence();
             }
@@ -252,6 +262,10 @@ TEST_F(StopTest, AStopEndsTheRunPromptlyWhateverTheLineDoes) {
             expected_output = hex(frames_[1]) + "\n";
             ASSERT_TRUE(wait_for_lines(*h2mon, 1));
             std::this_thread::sleep_for(100ms); // the next poll waits to be sent
+        } else if (c.doing == Doing::AnsweringInATrickle) {
+            // The bytes lie in the line for the answer's read, if it has not
+            // taken them yet: the stop comes while the answer trickles in.
+            ASSERT_TRUE(line.wait_for_noise(3, kPrompt));
         } else if (c.doing == Doing::Silent) {
             ASSERT_TRUE(line.wait_for_polls(1, kPrompt));
             std::this_thread::sleep_for(100ms); // h2mon waits for the answer

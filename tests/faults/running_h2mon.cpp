@@ -24,6 +24,11 @@ bool RunningH2mon::ended() {
     return ended_;
 }
 
+bool RunningH2mon::kill(milliseconds timeout) {
+    ended_ = ended_ || (process_.signal(SIGKILL) && process_.wait_exit(exit_code_, timeout));
+    return ended_;
+}
+
 std::vector<std::string> RunningH2mon::lines_for(milliseconds duration) {
     std::vector<std::string> lines;
     const auto end = std::chrono::steady_clock::now() + duration;

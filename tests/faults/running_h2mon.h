@@ -37,6 +37,10 @@ public:
     // Returns the exit code, or -1 when h2mon did not end within `timeout`.
     int stop_with_key(std::vector<std::string>& lines, milliseconds timeout = kPrompt);
 
+    // Ends h2mon at once, as `kill -9` does, and waits for it to end; false
+    // when it does not end within `timeout`.
+    bool kill(milliseconds timeout = kPrompt);
+
     // Standard error, once h2mon has ended.
     const std::string& error_output();
 

@@ -1,10 +1,11 @@
 // Feeds arbitrary port names to COMPORT::open: the split of a name into device
 // path and mode string, and the mode string's parsing by BuildCommDCBA.
 //
-// open runs against a table of system calls that touches no device: CreateFileA
-// records the path it is given and hands out a made-up handle, BuildCommDCBA
-// records its mode string and runs the real parser, SetCommState records the line
-// settings. The checks compare what open did with what the name asked for.
+// open runs against a table of system calls that touches no device: the devices
+// present are those whose name ends in "0", CreateFileA records the path it is
+// given and hands out a made-up handle, BuildCommDCBA records its mode string and
+// runs the real parser, SetCommState records the line settings. The checks
+// compare what open did with what the name asked for.
 //
 // Input: bytes 0-3 the baud rate (little-endian), byte 4 the DTR flags (bit 0:
 // DTR control, bit 1: DTR raised) and bit 2: open the port a second time with the
@@ -92,10 +93,18 @@ BOOL WINAPI succeed_escape(HANDLE, DWORD) {
     return TRUE;
 }
 void WINAPI no_sleep(DWORD) {}
+// The devices present: those whose name ends in "0" (ttyUSB0, ...-port0).
+bool present(const std::string& name) {
+    return !name.empty() && name.back() == '0';
+}
+BOOL WINAPI named_device_exists(LPCSTR name) {
+    return present(name) ? TRUE : FALSE;
+}
 
 PlatformCalls deviceless_calls() {
     PlatformCalls calls = system_platform_calls();
     calls.CreateFileA = fake_CreateFileA;
+    calls.port_device_exists = named_device_exists;
     calls.CloseHandle = fake_CloseHandle;
     calls.GetCommState = fake_GetCommState;
     calls.SetCommState = fake_SetCommState;
@@ -134,13 +143,30 @@ void check_line(const DCB& given, DWORD baud, bool dtr_control) {
     expect(given.StopBits <= TWOSTOPBITS, "stop bits out of range");
 }
 
-// Where the name ends: at the first colon after a COM name, or when an '='
-// follows the colon; what follows the colon is the mode string.
+// Where the port name ends, at a colon: after a COM name; else nowhere when the
+// whole name is a device present, or at the first colon before which the name
+// is one, or, failing that, when an '=' follows the colon. What follows the
+// colon is the mode string.
+std::size_t name_end(const std::string& name) {
+    const std::size_t first = name.find(':');
+    if (first == std::string::npos || read_com_name(name.c_str()).length == first) {
+        return first;
+    }
+    if (present(name)) {
+        return std::string::npos;
+    }
+    for (std::size_t colon = first; colon != std::string::npos; colon = name.find(':', colon + 1)) {
+        if (present(name.substr(0, colon))) {
+            return colon;
+        }
+    }
+    return name.find('=', first + 1) != std::string::npos ? first : std::string::npos;
+}
+
 std::string expected_path(const std::string& name, std::string* mode) {
     const std::string prefix = name[0] == '/' ? "" : "/dev/";
-    const std::size_t colon = name.find(':');
-    if (colon == std::string::npos || (read_com_name(name.c_str()).length != colon &&
-                                       name.find('=', colon + 1) == std::string::npos)) {
+    const std::size_t colon = name_end(name);
+    if (colon == std::string::npos) {
         return prefix + name;
     }
     *mode = name.substr(colon + 1);

@@ -21,13 +21,20 @@ namespace {
 
 const std::string kPollText(reinterpret_cast<const char*>(kPoll), kPollLength);
 
+// Bytes that reach the line `at_ms` after the poll.
+struct Piece {
+    DWORD at_ms;
+    std::string bytes;
+};
+
 // What the line brings after a poll, and how long after it; `later` comes
-// `later_ms` after the poll.
+// `later_ms` after the poll, and `pieces` each at its own time.
 struct Answer {
     std::string bytes;
     DWORD delay_ms = 5;
     std::string later = "";
     DWORD later_ms = 0;
+    std::vector<Piece> pieces = {};
 };
 
 // Answers the loop's polls from a script. When the script is used up, the
@@ -69,6 +76,9 @@ private:
         const Answer& answer = script_.front();
         line_.arrive(answer.delay_ms, answer.bytes);
         line_.arrive(answer.later_ms, answer.later);
+        for (const Piece& piece : answer.pieces) {
+            line_.arrive(piece.at_ms, piece.bytes);
+        }
         script_.pop_front();
     }
 
@@ -101,8 +111,9 @@ std::string hex_line(const std::string& bytes) {
 // printed before the read error that ends the script (and, when asked for, its
 // notices).
 std::string records_for(const std::vector<Answer>& script, int interval_ms,
-                        std::string* notices = nullptr) {
+                        std::string* notices = nullptr, LONG hold_back_ms = -1) {
     FakePlatform line;
+    line.hold_back_ms = hold_back_ms;
     COMPORT port;
     EXPECT_EQ(port.open("COM1", 9600, true, true, 8), 0u);
     ScriptedMaser maser(line, script);
@@ -132,6 +143,69 @@ std::string records_for(const std::vector<Answer>& script, int interval_ms,
     return printed.substr(0, printed.size() - std::min(printed.size(), read_error.size()));
 }
 
+// `bytes` in pieces of `size`, the first `first_ms` after the poll and each
+// next one `gap_ms(i)` after piece i.
+template <class Gap>
+Answer in_pieces(const std::string& bytes, std::size_t size, DWORD first_ms, Gap gap_ms) {
+    Answer answer{""};
+    DWORD at = first_ms;
+    for (std::size_t i = 0; i * size < bytes.size(); ++i) {
+        answer.pieces.push_back({at, bytes.substr(i * size, size)});
+        at += gap_ms(i);
+    }
+    return answer;
+}
+
+// Answers that the read's rules accept (the first byte within 1000 ms, never
+// 100 ms without a byte) are frames however long they take in all, as a slow
+// adapter or a busy maser make them.
+TEST(AcquisitionLoop, AcceptsEveryAnswerTheReadRulesAccept) {
+    struct Case {
+        const char* what;
+        Answer answer;
+    };
+    const Case cases[] = {
+        {"starting 850 ms late", {frame(2), 850}},
+        {"starting 999 ms late, in 63-byte pieces 99 ms apart",
+         in_pieces(frame(2), 63, 999, [](std::size_t) { return 99u; })},
+        {"in 10-byte pieces 60 ms apart (1.1 s in all)",
+         in_pieces(frame(2), 10, 5, [](std::size_t) { return 60u; })},
+        {"in 7-byte pieces 44 to 54 ms apart",
+         in_pieces(frame(2), 7, 5, [](std::size_t i) { return DWORD(44 + i * 7 % 11); })},
+        {"a byte every 95 ms (18 s in all)",
+         in_pieces(frame(2), 1, 5, [](std::size_t) { return 95u; })},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Whole answers around it: the slow one must not spoil them either.
+        EXPECT_EQ(records_for({{frame(1)}, c.answer, {frame(3)}, {frame(4)}}, 0),
+                  hex_line(frame(2)) + hex_line(frame(3)) + hex_line(frame(4)));
+    }
+}
+
+// An answer that came slower than the line's pace may pause as long again: what
+// comes within an inter-byte time-out after its 189th byte belongs to it, so a
+// trickle of noise that the read takes in after a poll never passes as a frame.
+TEST(AcquisitionLoop, ASlowAnswerIsWholeOnlyAfterAnInterbyteTimeOutOfQuiet) {
+    const std::string noise(190, '\x55');
+    Answer one_piece_more = in_pieces(frame(2), 10, 5, [](std::size_t) { return 60u; });
+    one_piece_more.pieces.push_back({one_piece_more.pieces.back().at_ms + 60, "0123456789"});
+    struct Case {
+        const char* what;
+        Answer answer;
+    };
+    const Case cases[] = {
+        {"noise trickling in after the poll, a byte every 90 ms",
+         in_pieces(noise, 1, 5, [](std::size_t) { return 90u; })},
+        {"an answer in 10-byte pieces 60 ms apart and one piece more", one_piece_more},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(records_for({{frame(1)}, c.answer, {frame(3)}, {frame(4)}}, 0),
+                  hex_line(frame(3)) + hex_line(frame(4)));
+    }
+}
+
 TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
     const std::string noise("\x55\xAA\x0F", 3);
     struct Case {
@@ -141,8 +215,9 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
         int interval_ms = 0;
     };
     // Noise that comes after a frame has been checked (quiet for 50 ms after its
-    // last byte) and before the next poll.
-    const Answer noise_after_check{frame(2), 5, noise, 70};
+    // last byte on a device that does not say what it holds back) and before the
+    // next poll.
+    const Answer noise_after_check{frame(2), 5, noise, 60};
     const Case cases[] = {
         {"whole frames, the first one discarded",
          {{frame(1)}, {frame(2)}, {frame(3)}},
@@ -172,6 +247,33 @@ TEST(AcquisitionLoop, PrintsOnlyAnswersThatAreExactlyOneFrame) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(records_for(c.script, c.interval_ms), c.records) << c.what;
+    }
+}
+
+// The quiet check after a frame lasts what the device may hold bytes back plus
+// four character times at the line's rate (5 ms at 9600 baud), or 50 ms when
+// the device does not say: a byte within it makes the answer no frame, one
+// after it is left for the discard before the next poll.
+TEST(AcquisitionLoop, TheQuietCheckLastsWhatTheDeviceHoldsBackPlusFourCharacterTimes) {
+    struct Case {
+        const char* what;
+        LONG hold_back_ms;
+        DWORD byte_after_ms; // after the frame's last byte
+        bool printed;
+    };
+    const Case cases[] = {
+        {"a device that does not say, a byte 45 ms later", -1, 45, false},
+        {"a device that does not say, a byte 55 ms later", -1, 55, true},
+        {"an FTDI adapter's 16 ms, a byte 20 ms later", 16, 20, false},
+        {"an FTDI adapter's 16 ms, a byte 23 ms later", 16, 23, true},
+        {"a pseudo-terminal, a byte 4 ms later", 0, 4, false},
+        {"a pseudo-terminal, a byte 7 ms later", 0, 7, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Answer followed{frame(2), 5, "\x55", 5 + c.byte_after_ms};
+        EXPECT_EQ(records_for({{frame(1)}, followed, {frame(3)}}, 1, nullptr, c.hold_back_ms),
+                  (c.printed ? hex_line(frame(2)) : "") + hex_line(frame(3)));
     }
 }
 

@@ -253,6 +253,41 @@ TEST(Exchange, UnpacedAnswerGoesOutAtOnceOrInTimedChunks) {
     EXPECT_EQ(chunked.steps[149].offset, from_ms(30));
 }
 
+// Through an adapter with a 16 ms latency timer: 62 bytes go over as soon as
+// they are held, the rest when the timer expires, which restarts at each
+// handover; the bytes stay in order.
+TEST(Exchange, AnAdapterHandsBytesOverInPacketsOrWhenItsTimerExpires) {
+    const Nanos latency = from_ms(16);
+    Faults faults;
+    faults.hold_back_ms = 16;
+    faults.stray_bytes = 2;
+    const Exchange unpaced = build_exchange(1, Frame(kFrameLength), faults, 1, 0, 0, 0);
+    ASSERT_EQ(unpaced.steps.size(), kFrameLength + 2u);
+    for (std::size_t i = 0; i < unpaced.steps.size(); ++i) {
+        // Three full packets at once; the last three bytes and the strays later.
+        EXPECT_EQ(unpaced.steps[i].offset, i < 186 ? 0 : latency) << i;
+    }
+
+    const Nanos t = byte_time(9600);
+    faults.stray_bytes = 0;
+    faults.noise_bytes = 1;
+    const Exchange paced = build_exchange(1, Frame(kFrameLength), faults, 1, t, 0, 0);
+    ASSERT_EQ(paced.steps.size(), kFrameLength + 1u);
+    Nanos previous = 0;
+    for (std::size_t i = 0; i < kFrameLength; ++i) {
+        const Nanos arrival = static_cast<Nanos>(i + 1) * t;
+        const Nanos offset = paced.steps[i].offset;
+        EXPECT_GE(offset, previous) << i;
+        // Handed over at the first expiry after its arrival: every 16 ms from
+        // the first byte's.
+        const Nanos periods = std::max<Nanos>(1, (arrival - t + latency - 1) / latency);
+        EXPECT_EQ(offset, t + periods * latency) << i;
+        previous = offset;
+    }
+    // Noise, long after, finds the adapter idle: it waits the whole latency.
+    EXPECT_EQ(paced.steps.back().offset, (kFrameLength + 1) * t + kNoiseDelay + latency);
+}
+
 TEST(Exchange, CorruptionChangesExactlyTheAskedNumberOfBytesAndIsLogged) {
     Faults faults;
     faults.corrupt_bytes = 3;
@@ -277,15 +312,25 @@ TEST(FaultRules, ParseValuesAndHowOften) {
         std::uint64_t every;
     };
     const Case cases[] = {
-        {FaultKind::Short, "100", true, 100, 0, 1}, {FaultKind::Short, "0@3", true, 0, 0, 3},
-        {FaultKind::Short, "189", false, 0, 0, 0},  {FaultKind::Late, "1500@2", true, 1500, 0, 2},
-        {FaultKind::Late, "-5", false, 0, 0, 0},    {FaultKind::Late, "5@", false, 0, 0, 0},
-        {FaultKind::Late, "5@0", false, 0, 0, 0},   {FaultKind::Gaps, "16:120@4", true, 16, 120, 4},
-        {FaultKind::Gaps, "0:120", false, 0, 0, 0}, {FaultKind::Gaps, "16", false, 0, 0, 0},
-        {FaultKind::Silent, "", true, 0, 0, 1},     {FaultKind::Silent, "5", true, 0, 0, 5},
-        {FaultKind::Silent, "x", false, 0, 0, 0},   {FaultKind::Silent, "@4", true, 0, 0, 4},
-        {FaultKind::Stray, "3", true, 3, 0, 1},     {FaultKind::Noise, "0", false, 0, 0, 0},
+        {FaultKind::Short, "100", true, 100, 0, 1},
+        {FaultKind::Short, "0@3", true, 0, 0, 3},
+        {FaultKind::Short, "189", false, 0, 0, 0},
+        {FaultKind::Late, "1500@2", true, 1500, 0, 2},
+        {FaultKind::Late, "-5", false, 0, 0, 0},
+        {FaultKind::Late, "5@", false, 0, 0, 0},
+        {FaultKind::Late, "5@0", false, 0, 0, 0},
+        {FaultKind::Gaps, "16:120@4", true, 16, 120, 4},
+        {FaultKind::Gaps, "0:120", false, 0, 0, 0},
+        {FaultKind::Gaps, "16", false, 0, 0, 0},
+        {FaultKind::Silent, "", true, 0, 0, 1},
+        {FaultKind::Silent, "5", true, 0, 0, 5},
+        {FaultKind::Silent, "x", false, 0, 0, 0},
+        {FaultKind::Silent, "@4", true, 0, 0, 4},
+        {FaultKind::Stray, "3", true, 3, 0, 1},
+        {FaultKind::Noise, "0", false, 0, 0, 0},
         {FaultKind::Corrupt, "2x", false, 0, 0, 0},
+        {FaultKind::HoldBack, "16", true, 16, 0, 1},
+        {FaultKind::HoldBack, "1001", false, 0, 0, 0},
     };
     for (const Case& c : cases) {
         FaultRule rule{c.kind};

@@ -51,6 +51,18 @@ bool PseudoTerminal::wait_for_input(std::size_t count) const {
     return false;
 }
 
+bool PseudoTerminal::wait_until_taken(int timeout_ms) const {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < limit) {
+        pollfd entry{slave_, POLLIN, 0};
+        if (poll(&entry, 1, 0) == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 std::string PseudoTerminal::receive(std::size_t count, int timeout_ms) const {
     std::string bytes;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);

@@ -25,6 +25,11 @@ public:
     void send(const std::string& bytes) const;
     // Waits (up to a second) until the device holds at least `count` unread bytes.
     bool wait_for_input(std::size_t count) const;
+    // Waits (up to `timeout_ms`) until the program that has the device open has
+    // read every byte sent to it. A poll of the device also hands the kernel's
+    // pending input to the line discipline, so bytes still on their way count
+    // as unread.
+    bool wait_until_taken(int timeout_ms) const;
     // Receives `count` bytes the device wrote, waiting up to `timeout_ms` for them.
     std::string receive(std::size_t count, int timeout_ms) const;
     // Whatever the device has written and the master not yet read; never waits.

@@ -66,7 +66,10 @@ int open_device(const std::string& device, DWORD desired_access) {
 // Windows sharing between openers: without sharing the opener needs the device
 // to itself, with it the opener only keeps out one that wants it alone. The lock
 // belongs to this open file description, so it also holds between two opens in
-// one process and applies to root.
+// one process and applies to root; and the kernel drops it with the last
+// descriptor, however the holder ends (even killed), so nothing it leaves
+// behind can keep the next opener out. (TIOCEXCL would outlive a killed holder
+// while the far end of the line stays open.)
 bool lock_device(int fd, DWORD share_mode) {
     const int kind = share_mode == 0 ? LOCK_EX : LOCK_SH;
     int result = 0;
@@ -74,16 +77,6 @@ bool lock_device(int fd, DWORD share_mode) {
         result = flock(fd, kind | LOCK_NB);
     } while (result == -1 && errno == EINTR);
     return result == 0;
-}
-
-// TIOCEXCL keeps out programs that do not take the lock (except root). Returns
-// whether this open set it, so that closing clears only what it set.
-bool make_exclusive(int fd) {
-    int already = 0;
-    if (tty_ioctl(fd, TIOCGEXCL, &already) == 0 && already != 0) {
-        return false;
-    }
-    return tty_ioctl(fd, TIOCEXCL, nullptr) == 0;
 }
 
 HANDLE fail_open(int fd, int error) {
@@ -155,8 +148,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (!read_line_settings(fd, original)) {
         return fail_open(fd, errno);
     }
-    const bool release_exclusive = shareMode == 0 && make_exclusive(fd);
-    return register_handle(new SerialPort(fd, original, release_exclusive));
+    return register_handle(new SerialPort(fd, original));
 }
 
 BOOL GetCommState(HANDLE file, LPDCB dcb) {
@@ -209,6 +201,8 @@ BOOL SetCommState(HANDLE file, LPDCB dcb) {
     return TRUE;
 }
 
+// Reads are timed one way only, the serial port class's: return the bytes
+// waiting, or wait up to the constant for one. Other read timings are refused.
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
     SerialPort* port = serial_port_from_handle(file);
     if (port == nullptr) {
@@ -217,7 +211,14 @@ BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
     if (timeouts == nullptr) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    port->timeouts = *timeouts;
+    if (timeouts->ReadIntervalTimeout != MAXDWORD ||
+        timeouts->ReadTotalTimeoutMultiplier != MAXDWORD ||
+        timeouts->ReadTotalTimeoutConstant == 0 || timeouts->ReadTotalTimeoutConstant == MAXDWORD) {
+        return fail(ERROR_NOT_SUPPORTED);
+    }
+    port->first_byte_wait_ms = timeouts->ReadTotalTimeoutConstant;
+    port->write_ms_per_byte = timeouts->WriteTotalTimeoutMultiplier;
+    port->write_ms_constant = timeouts->WriteTotalTimeoutConstant;
     return TRUE;
 }
 
@@ -245,36 +246,24 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
     return TRUE;
 }
 
+// The control lines only: XON/XOFF and BREAK are not supported here.
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
     SerialPort* port = serial_port_from_handle(file);
     if (port == nullptr) {
         return FALSE;
     }
-    const int fd = port->fd();
     bool done = false;
     switch (function) {
-    case SETXOFF: // transmit as if XOFF had been received
-        done = tty_ioctl(fd, TCXONC, reinterpret_cast<void*>(TCOOFF)) == 0;
-        break;
-    case SETXON: // transmit as if XON had been received
-        done = tty_ioctl(fd, TCXONC, reinterpret_cast<void*>(TCOON)) == 0;
-        break;
     case SETRTS:
     case CLRRTS:
-        done = set_modem_line(fd, TIOCM_RTS, function == SETRTS);
+        done = set_modem_line(port->fd(), TIOCM_RTS, function == SETRTS);
         break;
     case SETDTR:
     case CLRDTR:
-        done = set_modem_line(fd, TIOCM_DTR, function == SETDTR);
-        break;
-    case SETBREAK:
-        done = tty_ioctl(fd, TIOCSBRK, nullptr) == 0;
-        break;
-    case CLRBREAK:
-        done = tty_ioctl(fd, TIOCCBRK, nullptr) == 0;
+        done = set_modem_line(port->fd(), TIOCM_DTR, function == SETDTR);
         break;
     default:
-        return fail(ERROR_INVALID_PARAMETER);
+        return fail(ERROR_NOT_SUPPORTED);
     }
     return done ? TRUE : fail_errno(errno);
 }

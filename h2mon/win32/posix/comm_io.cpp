@@ -1,7 +1,7 @@
-// Byte traffic on a serial port: reads timed the way a Windows port's
-// COMMTIMEOUTS time them, and synchronous writes. The device is non-blocking
-// and never waits inside the driver; all waiting is done here with ppoll, which
-// counts in nanoseconds where termios VTIME counts tenths of seconds.
+// Byte traffic on a serial port: reads timed as the serial port class sets a
+// Windows port's COMMTIMEOUTS, and synchronous writes. The device is
+// non-blocking and never waits inside the driver; all waiting is done here with
+// ppoll, which counts in nanoseconds where termios VTIME counts tenths of seconds.
 #include "h2mon/win32/posix/comm.h"
 #include "h2mon/win32/posix/errno_map.h"
 #include "h2mon/win32/posix/errors.h"
@@ -69,51 +69,6 @@ Wait wait_for(int fd, short events, Nanoseconds deadline, short& revents) {
 
 bool gone_away(short revents) {
     return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
-// How one ReadFile is timed, from the port's COMMTIMEOUTS and the byte count.
-struct ReadTiming {
-    bool return_waiting_bytes; // return at once with whatever has arrived
-    bool return_on_first_byte; // wait for a first byte, then return with what is there
-    std::uint64_t first_wait;  // ms to wait for the first byte (return_on_first_byte)
-    std::uint64_t total;       // ms for the whole read; 0: no total time-out
-    std::uint64_t interval;    // ms allowed between two bytes; 0: no interval time-out
-};
-
-ReadTiming read_timing(const COMMTIMEOUTS& t, DWORD count) {
-    ReadTiming timing{};
-    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-        t.ReadTotalTimeoutConstant == 0) {
-        timing.return_waiting_bytes = true;
-        return timing;
-    }
-    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-        t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD) {
-        timing.return_on_first_byte = true;
-        timing.first_wait = t.ReadTotalTimeoutConstant;
-        return timing;
-    }
-    timing.total = static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
-                   t.ReadTotalTimeoutConstant;
-    timing.interval = t.ReadIntervalTimeout;
-    return timing;
-}
-
-// When the read must stop waiting for the next byte.
-Nanoseconds next_deadline(const ReadTiming& timing, Nanoseconds start, Nanoseconds last_byte,
-                          DWORD received) {
-    if (timing.return_waiting_bytes) {
-        return start;
-    }
-    if (timing.return_on_first_byte) {
-        return received == 0 ? after(start, timing.first_wait) : start;
-    }
-    Nanoseconds deadline = timing.total == 0 ? kNoDeadline : after(start, timing.total);
-    if (received > 0 && timing.interval != 0) {
-        const Nanoseconds gap_end = after(last_byte, timing.interval);
-        deadline = gap_end < deadline ? gap_end : deadline;
-    }
-    return deadline;
 }
 
 enum class Fetch { Got, Nothing, Failed };
@@ -222,6 +177,9 @@ bool wait_until_sent(int fd, Nanoseconds deadline, DWORD& written) {
 
 } // namespace
 
+// The one timing the serial port class sets: return at once with the bytes
+// waiting, or, when none are, as soon as one arrives or after the port's read
+// time-out with none.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED /*overlapped*/) {
     SerialPort* port = transfer_port(file, buffer, bytesToRead, bytesRead);
@@ -229,13 +187,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
         return FALSE;
     }
     unsigned char* bytes = static_cast<unsigned char*>(buffer);
-    const ReadTiming timing = read_timing(port->timeouts, bytesToRead);
-    const Nanoseconds start = now();
-    Nanoseconds last_byte = start;
+    const Nanoseconds deadline = after(now(), port->first_byte_wait_ms);
     DWORD received = 0;
-    while (received < bytesToRead) {
+    while (bytesToRead > 0) {
         short revents = 0;
-        const Nanoseconds deadline = next_deadline(timing, start, last_byte, received);
         const Wait wait = wait_for(port->fd(), POLLIN, deadline, revents);
         if (wait == Wait::TimedOut) {
             break;
@@ -248,10 +203,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
         if (got == Fetch::Failed) {
             return finish(bytesRead, received, FALSE);
         }
-        if (got == Fetch::Got) {
-            last_byte = now();
-        } else if (now() >= deadline) {
-            break; // ready without a byte: the time-out still ends the read
+        // Ready without a byte (another reader took it): the time-out still ends the read.
+        if (got == Fetch::Got || now() >= deadline) {
+            break;
         }
     }
     return finish(bytesRead, received, TRUE);
@@ -264,10 +218,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
         return FALSE;
     }
     const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
-    const COMMTIMEOUTS& t = port->timeouts;
-    const std::uint64_t total =
-        static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * bytesToWrite +
-        t.WriteTotalTimeoutConstant;
+    const std::uint64_t total = static_cast<std::uint64_t>(port->write_ms_per_byte) * bytesToWrite +
+                                port->write_ms_constant;
     const Nanoseconds deadline = total == 0 ? kNoDeadline : after(now(), total);
     DWORD written = 0;
     for (;;) {

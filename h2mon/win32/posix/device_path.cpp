@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 
 // A name that begins with "/" is a device path already; any other name ("COM3",
 // "ttyUSB0") is looked up under /dev, where CreateFileA also resolves COM names.
@@ -19,4 +20,10 @@ BOOL port_device_path(LPCSTR name, LPSTR path, DWORD size) {
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL port_device_exists(LPCSTR name) {
+    char path[MAX_PATH];
+    struct stat status {};
+    return port_device_path(name, path, sizeof path) && stat(path, &status) == 0;
 }

@@ -4,6 +4,7 @@
 //   ENOENT            -> ERROR_FILE_NOT_FOUND (2)
 //   EBUSY, EWOULDBLOCK -> ERROR_ACCESS_DENIED (5)   (a device held by another opener)
 //   ENOMEM            -> ERROR_NOT_ENOUGH_MEMORY (8)
+//   EOPNOTSUPP        -> ERROR_NOT_SUPPORTED (50)     (what this system does not do)
 //   EINVAL            -> ERROR_INVALID_PARAMETER (87)
 //   EEXIST            -> ERROR_ALREADY_EXISTS (183)
 //   ETIMEDOUT         -> ERROR_TIMEOUT (1460)

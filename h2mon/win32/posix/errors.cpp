@@ -20,8 +20,8 @@ struct ErrnoPair {
 constexpr ErrnoPair kMapped[] = {
     {ERROR_FILE_NOT_FOUND, ENOENT},     {ERROR_ACCESS_DENIED, EBUSY},
     {ERROR_ACCESS_DENIED, EWOULDBLOCK}, {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
-    {ERROR_INVALID_PARAMETER, EINVAL},  {ERROR_ALREADY_EXISTS, EEXIST},
-    {ERROR_TIMEOUT, ETIMEDOUT},
+    {ERROR_NOT_SUPPORTED, EOPNOTSUPP},  {ERROR_INVALID_PARAMETER, EINVAL},
+    {ERROR_ALREADY_EXISTS, EEXIST},     {ERROR_TIMEOUT, ETIMEDOUT},
 };
 
 bool errno_is_known(int error) {
@@ -76,10 +76,17 @@ void SetLastError(DWORD error) {
     last_error = error;
 }
 
+// Only as the serial port class asks for a text: from the system, into a buffer
+// allocated here. A caller's own buffer is not supported.
 DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/,
-                     LPSTR buffer, DWORD size, va_list* /*arguments*/) {
+                     LPSTR buffer, DWORD /*size*/, va_list* /*arguments*/) {
     constexpr DWORD kMessageNotFound = 317; // ERROR_MR_MID_NOT_FOUND
-    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
+    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 ||
+        (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    if (buffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -88,21 +95,13 @@ DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*l
         SetLastError(kMessageNotFound);
         return 0;
     }
-    if ((flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-        char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-        if (copy == nullptr) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return 0;
-        }
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-        *reinterpret_cast<char**>(buffer) = copy;
-        return static_cast<DWORD>(text.size());
-    }
-    if (text.size() + 1 > size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    *reinterpret_cast<char**>(buffer) = copy;
     return static_cast<DWORD>(text.size());
 }
 

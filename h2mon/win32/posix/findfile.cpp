@@ -1,8 +1,11 @@
-// File search on opendir/readdir. A search lists one directory and hands out the
-// entries whose names match the pattern, in the order readdir returns them. The
-// pattern knows the Windows wildcards only: '*' for any run of characters and '?'
-// for any one character; every other character, '[' included, stands for itself.
-// Names are compared as they are, with case: Linux file names are case-sensitive.
+// File search on opendir/readdir, for the wildcard expansion of positional
+// arguments (which h2mon does not enable). A search lists one directory and
+// hands out the entries whose names match the pattern, in the order readdir
+// returns them, with their names and directory attribute only (no times or
+// sizes). The pattern knows the Windows wildcards only: '*' for any run of
+// characters and '?' for any one character; every other character, '['
+// included, stands for itself. Names are compared as they are, with case: Linux
+// file names are case-sensitive.
 #include "h2mon/win32/posix/findfile.h"
 #include "h2mon/win32/posix/errno_map.h"
 #include "h2mon/win32/posix/errors.h"
@@ -58,30 +61,16 @@ bool matches(const char* pattern, const char* name) {
     return *pattern == '\0';
 }
 
-// 100-nanosecond intervals since 1601-01-01, the Windows file time.
-FILETIME file_time(const struct timespec& time) {
-    constexpr std::uint64_t kSeconds1601To1970 = 11644473600ull;
-    const std::uint64_t ticks =
-        (static_cast<std::uint64_t>(time.tv_sec) + kSeconds1601To1970) * 10000000ull +
-        static_cast<std::uint64_t>(time.tv_nsec) / 100;
-    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-// A link that leads nowhere is described by the link itself.
+// What wildcard expansion reads of a match: whether it is a directory, and its
+// name. A link that leads nowhere is described by the link itself.
 void describe(const std::string& path, const char* name, LPWIN32_FIND_DATAA found) {
     std::memset(found, 0, sizeof *found);
-    struct stat info;
+    struct stat info {};
     if (stat(path.c_str(), &info) != 0 && lstat(path.c_str(), &info) != 0) {
-        std::memset(&info, 0, sizeof info);
+        info.st_mode = 0;
     }
     found->dwFileAttributes =
         S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    found->ftLastWriteTime = file_time(info.st_mtim);
-    found->ftLastAccessTime = file_time(info.st_atim);
-    found->ftCreationTime = found->ftLastWriteTime;
-    const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
-    found->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    found->nFileSizeLow = static_cast<DWORD>(size);
     std::snprintf(found->cFileName, sizeof found->cFileName, "%s", name);
 }
 

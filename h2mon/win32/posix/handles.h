@@ -1,10 +1,10 @@
 // Handles of the Linux stand-ins: every object a stand-in hands out as a HANDLE
-#include "h2mon/win32/posix/errors.h"
-// (a serial port, a semaphore marker) derives from HandleObject and is registered
+// (a serial port, a file search) derives from HandleObject and is registered
 // here, so that CloseHandle can close any of them and refuse a handle that is not
 // (or no longer) open instead of touching freed memory.
 #pragma once
 
+#include "h2mon/win32/posix/errors.h"
 #include "h2mon/win32/posix/types.h"
 
 class HandleObject {

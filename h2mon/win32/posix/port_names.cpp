@@ -3,8 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
 namespace {
 
@@ -20,17 +18,6 @@ constexpr Family kFamilies[] = {
     {"ttyACM", 65},
     {"ttyAMA", 97},
 };
-
-// The number of a family's device ("2" of "ttyUSB2"): the whole text must be one
-// of the numbers the family maps, written as "%d" writes it. -1 otherwise.
-int device_number(const char* text) {
-    for (int number = 0; number < kFamilySize; ++number) {
-        if (std::to_string(number) == text) {
-            return number;
-        }
-    }
-    return -1;
-}
 
 bool fits(int written, std::size_t size) {
     return written > 0 && static_cast<std::size_t>(written) < size;
@@ -49,20 +36,6 @@ bool com_name_to_tty(const char* com_name, char* tty_name, std::size_t size) {
             return fits(
                 std::snprintf(tty_name, size, "%s%d", family.prefix, number - family.first_com),
                 size);
-        }
-    }
-    return false;
-}
-
-bool tty_to_com_name(const char* tty_name, char* com_name, std::size_t size) {
-    for (const Family& family : kFamilies) {
-        const std::size_t length = std::strlen(family.prefix);
-        if (std::strncmp(tty_name, family.prefix, length) != 0) {
-            continue;
-        }
-        const int number = device_number(tty_name + length);
-        if (number >= 0) {
-            return fits(std::snprintf(com_name, size, "COM%d", family.first_com + number), size);
         }
     }
     return false;

@@ -1,5 +1,5 @@
-// Named semaphores, used by the program only as markers whose existence means
-// "this port is taken". Closed with CloseHandle.
+// Named semaphores, used by the port class only as markers whose existence
+// means "this port is taken": not supported on this system.
 #pragma once
 
 #include "h2mon/win32/posix/types.h"

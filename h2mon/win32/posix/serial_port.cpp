@@ -30,31 +30,18 @@ DCB default_settings() {
     return dcb;
 }
 
-bool is_pseudo_terminal(int fd) {
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) {
-        return false;
-    }
-    const unsigned device_major = major(status.st_rdev);
-    return device_major >= kFirstPtySlaveMajor && device_major <= kLastPtySlaveMajor;
-}
-
 bool same_line(const termios2& a, const termios2& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 } // namespace
 
-SerialPort::SerialPort(int fd, const termios2& original, bool release_exclusive)
-    : fd_(fd), original_(original), release_exclusive_(release_exclusive),
-      wire_framing_(!is_pseudo_terminal(fd)),
+SerialPort::SerialPort(int fd, const termios2& original)
+    : fd_(fd), original_(original), wire_framing_(!is_pseudo_terminal(fd)),
       settings_(dcb_from_line(original, default_settings())), applied_(original) {}
 
 SerialPort::~SerialPort() {
     write_line_settings(fd_, original_);
-    if (release_exclusive_) {
-        tty_ioctl(fd_, TIOCNXCL, nullptr);
-    }
     flock(fd_, LOCK_UN);
     close(fd_);
 }
@@ -76,6 +63,15 @@ DCB SerialPort::current_settings(const termios2& line) const {
 void SerialPort::remember(const DCB& dcb, const termios2& line) {
     settings_ = dcb;
     applied_ = line;
+}
+
+bool is_pseudo_terminal(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) {
+        return false;
+    }
+    const unsigned device_major = major(status.st_rdev);
+    return device_major >= kFirstPtySlaveMajor && device_major <= kLastPtySlaveMajor;
 }
 
 SerialPort* serial_port_from_handle(HANDLE handle) {

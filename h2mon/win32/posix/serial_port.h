@@ -11,10 +11,9 @@
 class SerialPort : public HandleObject {
 public:
     // Takes over an open terminal device whose settings are `original`; they
-    // are put back when the port is closed. `release_exclusive` says whether
-    // this port made the device exclusive (TIOCEXCL) and must undo that.
-    SerialPort(int fd, const termios2& original, bool release_exclusive);
-    // Restores the device's original settings, gives up exclusive use and closes it.
+    // are put back when the port is closed.
+    SerialPort(int fd, const termios2& original);
+    // Restores the device's original settings and closes it.
     ~SerialPort() override;
 
     SerialPort(const SerialPort&) = delete;
@@ -30,13 +29,17 @@ public:
     // Records a DCB that SetCommState applied and the line it produced.
     void remember(const DCB& dcb, const termios2& line);
 
-    // The time-outs last set by SetCommTimeouts; all zero after opening.
-    COMMTIMEOUTS timeouts{};
+    // How long a ReadFile waits for a first byte when none is waiting: the
+    // constant of the read time-outs last set; none after opening.
+    DWORD first_byte_wait_ms = 0;
+    // The write time-outs last set: a write may take this multiplier per byte
+    // plus the constant; no limit when both are 0, as after opening.
+    DWORD write_ms_per_byte = 0;
+    DWORD write_ms_constant = 0;
 
 private:
     int fd_;
     termios2 original_;
-    bool release_exclusive_;
     bool wire_framing_;
     // The DCB that describes the line as this handle last left it, including
     // the fields termios has no place for, and that line itself.
@@ -46,6 +49,9 @@ private:
 
 // The port behind a handle, or null with ERROR_INVALID_HANDLE as the last error.
 SerialPort* serial_port_from_handle(HANDLE handle);
+
+// Whether `fd` is the slave end of a pseudo-terminal.
+bool is_pseudo_terminal(int fd);
 
 // ioctl on a terminal device, repeated when a signal interrupts it.
 int tty_ioctl(int fd, unsigned long request, void* argument);

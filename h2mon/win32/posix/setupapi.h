@@ -1,4 +1,5 @@
-// The device list of the "Ports" setup class and the values behind each device.
+// The device list of the "Ports" setup class and the values behind each device:
+// not supported on this system (every call fails with ERROR_NOT_SUPPORTED).
 #pragma once
 
 #include "h2mon/win32/posix/types.h"
@@ -18,7 +19,3 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize);
 LSTATUS RegCloseKey(HKEY key);
-
-// Points the device list at another sysfs tree (null: /sys again). For tests,
-// which build a small tree of their own.
-void set_sysfs_root(const char* root);

@@ -19,3 +19,7 @@ BOOL port_device_path(LPCSTR name, LPSTR path, DWORD size) {
     }
     return TRUE;
 }
+
+BOOL port_device_exists(LPCSTR) {
+    return FALSE;
+}

@@ -185,6 +185,49 @@ TEST_P(ComportIoTest, AFailedOrCutShortWriteClosesThePortAndReportsWhatWasSent) 
     }
 }
 
+// The quiet check is one fetch with the port's read time-out set to its own
+// length, and the port's 10 ms time-out back afterwards, or a failure that
+// closes the port.
+TEST_P(ComportIoTest, QuietForWaitsOneFetchOfItsOwnLength) {
+    struct Case {
+        const char* what;
+        bool byte_waiting; // in the read-ahead already
+        DWORD byte_at_ms;  // 0: none comes
+        bool quiet;
+        DWORD elapsed_ms;
+    };
+    const Case cases[] = {
+        {"a quiet line", false, 0, true, 21},
+        {"a byte within it", false, 20, false, 20},
+        {"a byte just after it", false, 22, true, 21},
+        {"a byte in the read-ahead", true, 0, false, 0},
+    };
+    const Calls one_fetch = {"SetCommTimeouts(0xffffffff, 0xffffffff, 21, 10, 500)", "ReadFile(64)",
+                             "SetCommTimeouts(0xffffffff, 0xffffffff, 10, 10, 500)"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        port.rxBuf[0] = 'x';
+        port.nRxBuf = c.byte_waiting ? 1 : 0;
+        fake.line.clear();
+        if (c.byte_at_ms != 0) {
+            fake.arrive(c.byte_at_ms, "y");
+        }
+        fake.calls.clear();
+        const DWORD start = fake.now;
+        bool quiet = !c.quiet;
+        EXPECT_EQ(port.quiet_for(21, &quiet), 0u);
+        EXPECT_EQ(quiet, c.quiet);
+        EXPECT_EQ(fake.now - start, c.elapsed_ms);
+        EXPECT_EQ(fake.calls, c.byte_waiting ? Calls{} : one_fetch);
+    }
+
+    port.nRxBuf = 0;
+    fake.fail_next("SetCommTimeouts", {ERROR_GEN_FAILURE});
+    bool quiet = true;
+    EXPECT_EQ(port.quiet_for(21, &quiet), static_cast<DWORD>(ERROR_GEN_FAILURE));
+    EXPECT_FALSE(port.isopen());
+}
+
 TEST_P(ComportIoTest, EveryByteOperationReturnsAtOnceOnAClosedPort) {
     fake.arrive(0, "waiting");
     BYTE byte = 0;

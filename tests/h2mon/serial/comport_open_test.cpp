@@ -12,6 +12,7 @@
 #include <cerrno>
 #endif
 
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,23 +153,38 @@ TEST_F(ComportOpenTest, AModeStringThatDoesNotParseFailsTheOpen) {
 // After a COM name the colon always ends the name: what follows is a mode
 // string in either form, or nothing. After a device path, a colon without
 // settings after it is part of the path.
-TEST_F(ComportOpenTest, AColonAfterAComNameEndsTheNameInEitherModeForm) {
+// A colon after a COM name ends the name, in either mode form. After another
+// name it ends the name where the name before it is a device present (device
+// paths may hold colons: /dev/serial/by-path/...); failing that, the whole name
+// is the port unless an "=" follows the colon.
+TEST_F(ComportOpenTest, AColonEndsTheNameAfterAComNameOrADevicePresent) {
+    const std::string by_path = "pci-0000:00:14.0-usb-0:2:1.0-port0";
     const struct {
         std::string name;
-        std::string path; // given to CreateFileA
+        std::set<std::string> present;
+        std::string port; // its device path is given to CreateFileA
         Calls build;      // calls to BuildCommDCBA
     } cases[] = {
-        {"COM3:", device("COM3"), {}},
-        {"COM3:9600,n,8,1", device("COM3"), {"BuildCommDCBA(9600,n,8,1)"}},
-        {"com12:96,n,8,1", device("com12"), {"BuildCommDCBA(96,n,8,1)"}},
-        {"ttyS0:9600", device("ttyS0:9600"), {}},
+        {"COM3:", {}, "COM3", {}},
+        {"COM3:9600,n,8,1", {}, "COM3", {"BuildCommDCBA(9600,n,8,1)"}},
+        {"com12:96,n,8,1", {}, "com12", {"BuildCommDCBA(96,n,8,1)"}},
+        {"ttyS0:9600", {}, "ttyS0:9600", {}},
+        {"ttyS0:9600,n,8,1", {"ttyS0"}, "ttyS0", {"BuildCommDCBA(9600,n,8,1)"}},
+        {by_path, {by_path}, by_path, {}},
+        {by_path + ":4800,n,8,1", {by_path}, by_path, {"BuildCommDCBA(4800,n,8,1)"}},
+        {by_path + ":baud=4800", {by_path}, by_path, {"BuildCommDCBA(baud=4800)"}},
+        {by_path + ":baud=4800",
+         {},
+         "pci-0000",
+         {"BuildCommDCBA(00:14.0-usb-0:2:1.0-port0:baud=4800)"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakePlatform fresh;
+        fresh.present_devices = c.present;
         COMPORT p;
         ASSERT_EQ(p.open(c.name.c_str(), 9600, true, true, 8), 0u);
-        EXPECT_EQ(fresh.calls_to("CreateFileA"), Calls{create_call(c.path)});
+        EXPECT_EQ(fresh.calls_to("CreateFileA"), Calls{create_call(device(c.port))});
         EXPECT_EQ(fresh.calls_to("BuildCommDCBA"), c.build);
     }
 }

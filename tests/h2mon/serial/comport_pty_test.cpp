@@ -3,6 +3,7 @@
 #include "h2mon/serial/comport.h"
 
 #include "line_scenarios.h"
+#include "tests/support/process.h"
 #include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +116,38 @@ TEST_F(ComportPtyTest, ModeStringSetsTheLineOnAFirstOpen) {
     const termios line = maser.settings();
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B4800));
     EXPECT_NE(line.c_cflag & CSTOPB, 0u);
+}
+
+// A mode string, in either form, may follow any device name, also one that
+// holds colons of its own (as the names under /dev/serial/by-path/ do).
+TEST_F(ComportPtyTest, AModeStringFollowsAnyDeviceName) {
+    port.close();
+    h2test::TempDir by_path;
+    const std::string link = by_path.file("pci-0000:00:14.0-usb-0:2:1.0-port0");
+    ASSERT_EQ(symlink(maser.path().c_str(), link.c_str()), 0);
+    struct Case {
+        std::string device;
+        std::string mode; // with its colon
+        speed_t speed;
+    };
+    const Case cases[] = {
+        {maser.path(), ":19200,n,8,1", B19200},
+        {maser.path(), ":baud=4800 parity=N data=8 stop=1", B4800},
+        {link, "", B57600},
+        {link, ":2400,n,8,1", B2400},
+        {link, ":baud=1200 parity=N data=8 stop=1", B1200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device + c.mode);
+        COMPORT other;
+        ASSERT_EQ(other.open((c.device + c.mode).c_str(), 57600, true, true, 8), 0u);
+        EXPECT_EQ(std::string(other.szPath), c.device);
+        const termios line = maser.settings();
+        EXPECT_EQ(cfgetospeed(&line), c.speed);
+    }
+    COMPORT missing;
+    EXPECT_EQ(missing.open("/dev/ttyh2mon-none:9600,n,8,1", 9600, true, true, 8),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(ComportPtyTest, PortIsOpenedForExclusiveUse) {

@@ -9,7 +9,6 @@ namespace {
 
 FakePlatform* fake = nullptr;
 
-constexpr DWORD kReadTimeoutMs = 10;
 constexpr std::uintptr_t kFirstMarker = 0x3000;
 constexpr std::uintptr_t kFirstKey = 0x4000;
 
@@ -61,7 +60,7 @@ BOOL WINAPI fake_CloseHandle(HANDLE handle) {
     return with_error(ERROR_INVALID_HANDLE, FALSE);
 }
 
-// An empty read-ahead waits for the next byte for at most the port's 10 ms read
+// An empty read-ahead waits for the next byte for at most the port's read
 // time-out; waiting bytes are handed out at once, up to the size asked for.
 BOOL WINAPI fake_ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED) {
     fake->calls.push_back("ReadFile(" + std::to_string(size) + ")");
@@ -74,7 +73,7 @@ BOOL WINAPI fake_ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD done
     }
     auto& line = fake->line;
     if (line.empty() || !is_due(line.front().at, fake->now)) {
-        const DWORD deadline = fake->now + kReadTimeoutMs;
+        const DWORD deadline = fake->now + fake->read_timeout_ms;
         if (!line.empty() && is_due(line.front().at, deadline)) {
             fake->now = line.front().at;
         } else {
@@ -148,6 +147,7 @@ BOOL WINAPI fake_SetCommTimeouts(HANDLE, LPCOMMTIMEOUTS t) {
     if (DWORD e = fake->planned_error("SetCommTimeouts")) {
         return with_error(e, FALSE);
     }
+    fake->read_timeout_ms = t->ReadTotalTimeoutConstant;
     return TRUE;
 }
 
@@ -159,6 +159,14 @@ BOOL WINAPI fake_PurgeComm(HANDLE, DWORD flags) {
 BOOL WINAPI fake_EscapeCommFunction(HANDLE, DWORD function) {
     fake->calls.push_back("EscapeCommFunction(" + std::to_string(function) + ")");
     return TRUE;
+}
+
+BOOL WINAPI fake_port_device_exists(LPCSTR name) {
+    return fake->present_devices.count(name) != 0 ? TRUE : FALSE;
+}
+
+LONG fake_port_hold_back_ms(HANDLE) {
+    return fake->hold_back_ms;
 }
 
 DWORD WINAPI fake_FormatMessageA(DWORD flags, LPCVOID source, DWORD number, DWORD language,
@@ -334,6 +342,7 @@ const HANDLE FakePlatform::kDeviceList = reinterpret_cast<HANDLE>(0x2000);
 FakePlatform::FakePlatform() : port_settings(dcb_left_by_another_program()) {
     table_ = system_platform_calls();
     table_.CreateFileA = fake_CreateFileA;
+    table_.port_device_exists = fake_port_device_exists;
     table_.CloseHandle = fake_CloseHandle;
     table_.ReadFile = fake_ReadFile;
     table_.WriteFile = fake_WriteFile;
@@ -343,6 +352,7 @@ FakePlatform::FakePlatform() : port_settings(dcb_left_by_another_program()) {
     table_.SetCommTimeouts = fake_SetCommTimeouts;
     table_.PurgeComm = fake_PurgeComm;
     table_.EscapeCommFunction = fake_EscapeCommFunction;
+    table_.port_hold_back_ms = fake_port_hold_back_ms;
     table_.FormatMessageA = fake_FormatMessageA;
     table_.LocalFree = fake_LocalFree;
     table_.Sleep = fake_Sleep;

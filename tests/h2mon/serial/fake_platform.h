@@ -4,7 +4,8 @@
 // written to `calls` as one line with its arguments, any call can be made to fail
 // with a chosen error number, and the serial line is simulated: bytes arrive at
 // chosen times on a simulated millisecond clock that only moves when the port
-// waits (an empty ReadFile moves it by up to 10 ms, Sleep by its argument).
+// waits (an empty ReadFile moves it by up to its read time-out, 10 ms as the
+// port sets it, Sleep by its argument).
 #pragma once
 
 #include "h2mon/win32/calls.h"
@@ -51,6 +52,13 @@ public:
     // What GetCommState reports as the port's own settings; at first a port as
     // another program left it.
     DCB port_settings;
+    // The port names (without mode string) that port_device_exists finds.
+    std::set<std::string> present_devices;
+    // What port_hold_back_ms says of the device; at first that it cannot tell.
+    LONG hold_back_ms = -1;
+    // How long an empty ReadFile waits for a byte: the constant of the time-outs
+    // last set.
+    DWORD read_timeout_ms = 10;
     // Simulated clock, milliseconds.
     DWORD now = 5000;
     // Bytes that arrive `after_ms` after the current clock value.

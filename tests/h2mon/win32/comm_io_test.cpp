@@ -1,5 +1,6 @@
 // Byte traffic of serial ports on real pseudo-terminals: reads timed by the
-// port's time-outs, writes, hang-ups, purging and the escape functions.
+// port's time-outs, writes, hang-ups, purging and the control lines; and what
+// is not emulated.
 // Timings allow for a loaded machine: lower bounds are tight, upper ones generous.
 #include "h2mon/win32/win32.h"
 #include "h2mon/win32/posix/errno_map.h"
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -128,52 +130,6 @@ TEST_F(CommIo, ReadsTakeALongAnswerInSixtyFourByteSteps) {
     EXPECT_EQ(received, frame);
 }
 
-TEST_F(CommIo, ReturnAtOnceTimeoutsNeverWait) {
-    use_timeouts({MAXDWORD, 0, 0, 0, 0});
-    std::string bytes;
-    const auto start = Clock::now();
-    EXPECT_TRUE(read(64, bytes));
-    EXPECT_LT(elapsed_ms(start), 100.0);
-    EXPECT_EQ(bytes, "");
-
-    pty.send("ab");
-    ASSERT_TRUE(pty.wait_for_input(2));
-    EXPECT_TRUE(read(64, bytes));
-    EXPECT_EQ(bytes, "ab");
-}
-
-TEST_F(CommIo, ZeroTimeoutsWaitForTheWholeCount) {
-    use_timeouts({0, 0, 0, 0, 0});
-    pty.send("abc");
-    send_later(60, "de");
-    std::string bytes;
-    const auto start = Clock::now();
-    EXPECT_TRUE(read(5, bytes));
-    EXPECT_GE(elapsed_ms(start), 50.0);
-    EXPECT_EQ(bytes, "abcde");
-}
-
-TEST_F(CommIo, IntervalAndTotalTimeoutsEndAPartialRead) {
-    // Interval only: the wait for the first byte is unbounded, then a 30 ms
-    // silence ends the read.
-    use_timeouts({30, 0, 0, 0, 0});
-    send_later(50, "abc");
-    std::string bytes;
-    auto start = Clock::now();
-    EXPECT_TRUE(read(10, bytes));
-    EXPECT_EQ(bytes, "abc");
-    EXPECT_GE(elapsed_ms(start), 75.0);
-    later.join();
-
-    // Total only: 10 ms per byte asked for plus 100 ms.
-    use_timeouts({0, 10, 100, 0, 0});
-    pty.send("z");
-    start = Clock::now();
-    EXPECT_TRUE(read(4, bytes));
-    EXPECT_EQ(bytes, "z");
-    EXPECT_GE(elapsed_ms(start), 135.0);
-}
-
 std::atomic<int> signals_seen{0};
 
 void count_signal(int) {
@@ -211,8 +167,9 @@ TEST_F(CommIo, LineWhoseFarEndWentAwayIsAReadFailure) {
         EXPECT_NE(GetLastError(), 0u);
         EXPECT_EQ(bytes, "");
     }
-    // Even a read that would wait for ever must end: no spinning on empty reads.
-    use_timeouts({0, 0, 0, 0, 0});
+    // Even a read that would wait a minute must end at once: no spinning on
+    // empty reads.
+    use_timeouts({MAXDWORD, MAXDWORD, 60000, 0, 0});
     const int status = run_in_child(
         [this] {
             std::string bytes;
@@ -252,7 +209,7 @@ TEST_F(CommIo, WriteToALineWhoseFarEndWentAwayFails) {
 
 TEST_F(CommIo, SuspendedOutputHoldsWritesUntilResumed) {
     use_timeouts({MAXDWORD, MAXDWORD, 10, 0, 100});
-    ASSERT_TRUE(EscapeCommFunction(port, SETXOFF));
+    ASSERT_TRUE(pty.hold_output(true));
     DWORD written = 99;
     const auto start = Clock::now();
     EXPECT_TRUE(WriteFile(port, "abc", 3, &written, nullptr)); // a time-out is no error
@@ -260,7 +217,7 @@ TEST_F(CommIo, SuspendedOutputHoldsWritesUntilResumed) {
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(pty.receive(3, 50), "");
 
-    ASSERT_TRUE(EscapeCommFunction(port, SETXON));
+    ASSERT_TRUE(pty.hold_output(false));
     EXPECT_TRUE(WriteFile(port, "abc", 3, &written, nullptr));
     EXPECT_EQ(written, 3u);
     EXPECT_EQ(pty.receive(3, 1000), "abc");
@@ -284,18 +241,62 @@ TEST_F(CommIo, PurgeDropsWaitingInput) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST_F(CommIo, EscapeFunctionsOnALineWithoutModemLines) {
+TEST_F(CommIo, ControlLinesOnALineWithoutModemLines) {
     for (DWORD function : {SETRTS, CLRRTS, SETDTR, CLRDTR}) {
         SetLastError(0);
         EXPECT_FALSE(EscapeCommFunction(port, function)) << function;
         EXPECT_EQ(GetLastError(), LINUX_ERRNO_FLAG | ENOTTY) << function;
     }
-    EXPECT_TRUE(EscapeCommFunction(port, SETBREAK));
-    EXPECT_TRUE(EscapeCommFunction(port, CLRBREAK));
-    for (DWORD function : {0u, 7u, 10u}) {
-        EXPECT_FALSE(EscapeCommFunction(port, function)) << function;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << function;
+}
+
+// Only what the serial port class and the programs use is emulated; for the
+// rest the caller is told so, with the system's text.
+TEST_F(CommIo, WhatNoProgramUsesIsNotSupported) {
+    struct Case {
+        const char* what;
+        std::function<BOOL()> call;
+    };
+    const auto timeouts = [this](COMMTIMEOUTS t) { return SetCommTimeouts(port, &t); };
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    GUID guid{};
+    DWORD count = 7;
+    const Case cases[] = {
+        {"XOFF", [&] { return EscapeCommFunction(port, SETXOFF); }},
+        {"XON", [&] { return EscapeCommFunction(port, SETXON); }},
+        {"a break", [&] { return EscapeCommFunction(port, SETBREAK); }},
+        {"reads that return at once",
+         [&] {
+             return timeouts({MAXDWORD, 0, 0, 0, 0});
+         }},
+        {"reads without time-outs",
+         [&] {
+             return timeouts({0, 0, 0, 0, 0});
+         }},
+        {"reads with an interval time-out",
+         [&] {
+             return timeouts({30, 0, 0, 0, 0});
+         }},
+        {"reads with a total time-out",
+         [&] {
+             return timeouts({0, 10, 100, 0, 0});
+         }},
+        {"the port list", [&] { return SetupDiClassGuidsFromNameA("Ports", &guid, 1, &count); }},
+        {"a device of it", [&] { return SetupDiEnumDeviceInfo(nullptr, 0, &device); }},
+        {"a port marker",
+         [&] { return CreateSemaphoreA(nullptr, 0, 1, "COM3") == nullptr ? FALSE : TRUE; }},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(c.call()) << c.what;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED)) << c.what;
     }
+    EXPECT_EQ(count, 0u);
+    // The port keeps the time-outs it had: reads wait 10 ms for a byte.
+    std::string bytes;
+    const auto start = Clock::now();
+    EXPECT_TRUE(read(64, bytes));
+    EXPECT_GE(elapsed_ms(start), 9.0);
 }
 
 TEST_F(CommIo, ByteOperationsRefuseAHandleThatIsNoPort) {

@@ -169,8 +169,8 @@ TEST_F(CommState, LineCarriesBytesUntranslated) {
     const std::string bytes("\r\n\x03\x7f\x00\xff\x11\x13", 8);
     pty.send(bytes);
     ASSERT_TRUE(pty.wait_for_input(bytes.size()));
-    COMMTIMEOUTS return_waiting_bytes{MAXDWORD, 0, 0, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(port, &return_waiting_bytes));
+    COMMTIMEOUTS port_timeouts{MAXDWORD, MAXDWORD, 10, 0, 0};
+    ASSERT_TRUE(SetCommTimeouts(port, &port_timeouts));
     char got[16] = {};
     DWORD n = 0;
     ASSERT_TRUE(ReadFile(port, got, sizeof got, &n, nullptr));
