@@ -26,13 +26,14 @@ std::string level_badge(HealthLevel level) {
     return "<span class=\"level " + name + "\">" + name + "</span>";
 }
 
-// Since when a subsystem has been as it is, and for how long up to the last record.
+// Since when a subsystem has been as it is, and for how long up to the last
+// record; short, for the column under "since".
 std::string since_text(const PageHealth& health, const HealthReport& report, double since) {
     if (micro_days(since) <= health.first) {
-        return "throughout the records analysed";
+        return "the first record analysed";
     }
-    return "since " + time_text(since) + " (" +
-           duration_text(micro_days(report.mjd) - micro_days(since)) + ")";
+    return time_text(since) + " (" + duration_text(micro_days(report.mjd) - micro_days(since)) +
+           ")";
 }
 
 // A row a subsystem; the reasons' column only when one has a reason.
