@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds h2mon and runs every test: the Linux build, the sanitizer build (with the
-# fuzz targets' regression inputs) and the Windows build under Wine.
+# fuzz targets' regression inputs), h2mon's threads and stops under
+# ThreadSanitizer, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -10,6 +11,7 @@ scripts/check-format.sh
 
 cmake --workflow --preset dev
 cmake --workflow --preset asan
+cmake --workflow --preset tsan
 
 # The Windows tests run under the project's own Wine server; whatever happens,
 # it does not outlive the run.

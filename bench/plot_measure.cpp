@@ -5,6 +5,10 @@
 //   - cat FILE > /dev/null, and a loop of 1 MiB reads, as the floor;
 //   - h2plot drawing four channels to an SVG: wall time, peak resident memory
 //     and the size of the picture;
+//   - h2plot making the HTML page of the four channels, with the maser's
+//     state at the range's end from the analysis of the 8 days before it:
+//     the end given (--to, as the package's timer gives it with --last), and
+//     found from the log, which is then read again for those days;
 //   - h2plot drawing every plottable channel, 1200 and 20000 pixels wide;
 //   - gnuplot (if installed) drawing the same four columns as four panels.
 // Prints a Markdown table.
@@ -260,6 +264,30 @@ int main(int argc, char** argv) {
                     "%.3f s), this build %.0f %% of it (from %.0f to %.0f %% run by run) | - |\n",
                     against.c_str(), median(other), median(other_cpu),
                     100 * median(plot) / median(other), 100 * least, 100 * most);
+    }
+    // The page's analysis of the last 8 days; the end given, or found and
+    // the log read again for them.
+    const std::string end = std::to_string(kStart / 1000000 + days);
+    for (const bool given : {true, false}) {
+        std::vector<double> page, page_cpu;
+        for (int i = 0; i < runs; ++i) {
+            std::vector<std::string> args = {H2PLOT_PATH, "--channels",         kPlottedChannels,
+                                             "-o",        dir + "/h2plot.html", log};
+            if (given) {
+                args.insert(args.end(), {"--to", end});
+            }
+            const Timed timed = run_timed(args, "/dev/null");
+            if (timed.status != 0) {
+                std::fprintf(stderr, "h2plot failed\n");
+                return 1;
+            }
+            page.push_back(timed.seconds);
+            page_cpu.push_back(timed.cpu_seconds);
+        }
+        std::printf("| h2plot, four channels to the HTML page, %s | %.3f s (processor %.3f s), "
+                    "%.0f %% of the SVG's | - |\n",
+                    given ? "the end given (--to)" : "the end found and its 8 days read again",
+                    median(page), median(page_cpu), 100 * median(page) / median(plot));
     }
     for (const char* width : {"1200", "20000"}) {
         std::vector<double> all, all_peak;

@@ -6,6 +6,7 @@
 // value or hexadecimal digits without any printing.
 #include "telemetry/channels.h"
 #include "h2mon/console_writer.h"
+#include "h2mon/io/log_file.h"
 #include "h2mon/output.h"
 
 #include <benchmark/benchmark.h>
@@ -43,11 +44,11 @@ struct Frame {
 
 void render(benchmark::State& state, OutputForm form, bool console_mode, bool with_log) {
     const NullStream out;
-    const NullStream log;
+    LogFile log("/dev/null");
     const Frame frame;
     RecordOutput output;
     output.out = out.stream;
-    output.log = with_log ? log.stream : nullptr;
+    output.log = with_log ? &log : nullptr;
     output.console_mode = console_mode;
     output.clock = fixed_clock;
     output.putch = discard_console;

@@ -39,12 +39,16 @@ if(WIN32)
     return()
 endif()
 
-set(H2MON_SYSTEMD_UNITDIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system
-    CACHE PATH "Where the systemd units are installed")
+# A relative folder is taken under the prefix of the install (which `cmake
+# --install --prefix` may change after configuring).
+set(H2MON_SYSTEMD_UNITDIR lib/systemd/system CACHE STRING "Where the systemd units are installed")
+# Build folders configured when the default was absolute hold that default.
+if(H2MON_SYSTEMD_UNITDIR STREQUAL "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+    set_property(CACHE H2MON_SYSTEMD_UNITDIR PROPERTY VALUE lib/systemd/system)
+endif()
 option(H2MON_INSTALL_LICENSE "Install LICENSE with the docs (Debian has its copyright file)" ON)
-# What the units and the report script run, beside the programs.
-set(h2_libexec_dir ${CMAKE_INSTALL_PREFIX}/lib/h2mon)
-set(H2MON_REPORT_SCRIPT ${h2_libexec_dir}/h2mon-report)
+# What the units run beside the programs: the report script and h2mon-service.
+set(h2_libexec_dir lib/h2mon)
 
 install(TARGETS ${h2_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 add_subdirectory(man)
@@ -58,18 +62,21 @@ install(FILES contrib/prometheus/maser-alerts.yml contrib/prometheus/maser-alert
               contrib/prometheus/prometheus.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/h2mon/prometheus)
 
-install(FILES contrib/logrotate/h2mon DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/logrotate.d)
-install(FILES contrib/h2mon/example.conf.sample DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/h2mon)
 # The shipped limits table, for reference: the programs have it built in, and
 # /etc/h2mon/limits.conf and NAME.limits override its lines.
 install(FILES contrib/h2mon/limits.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/h2mon)
-install(FILES contrib/sysusers.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d)
-install(FILES contrib/tmpfiles.d/h2mon.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d)
-
-configure_file(contrib/h2mon-report.in ${CMAKE_BINARY_DIR}/contrib/h2mon-report @ONLY)
-install(PROGRAMS ${CMAKE_BINARY_DIR}/contrib/h2mon-report DESTINATION ${h2_libexec_dir})
-foreach(unit h2mon@.service h2export.service h2mon-report.service)
-    configure_file(contrib/systemd/${unit}.in ${CMAKE_BINARY_DIR}/contrib/systemd/${unit} @ONLY)
-    install(FILES ${CMAKE_BINARY_DIR}/contrib/systemd/${unit} DESTINATION ${H2MON_SYSTEMD_UNITDIR})
-endforeach()
+install(FILES contrib/sysusers.d/h2mon.conf DESTINATION lib/sysusers.d)
+install(FILES contrib/tmpfiles.d/h2mon.conf DESTINATION lib/tmpfiles.d)
+install(PROGRAMS contrib/systemd/h2mon-service DESTINATION ${h2_libexec_dir})
 install(FILES contrib/systemd/h2mon-report.timer DESTINATION ${H2MON_SYSTEMD_UNITDIR})
+# The units, the report script and the configuration: their folders, and the
+# paths the units and the script name, follow the prefix of the install.
+install(CODE "
+    set(h2_source_dir \"${PROJECT_SOURCE_DIR}\")
+    set(h2_binary_dir \"${CMAKE_BINARY_DIR}\")
+    set(h2_bindir \"${CMAKE_INSTALL_BINDIR}\")
+    set(h2_libexecdir \"${h2_libexec_dir}\")
+    set(h2_sysconfdir \"${CMAKE_INSTALL_SYSCONFDIR}\")
+    set(h2_unitdir \"${H2MON_SYSTEMD_UNITDIR}\")
+    include(\"${PROJECT_SOURCE_DIR}/cmake/install_configured.cmake\")
+")

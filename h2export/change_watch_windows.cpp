@@ -1,7 +1,6 @@
 #include "h2export/change_watch.h"
 
 #include <algorithm>
-#include <thread>
 
 ChangeWatch::ChangeWatch(const StopSignals& stops) : stops_(stops) {}
 
@@ -20,12 +19,9 @@ void ChangeWatch::keep(int, int) {}
 void ChangeWatch::forget(int) {}
 
 void ChangeWatch::wait(std::optional<Duration> timeout, Changes& changes) {
-    // A stop request is seen within one interval: the caller looks after every wait.
-    if (!stops_.requested()) {
-        std::this_thread::sleep_for(timeout ? std::clamp(*timeout, Duration(0), kPollInterval)
-                                            : kPollInterval);
-    }
+    // A stop request ends the wait at once; everything is looked at after it.
     changes = Changes{};
-    changes.stop = stops_.requested();
+    changes.stop =
+        stops_.wait(timeout ? std::clamp(*timeout, Duration(0), kPollInterval) : kPollInterval);
     changes.all = true;
 }

@@ -1,6 +1,6 @@
 #include "h2mon/console_writer.h"
 
-#include "h2mon/win32/console_stream.h"
+#include "h2mon/io/console_stream.h"
 
 #include <condition_variable>
 #include <deque>
@@ -78,7 +78,7 @@ struct ConsoleWriter::State {
 ConsoleSink standard_console_sink() {
     return {[](const std::string& text) { write_to_console(stdout, text.data(), text.size()); },
             [](const std::string& text) { write_to_console(stderr, text.data(), text.size()); },
-            _putch};
+            console_putch};
 }
 
 ConsoleWriter::ConsoleWriter(ConsoleSink sink, std::size_t queue_length)

@@ -1,6 +1,6 @@
 #include "h2mon/failure_message.h"
 
-#include "h2mon/win32/stdout_text.h"
+#include "h2mon/io/stdout_text.h"
 
 #include <string>
 

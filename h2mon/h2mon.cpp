@@ -6,11 +6,10 @@
 #include "h2mon/loop.h"
 #include "h2mon/settings.h"
 #include "h2mon/usage_text.h"
-#include "h2mon/win32/log_file.h"
-#include "h2mon/win32/console_session.h"
-#include "h2mon/win32/console_stream.h"
+#include "h2mon/io/console_session.h"
+#include "h2mon/io/console_stream.h"
+#include "h2mon/io/log_file.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -52,14 +51,16 @@ int main(int argc, char** argv) {
         std::printf("Error: reading interval must not be negative (%d)\n", settings.interval_ms);
         return 1;
     }
+    // From here on a stop request is held until the run can end in order, the
+    // port put back: one that comes while the port is opened ends the run
+    // before its first poll. (Before this, the system's default ends the
+    // program; nothing needs putting back then.)
+    console_session_begin();
     if (port.open(settings.port, static_cast<DWORD>(settings.baud), true, true, 8) != 0) {
         print_port_failure("Error connecting to", settings.port, port);
         return 1;
     }
     std::atexit(close_port);
-    // From here on a stop event, or a closed standard output, ends the run in
-    // order, the port put back.
-    console_session_begin();
 
     LoopSettings loop{settings.port, OutputForm::kCsv, settings.interval_ms, RecordOutput{}};
     if (!output_form_from_name(settings.fmt, &loop.form)) {
@@ -76,19 +77,21 @@ int main(int argc, char** argv) {
         console = std::make_unique<ConsoleWriter>(standard_console_sink());
     }
     loop.output.console = out_is_console ? console.get() : nullptr;
-    loop.notices = NoticeStream(stderr, err_is_console ? console.get() : nullptr);
+    loop.output.stops = session_stop_signals();
+    loop.notices =
+        NoticeStream(stderr, err_is_console ? console.get() : nullptr, session_stop_signals());
     if (loop.form == OutputForm::kCsv) {
         print_text(csv_header_line(), loop.output);
     }
     // A log that cannot be opened or written is no error: the records still go
     // to standard output, and standard error says why the log gets none.
     LogHealth log_health(settings.out, loop.notices);
+    LogFile log(settings.out);
     if (settings.out[0] != '\0') {
-        loop.output.log = open_shared_log(settings.out);
-        if (loop.output.log == nullptr) {
-            log_health.open_failed(errno);
+        if (const int error = log.open()) {
+            log_health.open_failed(error);
         } else {
-            std::setvbuf(loop.output.log, nullptr, _IONBF, 0);
+            loop.output.log = &log;
             loop.output.log_health = &log_health;
         }
     }

@@ -3,7 +3,7 @@
 #include "h2mon/failure_message.h"
 #include "h2mon/notices.h"
 #include "h2mon/win32/calls.h"
-#include "h2mon/win32/console_session.h"
+#include "h2mon/io/console_session.h"
 #include "telemetry/channels.h"
 
 #include <algorithm>
@@ -37,10 +37,10 @@ bool key_pressed() {
     if (key_taken) {
         return true;
     }
-    if (_kbhit() == 0) {
+    if (!key_waiting()) {
         return false;
     }
-    _getch(); // consume the key so it does not reach whatever runs next
+    take_key(); // consume the key so it does not reach whatever runs next
     key_taken = true;
     return true;
 }
@@ -315,7 +315,7 @@ int acquisition_loop(COMPORT& port, const LoopSettings& settings) {
         if (!print_record(settings.form, frame, kFrameLength, settings.output)) {
             return 0; // standard output's reader has gone: stopped like a stop signal
         }
-        interval_sleep(static_cast<DWORD>(settings.interval_ms));
+        interval_sleep(static_cast<std::uint32_t>(settings.interval_ms));
         // Polling back to back, only the printing has passed since the check.
         // Should a byte come in that moment, the next answer runs long and is
         // not shown, never shifted.

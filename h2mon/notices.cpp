@@ -1,22 +1,18 @@
 #include "h2mon/notices.h"
 
 #include "h2mon/console_writer.h"
-#include "h2mon/win32/stdout_text.h"
+#include "h2mon/output.h"
+#include "h2mon/io/stdout_text.h"
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 
-void print_notice(std::FILE* stream, const std::string& line) {
-    std::fputs(stdout_text((line + "\n").c_str()).c_str(), stream);
-    std::fflush(stream);
-}
-
 void NoticeStream::print(const std::string& line) const {
     if (console != nullptr) {
         console->notice(stdout_text(line.c_str()));
     } else {
-        print_notice(stream, line);
+        write_stream(stream, stdout_text((line + "\n").c_str()), stops);
     }
 }
 

@@ -9,21 +9,22 @@
 #include <string>
 
 class ConsoleWriter;
-
-// Writes `line` and a line end to `stream` and flushes it.
-void print_notice(std::FILE* stream, const std::string& line);
+class StopSignals;
 
 // Where notices go: a stream, or, when that is a console, its console writer
 // (so that a console holding its output never holds the loop for a notice).
 struct NoticeStream {
     NoticeStream(std::FILE* stream) : stream(stream) {} // NOLINT: any stream takes notices
-    NoticeStream(std::FILE* stream, ConsoleWriter* console) : stream(stream), console(console) {}
+    NoticeStream(std::FILE* stream, ConsoleWriter* console, const StopSignals* stops)
+        : stream(stream), console(console), stops(stops) {}
 
-    // One notice: `line` without its line end.
+    // One notice: `line` without its line end, written and flushed with one.
     void print(const std::string& line) const;
 
     std::FILE* stream;
     ConsoleWriter* console = nullptr;
+    // Ends a wait for a reader of the stream that takes nothing.
+    const StopSignals* stops = nullptr;
 };
 
 // A time of day as the notices give it: "2026-12-10 23:01:10 UTC", from

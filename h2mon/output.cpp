@@ -2,7 +2,9 @@
 
 #include "h2mon/console_writer.h"
 #include "h2mon/csv_output.h"
+#include "h2mon/io/log_file.h"
 #include "h2mon/json_output.h"
+#include "program/stoppable_write.h"
 #include "telemetry/hex.h"
 
 #include <cerrno>
@@ -80,20 +82,30 @@ std::string& RecordText::text_for(bool padding) {
     return pieces_.back().text;
 }
 
-void write_record_text(const RecordText& text, std::FILE* out, CONSOLE_PUTCH putch) {
+bool write_stream(std::FILE* stream, const std::string& text, const StopSignals* stops) {
+    std::string error;
+    int number = 0;
+    return write_unless_stopped(stream, text, stops, error, &number) != WriteEnd::kFailed ||
+           !reader_gone(number);
+}
+
+bool write_record_text(const RecordText& text, std::FILE* out, CONSOLE_PUTCH putch,
+                       const StopSignals* stops) {
+    // Each piece is flushed as it is written: a record held back in a stream
+    // buffer would be lost if the program were stopped other than by a key
+    // press, and would reach a pipe or log reader late.
     for (const RecordText::Piece& piece : text.pieces()) {
         if (!piece.padding) {
-            std::fwrite(piece.text.data(), 1, piece.text.size(), out);
+            if (!write_stream(out, piece.text, stops)) {
+                return false;
+            }
             continue;
         }
-        std::fflush(out);
         for (const char c : piece.text) {
             putch(static_cast<unsigned char>(c));
         }
     }
-    // A record held back in a stream buffer would be lost if the program were
-    // stopped other than by a key press, and would reach a pipe or log reader late.
-    std::fflush(out);
+    return true;
 }
 
 bool print_record(OutputForm form, const std::uint8_t* frame, int received,
@@ -114,8 +126,7 @@ bool print_record(OutputForm form, const std::uint8_t* frame, int received,
         output.console->record(std::move(text));
         return true; // a console has no reader that could go away
     }
-    write_record_text(text, output.out, output.putch);
-    return !(std::ferror(output.out) != 0 && reader_gone(errno));
+    return write_record_text(text, output.out, output.putch, output.stops);
 }
 
 void print_text(const std::string& text, const RecordOutput& output) {
@@ -123,22 +134,14 @@ void print_text(const std::string& text, const RecordOutput& output) {
         output.console->message(text);
         return;
     }
-    std::fwrite(text.data(), 1, text.size(), output.out);
-    std::fflush(output.out);
+    write_stream(output.out, text, output.stops);
 }
 
 void write_log_row(const std::string& row, const RecordOutput& output) {
     if (output.log == nullptr) {
         return;
     }
-    errno = 0;
-    std::fwrite(row.data(), 1, row.size(), output.log);
-    std::fflush(output.log);
-    int error = 0;
-    if (std::ferror(output.log) != 0) {
-        error = errno != 0 ? errno : EIO;
-        std::clearerr(output.log);
-    }
+    const int error = output.log->append(row);
     if (output.log_health != nullptr) {
         output.log_health->row_written(error);
     }

@@ -2,6 +2,7 @@
 // for CSV, the log file), in the form chosen at start-up.
 #pragma once
 
+#include "h2mon/io/console_device.h"
 #include "h2mon/mjd.h"
 #include "h2mon/notices.h"
 
@@ -11,6 +12,8 @@
 #include <vector>
 
 class ConsoleWriter;
+class LogFile;
+class StopSignals;
 
 enum class OutputForm { kCsv = 0, kHex = 1, kJson = 2 };
 
@@ -26,12 +29,15 @@ typedef int (*CONSOLE_PUTCH)(int character);
 // Where a record goes and what it is stamped with.
 struct RecordOutput {
     std::FILE* out = stdout;         // standard output
-    std::FILE* log = nullptr;        // the CSV log file (unbuffered), or none
+    LogFile* log = nullptr;          // the CSV log file, or none
     LogHealth* log_health = nullptr; // hears how each write to the log went
-    bool console_mode = false;       // colours and alignment padding for a console
-    bool escape_sequences = true;    // console mode's bold; off where they would show as text
+    // Ends a wait for a reader of standard output that takes nothing; none: the
+    // wait lasts as long as the reader takes.
+    const StopSignals* stops = nullptr;
+    bool console_mode = false;    // colours and alignment padding for a console
+    bool escape_sequences = true; // console mode's bold; off where they would show as text
     MjdClock clock = current_mjd;
-    CONSOLE_PUTCH putch = _putch; // receives the JSON-like form's alignment padding
+    CONSOLE_PUTCH putch = console_putch; // receives the JSON-like form's alignment padding
     // When standard output is a console: what goes to it is handed to this
     // writer, so that a console that holds its output never holds the loop.
     ConsoleWriter* console = nullptr;
@@ -66,11 +72,18 @@ private:
     std::vector<Piece> pieces_;
 };
 
-// Writes the pieces in order: standard output's to `out`, the padding to the
-// console device through `putch`. Standard output is flushed before padding, so
-// that on a console the padding lands after the text printed before it, and at
-// the end, so that the record is out as soon as it is complete.
-void write_record_text(const RecordText& text, std::FILE* out, CONSOLE_PUTCH putch);
+// Writes `text` to `stream` (a file or a pipe, not a console) and flushes it.
+// A stop request ends a wait for a reader that takes nothing (what was written
+// stays written). False when the stream's reader has gone away (a closed pipe).
+bool write_stream(std::FILE* stream, const std::string& text, const StopSignals* stops);
+
+// Writes the pieces in order: standard output's to `out` (write_stream), the
+// padding to the console device through `putch`. Standard output is flushed
+// before padding, so that on a console the padding lands after the text printed
+// before it, and at the end, so that the record is out as soon as it is
+// complete. False when standard output's reader has gone away.
+bool write_record_text(const RecordText& text, std::FILE* out, CONSOLE_PUTCH putch,
+                       const StopSignals* stops = nullptr);
 
 // Prints one record of the given form for a frame of `received` bytes: a CSV
 // row goes to the log file first, then the record to standard output (or to its
@@ -84,7 +97,7 @@ bool print_record(OutputForm form, const std::uint8_t* frame, int received,
 void print_text(const std::string& text, const RecordOutput& output);
 
 // Writes one row to the log file, if there is one, and tells the log's health
-// how it went. Unbuffered, a row that fails is lost whole and never reaches the
+// how it went. A row that fails is lost whole (LogFile) and never reaches the
 // file later, behind rows written after it.
 void write_log_row(const std::string& row, const RecordOutput& output);
 

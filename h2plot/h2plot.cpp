@@ -1,7 +1,9 @@
 // h2plot: plots the telemetry in h2mon's CSV logs.
 #include "h2plot/column_csv.h"
+#include "h2plot/health_window.h"
 #include "h2plot/html_report.h"
 #include "h2plot/log_input.h"
+#include "h2plot/maser_files.h"
 #include "h2plot/number_text.h"
 #include "h2plot/plot_data.h"
 #include "h2plot/plot_options.h"
@@ -160,12 +162,74 @@ std::vector<ValueAxis> value_axes(const PlotData& data, const PlotOptions& optio
     return axes;
 }
 
+void report_maser_files(const PlotOptions& options, const MaserFiles& maser) {
+    for (const std::string& error : maser.errors) {
+        std::cerr << "h2plot: " << error << "\n";
+    }
+    if (options.logbook_given && !maser.logbook_found) {
+        std::cerr << "h2plot: no logbook " << options.logbook << "\n";
+    }
+}
+
+// The state the page opens with, from the analysis of the records before
+// the range's end: with no end given, the logs are read again for them.
+PageHealth judge(HealthWindow& window, const PlotData& data, const InputCounts& counts,
+                 const PlotModel& model) {
+    PageHealth health;
+    const std::vector<Gap>& gaps = model.intervals.gaps;
+    health.silent = !gaps.empty() && gaps.back().at_edge && gaps.back().end == model.time.hi;
+    if (!window.end()) {
+        if (!data.latest()) {
+            health.missing = "No record to judge the maser by.";
+            return health;
+        }
+        window.set_end(*data.latest());
+        if (!window.read_again(counts.spans)) {
+            health.missing = "The state rests on the records before the end of the range, and a "
+                             "log on standard input cannot be read again for them: give the end "
+                             "(--to or --last).";
+            return health;
+        }
+    }
+    health.end = *window.end();
+    health.report = window.report();
+    if (health.report->mjd == 0) {
+        health.missing = "No record in the " + duration_text(HealthWindow::span()) +
+                         " up to the end of the range, " + utc_text(health.end, 4) + " UTC.";
+        return health;
+    }
+    health.first = *window.first();
+    return health;
+}
+
+// Every row to the plot and, for a page, to the analysis of the days before
+// the range's end, when it is known (`to`).
+void read_logs(LogInput& input, PlotData& data, HealthWindow* window,
+               const std::optional<MicroDay>& to) {
+    if (window == nullptr) {
+        input.read([&data](const LogRow& row) { return data.add(row); });
+        return;
+    }
+    if (to) {
+        window->set_end(*to);
+    }
+    input.read([&](const LogRow& row) {
+        window->add(row);
+        return data.add(row);
+    });
+}
+
 int run(const PlotOptions& options) {
+    const MaserFiles maser = read_maser_files(options.limits_dir, options.maser, options.logbook);
+    report_maser_files(options, maser);
     LogInput input(options.logs);
     input.order();
     const int columns = plot_columns(options.width);
     PlotData data(options.rows, options.from, options.to, fine_bins(columns, options.rows.size()));
-    input.read([&data](const LogRow& row) { return data.add(row); });
+    // Only the page judges the maser.
+    const bool page = options.form == OutputForm::kHtml;
+    HealthWindow window(maser.limits, page ? maser.logbook : std::vector<LogbookEntry>{});
+    read_logs(input, data, page ? &window : nullptr, options.to);
     const InputCounts& counts = input.counts();
     report_input(counts, data);
     const bool ranged = options.from || options.to;
@@ -185,11 +249,20 @@ int run(const PlotOptions& options) {
     const PlotModel model = data.model(svg_columns(axes, options.width), axes);
     const std::string range = heading(model, data, ranged);
     const std::string title = options.title.empty() ? range : options.title + ": " + range;
-    const std::string text =
-        options.form == OutputForm::kHtml
-            ? render_html(model, options.width, options.title, range, input_items(counts))
-        : options.form == OutputForm::kCsv ? render_column_csv(model)
-                                           : render_svg(model, options.width, title, true);
+    const PictureNotes notes{&maser.limits,
+                             logbook_marks(maser.logbook, model.time.lo, model.time.hi),
+                             options.form == OutputForm::kSvg};
+    std::string text;
+    if (page) {
+        const PageHealth health = judge(window, data, counts, model);
+        text = render_html(
+            model, options.width,
+            {options.title, options.maser, range, input_items(counts), &maser, &health, notes});
+    } else {
+        text = options.form == OutputForm::kCsv
+                   ? render_column_csv(model)
+                   : render_svg(model, all_panels(model), options.width, title, true, notes);
+    }
     std::string error;
     if (!write_output(options.output, text, error)) {
         std::cerr << "h2plot: cannot write " << error << "\n";

@@ -110,16 +110,30 @@ void LogInput::read_source(Source& source, const RowSink& sink) {
         take(source.first_row);
         source.first_row = std::string();
     }
-    if (source.end == ReadEnd::kPaused) {
+    const auto overlong = [&] {
+        ++source.lines;
+        malformed(source, source.lines);
+    };
+    // A line before skip_before_ is known by its first field alone.
+    const auto skipped = [&](std::string_view line) {
+        double mjd;
+        return parse_decimal(line.substr(0, std::min(line.find(','), line.size())), &mjd) &&
+               mjd < skip_before_;
+    };
+    if (source.end == ReadEnd::kPaused && skip_before_ > -HUGE_VAL) {
+        source.end = source.reader.read(
+            [&](std::string_view line) {
+                ++source.lines;
+                return skipped(line) || take(line);
+            },
+            overlong);
+    } else if (source.end == ReadEnd::kPaused) {
         source.end = source.reader.read(
             [&](std::string_view line) {
                 ++source.lines;
                 return take(line);
             },
-            [&] {
-                ++source.lines;
-                malformed(source, source.lines);
-            });
+            overlong);
     }
     if (source.end == ReadEnd::kDamaged) {
         counts_.damaged.push_back(source.reader.damage(rows));

@@ -19,3 +19,10 @@ std::string number_text(double value, int decimals) {
     append_number(text, value, decimals);
     return text;
 }
+
+std::string rough_text(double value) {
+    char text[64];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 3);
+    return std::string(text, result.ptr);
+}

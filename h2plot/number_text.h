@@ -9,3 +9,7 @@
 void append_number(std::string& out, double value, int decimals);
 
 std::string number_text(double value, int decimals);
+
+// `value` to three significant digits, for slopes and the like: "3.12",
+// "0.000451", "1.2e+03".
+std::string rough_text(double value);

@@ -20,7 +20,9 @@ PlotData::PlotData(std::vector<int> rows, std::optional<MicroDay> from, std::opt
                    int fine_bins)
     : from_(from), to_(to), bins_(static_cast<int>(rows.size()), fine_bins) {
     for (int row : rows) {
-        channels_.push_back({row, {}, std::nullopt, 0, 0});
+        Channel channel{row, {}, std::nullopt, 0, 0};
+        channel.code = channel_kind(kChannels[row]) == ChannelKind::kCode;
+        channels_.push_back(channel);
     }
 }
 
@@ -55,6 +57,10 @@ bool PlotData::add(const LogRow& row) {
             continue;
         }
         if (!channel.last || t >= *channel.last) {
+            // A code's change from the record before, in time order.
+            if (channel.code) [[unlikely]] {
+                channel.changes += channel.last && value != channel.last_value;
+            }
             channel.last = t;
             channel.last_value = value;
         }
@@ -96,6 +102,7 @@ PlotModel PlotData::model(int columns, const std::vector<ValueAxis>& axes) const
                          channel.overall,
                          channel.last_value,
                          change(static_cast<int>(i), values),
+                         channel.changes,
                          bins_.columns(static_cast<int>(i), model.time)};
         // The line breaks after the last record before each gap, in the
         // column its bin went to.

@@ -29,6 +29,8 @@ struct ChannelPlot {
     // From the mean of its earliest values to that of its latest, each over
     // a column's share of the time the values span.
     double change = 0;
+    // A code's changes: records whose value differs from the one before it in time.
+    std::uint64_t changes = 0;
     std::vector<Summary> columns; // one per pixel column, oldest first
 };
 
@@ -55,6 +57,11 @@ public:
 
     // Rows that fell in the range.
     std::uint64_t rows() const { return rows_; }
+
+    // The latest time of a row in the range.
+    std::optional<MicroDay> latest() const {
+        return first_ ? std::optional<MicroDay>(latest_) : std::nullopt;
+    }
 
     // The latest row before the range and the earliest after it.
     std::optional<MicroDay> last_before() const { return last_before_; }
@@ -88,6 +95,8 @@ private:
         std::optional<MicroDay> last; // latest time of a value
         double last_value = 0;
         std::uint64_t unusable = 0;
+        bool code = false; // counts its changes
+        std::uint64_t changes = 0;
     };
 
     // The change of a channel whose values span `values`: ChannelPlot::change.

@@ -1,5 +1,6 @@
 #include "h2plot/plot_options.h"
 
+#include "h2plot/maser_files.h"
 #include "telemetry/channels.h"
 #include "telemetry/subsystems.h"
 
@@ -152,6 +153,8 @@ RangeChoice range_choice(const std::string& text) {
 
 } // namespace
 
+const char* const kDefaultLimitsDir = H2PLOT_LIMITS_DIR;
+
 std::optional<MicroDay> parse_span(std::string_view text) {
     constexpr std::int64_t kMaxCount = 100000; // weeks: some 1900 years, far below overflow
     if (text.size() < 2 || text.size() > 8) {
@@ -234,6 +237,21 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
         ->excludes("--from");
     app.add_option("--title", options.title, "A title before the time range (the maser's name)")
         ->type_name("TEXT");
+    std::string maser, limits_dir = kDefaultLimitsDir, logbook;
+    app.add_option("--maser", maser,
+                   "The maser, for its limits (DIR/NAME.limits) and its logbook (NAME.logbook "
+                   "beside the logs); default: the NAME the logs are named by (NAME.csv, "
+                   "NAME.csv.1, NAME.csv.2.gz)")
+        ->type_name("NAME");
+    app.add_option("--limits", limits_dir,
+                   "Folder of the limits that override the built-in table: limits.conf for every "
+                   "maser, NAME.limits for this one")
+        ->type_name("DIR")
+        ->capture_default_str();
+    app.add_option("--logbook", logbook,
+                   "The maser's logbook (lines of TIME SUBJECTS: WHAT), marked on the panels and "
+                   "listed on the page; default: NAME.logbook beside the logs")
+        ->type_name("FILE");
     std::vector<std::string> log_names, range_texts;
     app.add_option("--log", log_names,
                    "Channels on a logarithmic value axis, comma-separated (Ion_uA is by itself "
@@ -290,5 +308,10 @@ std::optional<int> parse_plot_options(int argc, const char* const* argv, PlotOpt
             throw CLI::ValidationError("--from", "the range starts after it ends (--to)");
         }
         options.form = form_of(options.output);
+        options.maser = maser.empty() ? maser_of_logs(options.logs) : maser;
+        options.limits_dir = limits_dir;
+        options.logbook_given = !logbook.empty();
+        options.logbook =
+            options.logbook_given ? logbook : logbook_beside(options.logs, options.maser);
     });
 }

@@ -1,6 +1,6 @@
 // h2plot's command line:
 //   h2plot [--channels LIST] [--from TIME | --last SPAN] [--to TIME] [--title TEXT]
-//          [--width PX] [-o FILE] LOG...
+//          [--maser NAME] [--limits DIR] [--logbook FILE] [--width PX] [-o FILE] LOG...
 #pragma once
 
 #include "telemetry/time_text.h"
@@ -32,7 +32,17 @@ struct PlotOptions {
     std::vector<int> log_rows;       // channels on a logarithmic axis (--log)
     std::vector<RangeChoice> ranges; // --range
     std::vector<std::string> logs;
+    // The maser's limits and logbook, for the limit bands, the logbook's marks
+    // and the page's state.
+    std::string maser;          // --maser, or the name the logs are named by; empty: none
+    std::string limits_dir;     // --limits: limits.conf and MASER.limits; empty: the built-in table
+    std::string logbook;        // --logbook, or MASER.logbook beside the logs; empty: none
+    bool logbook_given = false; // named on the command line, so that its absence is said
 };
+
+// Where a maser's limits are looked for unless --limits says: the system's
+// configuration folder (/etc/h2mon), none on Windows.
+extern const char* const kDefaultLimitsDir;
 
 // Reads the command line into `options`. When the program should not go on
 // (help, version, a bad command line), returns its exit code, having written

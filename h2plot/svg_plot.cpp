@@ -24,6 +24,18 @@ constexpr const char* kMeanColour = "#08519c";
 constexpr const char* kGapColour = "#fdd0a2";
 constexpr const char* kGridColour = "#e0e0e0";
 constexpr const char* kClippedColour = "#d62728";
+constexpr const char* kNormalColour = "#e8f5e4";        // grounds: within the normal band,
+constexpr const char* kOutsideNormalColour = "#fff3c4"; // outside it,
+constexpr const char* kBeyondAlarmColour = "#fcd9d9";   // beyond an alarm limit
+constexpr const char* kAlarmColour = "#d62728";         // an alarm limit's line
+constexpr const char* kOutsideNormalMark = "#f0a500";   // under a panel: values outside the
+constexpr const char* kBeyondAlarmMark = "#d62728";     // normal band, beyond an alarm limit
+constexpr int kMarkStripHeight = 3;
+constexpr const char* kMarkColour = "#7b3294"; // a logbook entry
+
+constexpr int kTopWithoutHeading = 4;
+constexpr int kListTitleHeight = 22; // the logbook listed under a picture on its own
+constexpr int kListLineHeight = 16;
 
 struct Frame {
     int left;
@@ -132,6 +144,118 @@ void draw_run(std::string& out, const Frame& frame, const std::vector<Summary>& 
     out += "/>\n";
 }
 
+// The channel's limits as grounds behind the data, where the axis reaches
+// them: its normal band green, outside it yellow, beyond an alarm limit red,
+// so that a value beyond a limit lies on the colour that says so.
+void draw_zones(std::string& out, const Frame& frame, const ChannelLimits& limits) {
+    const ValueRange& range = frame.axis.range;
+    const auto zone = [&](double low, double high, const char* name, const char* colour) {
+        if (!(low < high) || low >= range.hi || high <= range.lo) {
+            return;
+        }
+        const double top = frame.y(high);
+        out += "<rect class=\"" + std::string(name) + "\" x=\"" + std::to_string(frame.left) +
+               "\" y=\"";
+        append_number(out, top, 1);
+        out += "\" width=\"" + std::to_string(frame.columns) + "\" height=\"";
+        append_number(out, frame.y(low) - top, 1);
+        out += "\" fill=\"" + std::string(colour) + "\"/>\n";
+    };
+    const LimitRange& normal = limits.normal;
+    const LimitRange& alarm = limits.alarm;
+    if (normal.set) {
+        zone(normal.low, normal.high, "normal", kNormalColour);
+        zone(alarm.low, normal.low, "outside-normal", kOutsideNormalColour);
+        zone(normal.high, alarm.high, "outside-normal", kOutsideNormalColour);
+    }
+    if (alarm.set) {
+        zone(-HUGE_VAL, alarm.low, "beyond-alarm", kBeyondAlarmColour);
+        zone(alarm.high, HUGE_VAL, "beyond-alarm", kBeyondAlarmColour);
+    }
+}
+
+// Under the frame, the stretches of time when values lay outside the normal
+// band or beyond an alarm limit, so that a moment beyond a limit shows in a
+// year of columns, and with the axis asked for (--range) too.
+void draw_beyond_marks(std::string& out, const Frame& frame, const std::vector<Summary>& columns,
+                       const ChannelLimits& limits) {
+    const auto beyond = [&](const Summary& c) {
+        if (c.count == 0) {
+            return 0;
+        }
+        if ((limits.alarm.set && !(limits.alarm.holds(c.min) && limits.alarm.holds(c.max)))) {
+            return 2;
+        }
+        return limits.normal.set && !(limits.normal.holds(c.min) && limits.normal.holds(c.max)) ? 1
+                                                                                                : 0;
+    };
+    // Runs of columns at one level, across columns without records but not
+    // across a gap, like the line.
+    const auto mark = [&](int level, int first, int last) {
+        if (level == 0) {
+            return;
+        }
+        out += std::string("<rect class=\"") + (level == 2 ? "beyond-alarm" : "beyond-normal") +
+               "\" x=\"" + std::to_string(frame.left + first) + "\" y=\"" +
+               std::to_string(frame.top + kPanelHeight + 1) + "\" width=\"" +
+               std::to_string(last - first + 1) + "\" height=\"" +
+               std::to_string(kMarkStripHeight) + "\" fill=\"" +
+               (level == 2 ? kBeyondAlarmMark : kOutsideNormalMark) + "\"/>\n";
+    };
+    int level = 0, first = 0, last = 0;
+    for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
+        if (columns[c].count == 0) {
+            continue;
+        }
+        const int here = beyond(columns[c]);
+        if (here != level) {
+            mark(level, first, last);
+            level = here;
+            first = c;
+        }
+        last = c;
+        if (columns[c].gap_after) {
+            mark(level, first, last);
+            level = 0;
+        }
+    }
+    mark(level, first, last);
+}
+
+// The alarm limits that lie within the axis, as dashed red lines across the panel.
+void draw_alarm_lines(std::string& out, const Frame& frame, const LimitRange& alarm) {
+    const ValueRange& range = frame.axis.range;
+    for (const double value : {alarm.low, alarm.high}) {
+        if (!alarm.set || !std::isfinite(value) || value <= range.lo || value >= range.hi) {
+            continue;
+        }
+        const std::string y = number_text(frame.y(value), 1);
+        out += "<line class=\"alarm\" x1=\"" + std::to_string(frame.left) + "\" x2=\"" +
+               std::to_string(frame.left + frame.columns) + "\" y1=\"" + y + "\" y2=\"" + y +
+               "\" stroke=\"" + kAlarmColour + "\" stroke-dasharray=\"6 3\"/>\n";
+    }
+}
+
+// A dashed line at each logbook entry's time, labelled with its number; a
+// reader pointing at it is shown the entry.
+void draw_marks(std::string& out, const Frame& frame, const TimeColumns& time,
+                const std::vector<LogbookMark>& marks) {
+    for (const LogbookMark& mark : marks) {
+        if (mark.t < time.lo || mark.t > time.hi) {
+            continue;
+        }
+        const double x = frame.left + time.position(mark.t);
+        const std::string at = number_text(x, 1);
+        out += "<g class=\"logbook-mark\"><title>" + xml_escaped(mark.label + ": " + mark.text) +
+               "</title>\n<line x1=\"" + at + "\" x2=\"" + at + "\" y1=\"" +
+               std::to_string(frame.top) + "\" y2=\"" + std::to_string(frame.top + kPanelHeight) +
+               "\" stroke=\"" + kMarkColour + "\" stroke-dasharray=\"4 2\"/>\n<text x=\"" +
+               number_text(x + 2, 1) + "\" y=\"" + std::to_string(frame.top + 11) +
+               "\" font-size=\"10\" fill=\"" + kMarkColour + "\">" + xml_escaped(mark.label) +
+               "</text></g>\n";
+    }
+}
+
 // A light band over each gap, from the column where it begins to the one
 // where the data comes back, so that even a gap narrower than a pixel shows;
 // silence at an end of the range reaches the frame.
@@ -172,29 +296,69 @@ void draw_time_grid(std::string& out, const Frame& frame, const std::vector<doub
 }
 
 // The description names the unit after its last comma ("Pump current, uA",
-// "Receiver IF level, VRMS"): the title gives it once, in brackets.
+// "Receiver IF level, VRMS"), or none.
+std::size_t unit_comma(int row) {
+    const CHANNEL& channel = kChannels[row];
+    const std::string_view what = channel.description;
+    const std::size_t comma = what.rfind(", ");
+    return comma != std::string::npos && what.find(' ', comma + 2) == std::string::npos &&
+                   channel_kind(channel) == ChannelKind::kMeasurement
+               ? comma
+               : std::string::npos;
+}
+
+// The title gives the unit once, in brackets.
 std::string panel_title(int row, bool log) {
     const CHANNEL& channel = kChannels[row];
-    std::string what = channel.description;
-    std::string unit = unit_label(row);
-    const std::size_t comma = what.rfind(", ");
-    if (comma != std::string::npos && what.find(' ', comma + 2) == std::string::npos &&
-        channel_kind(channel) == ChannelKind::kMeasurement) {
-        unit = what.substr(comma + 2);
-        what.erase(comma);
-    }
+    const std::size_t comma = unit_comma(row);
+    const std::string what = channel_what(row);
+    const std::string unit =
+        comma == std::string::npos ? unit_label(row) : std::string(channel.description + comma + 2);
     return "<tspan font-weight=\"bold\">" + xml_escaped(channel.name) + "</tspan> " +
            xml_escaped(what) + " (" + xml_escaped(unit) + (log ? ", log scale" : "") + ")";
 }
 
+// The channel's limits as the table writes them, and the file that set them
+// when it is not the built-in table: "normal 10..50, alarm ..80 (east.limits)".
+std::string limits_title(int row, const LimitTable& limits) {
+    const ChannelLimits& own = limits.of(row);
+    std::string text;
+    if (own.normal.set) {
+        text = "normal " + range_text(own.normal);
+    }
+    if (own.alarm.set) {
+        text += (text.empty() ? "" : ", ") + std::string("alarm ") + range_text(own.alarm);
+    }
+    static const LimitTable kBuiltIn = LimitTable::defaults();
+    if (!text.empty() && own.from != kBuiltIn.of(row).from) {
+        const std::string file = own.from.substr(0, own.from.rfind(':'));
+        text += " (" + file.substr(file.find_last_of("/\\") + 1) + ")";
+    }
+    return text;
+}
+
 void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& channel,
-                const Frame& frame, const std::vector<double>& tick_xs) {
+                const Frame& frame, const std::vector<double>& tick_xs, const PictureNotes& notes) {
+    const ChannelLimits* limits =
+        notes.limits != nullptr ? &notes.limits->of(channel.row) : nullptr;
     out += "<g class=\"panel\" id=\"panel-" + xml_escaped(kChannels[channel.row].name) + "\">\n";
     out += "<text x=\"" + std::to_string(frame.left) + "\" y=\"" + std::to_string(frame.top - 7) +
-           "\">" + panel_title(channel.row, frame.axis.log) + "</text>\n";
+           "\">" + panel_title(channel.row, frame.axis.log);
+    const std::string limit_text =
+        notes.limits != nullptr ? limits_title(channel.row, *notes.limits) : "";
+    if (!limit_text.empty()) {
+        out += " <tspan fill=\"#606060\">" + xml_escaped(limit_text) + "</tspan>";
+    }
+    out += "</text>\n";
+    if (limits != nullptr) {
+        draw_zones(out, frame, *limits);
+    }
     draw_value_axis(out, frame);
     draw_time_grid(out, frame, tick_xs);
     draw_gaps(out, frame, model);
+    if (limits != nullptr) {
+        draw_alarm_lines(out, frame, limits->alarm);
+    }
     const int count = static_cast<int>(channel.columns.size());
     for (int c = 0; c < count; ++c) {
         if (channel.columns[c].count > 0) {
@@ -204,11 +368,29 @@ void draw_panel(std::string& out, const PlotModel& model, const ChannelPlot& cha
         }
     }
     draw_clipped(out, frame, channel.columns);
+    if (limits != nullptr) {
+        draw_beyond_marks(out, frame, channel.columns, *limits);
+    }
+    draw_marks(out, frame, model.time, notes.marks);
     // The frame just outside the columns, so that it covers no data.
     out += "<rect x=\"" + number_text(frame.left - 0.5, 1) + "\" y=\"" +
            number_text(frame.top - 0.5, 1) + "\" width=\"" + std::to_string(frame.columns + 1) +
            "\" height=\"" + std::to_string(kPanelHeight + 1) +
            "\" fill=\"none\" stroke=\"#808080\"/>\n</g>\n";
+}
+
+// The logbook's entries under the time axis, for a picture read on its own.
+void draw_mark_list(std::string& out, const std::vector<LogbookMark>& marks, int left, int top) {
+    out += "<g class=\"logbook\">\n<text x=\"" + std::to_string(left) + "\" y=\"" +
+           std::to_string(top + 16) + "\" font-weight=\"bold\">Logbook</text>\n";
+    int y = top + kListTitleHeight;
+    for (const LogbookMark& mark : marks) {
+        y += kListLineHeight;
+        out += "<text x=\"" + std::to_string(left) + "\" y=\"" + std::to_string(y) +
+               "\"><tspan fill=\"" + kMarkColour + "\" font-weight=\"bold\">" +
+               xml_escaped(mark.label) + "</tspan> " + xml_escaped(mark.text) + "</text>\n";
+    }
+    out += "</g>\n";
 }
 
 void draw_time_axis(std::string& out, const std::vector<TimeTick>& ticks,
@@ -255,6 +437,11 @@ std::string xml_escaped(const std::string& text) {
     return out;
 }
 
+std::string channel_what(int row) {
+    const std::string what = kChannels[row].description;
+    return what.substr(0, unit_comma(row));
+}
+
 std::string unit_label(int row) {
     const CHANNEL& channel = kChannels[row];
     return channel_kind(channel) == ChannelKind::kMeasurement ? std::string(channel_unit(channel))
@@ -273,13 +460,32 @@ int svg_columns(const std::vector<ValueAxis>& axes, int width) {
     return std::max(1, width - margin - kSvgMarginRight);
 }
 
-std::string render_svg(const PlotModel& model, int width, const std::string& heading,
-                       bool standalone) {
+std::vector<std::size_t> all_panels(const PlotModel& model) {
+    std::vector<std::size_t> panels(model.channels.size());
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+        panels[i] = i;
+    }
+    return panels;
+}
+
+std::string render_svg(const PlotModel& model, const std::vector<std::size_t>& panels, int width,
+                       const std::string& heading, bool standalone, const PictureNotes& notes) {
     const int columns = model.time.count;
     const int left = width - kSvgMarginRight - columns;
-    const int panels = static_cast<int>(model.channels.size());
-    const int axis_top = kHeadingHeight + panels * kPanelPitch - kPanelGap;
-    const int height = axis_top + kAxisHeight;
+    const int top = heading.empty() ? kTopWithoutHeading : kHeadingHeight;
+    const int axis_top = top + static_cast<int>(panels.size()) * kPanelPitch - kPanelGap;
+    std::vector<LogbookMark> listed;
+    if (notes.list_marks) {
+        for (const LogbookMark& mark : notes.marks) {
+            if (mark.t >= model.time.lo && mark.t <= model.time.hi) {
+                listed.push_back(mark);
+            }
+        }
+    }
+    const int list_height =
+        listed.empty() ? 0
+                       : kListTitleHeight + static_cast<int>(listed.size()) * kListLineHeight + 8;
+    const int height = axis_top + kAxisHeight + list_height;
     std::string out;
     if (standalone) {
         out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -288,8 +494,10 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
            "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(width) +
            " " + std::to_string(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
     out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    out += "<text x=\"" + std::to_string(left) + "\" y=\"16\" font-size=\"13\">" +
-           xml_escaped(heading) + "</text>\n";
+    if (!heading.empty()) {
+        out += "<text x=\"" + std::to_string(left) + "\" y=\"16\" font-size=\"13\">" +
+               xml_escaped(heading) + "</text>\n";
+    }
 
     std::vector<TimeTick> ticks;
     std::vector<double> tick_xs;
@@ -302,13 +510,16 @@ std::string render_svg(const PlotModel& model, int width, const std::string& hea
             ticks.push_back(std::move(tick));
         }
     }
-    for (int i = 0; i < panels; ++i) {
-        const ChannelPlot& channel = model.channels[static_cast<std::size_t>(i)];
-        const Frame frame{left, kHeadingHeight + i * kPanelPitch + kTitleHeight, columns,
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+        const ChannelPlot& channel = model.channels[panels[i]];
+        const Frame frame{left, top + static_cast<int>(i) * kPanelPitch + kTitleHeight, columns,
                           channel.axis};
-        draw_panel(out, model, channel, frame, tick_xs);
+        draw_panel(out, model, channel, frame, tick_xs, notes);
     }
     draw_time_axis(out, ticks, tick_xs, left, axis_top);
+    if (!listed.empty()) {
+        draw_mark_list(out, listed, left, axis_top + kAxisHeight);
+    }
     out += "</svg>\n";
     return out;
 }

@@ -1,5 +1,6 @@
 #include "program/stop_signals.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -9,7 +10,7 @@
 
 // The stop signals stay blocked for the whole run and arrive through a
 // signalfd: pending until the program looks, and the descriptor stays
-// readable from then on.
+// readable from then on. No handler runs, so no thread ever sees them.
 StopSignals::StopSignals() {
     sigset_t stops;
     sigemptyset(&stops);
@@ -40,4 +41,23 @@ bool StopSignals::ok(std::string& error) const {
 bool StopSignals::requested() const {
     pollfd pfd{fd_, POLLIN, 0};
     return fd_ >= 0 && ::poll(&pfd, 1, 0) > 0;
+}
+
+bool StopSignals::wait(std::chrono::milliseconds timeout) const {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return requested();
+        }
+        // poll passes over a negative descriptor: without one, only the time counts.
+        pollfd pfd{fd_, POLLIN, 0};
+        const int slice = static_cast<int>(std::min<long long>(left, 1000000));
+        if (::poll(&pfd, 1, slice) > 0) {
+            return true;
+        }
+        // Woken early by another signal's handler (EINTR): wait on for the rest.
+    }
 }

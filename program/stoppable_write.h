@@ -15,8 +15,10 @@ enum class WriteEnd {
     kFailed,  // the system's reason is in `error`
 };
 
-// Writes `bytes` to `file` and flushes it. A stop ends the wait for the reader;
-// what was written by then stays written, so a line can be cut short. Without
-// `stops` (null) the write waits for the reader as long as it takes.
+// Writes `bytes` to `file` and flushes it. A stop ends a wait for a reader that
+// takes nothing (one that takes what comes gets all of it); what was written
+// by then stays written, so a line can be cut short. Without
+// `stops` (null) the write waits for the reader as long as it takes. On
+// kFailed, `error_number` (when given) receives the system's error number.
 WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals* stops,
-                              std::string& error);
+                              std::string& error, int* error_number = nullptr);

@@ -7,13 +7,31 @@
 #include <poll.h>
 #include <unistd.h>
 
-WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals* stops,
-                              std::string& error) {
-    if (std::fflush(file) != 0) {
-        error = std::strerror(errno);
-        return WriteEnd::kFailed;
+namespace {
+
+WriteEnd failed(int number, const char* what, std::string& error, int* error_number) {
+    error = std::string(what) + std::strerror(number);
+    if (error_number != nullptr) {
+        *error_number = number;
     }
+    return WriteEnd::kFailed;
+}
+
+} // namespace
+
+WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const StopSignals* stops,
+                              std::string& error, int* error_number) {
     const int fd = fileno(file);
+    if (fd < 0) { // a stream in memory, which no reader can hold
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
+            std::fflush(file) != 0) {
+            return failed(errno, "", error, error_number);
+        }
+        return WriteEnd::kWritten;
+    }
+    if (std::fflush(file) != 0) {
+        return failed(errno, "", error, error_number);
+    }
     while (!bytes.empty()) {
         // poll passes over a negative descriptor: no stops, no stop.
         pollfd waits[2] = {{fd, POLLOUT, 0}, {stops != nullptr ? stops->fd() : -1, POLLIN, 0}};
@@ -21,10 +39,11 @@ WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const Sto
             if (errno == EINTR) {
                 continue;
             }
-            error = std::string("poll: ") + std::strerror(errno);
-            return WriteEnd::kFailed;
+            return failed(errno, "poll: ", error, error_number);
         }
-        if (waits[1].revents != 0) {
+        // A reader that takes what comes gets it, stop or not: only a wait for
+        // one that takes nothing is cut short.
+        if (waits[0].revents == 0) {
             return WriteEnd::kStopped;
         }
         // A pipe that polls writable takes PIPE_BUF bytes without blocking; a
@@ -32,8 +51,7 @@ WriteEnd write_unless_stopped(std::FILE* file, std::string_view bytes, const Sto
         const ssize_t wrote =
             ::write(fd, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
         if (wrote < 0 && errno != EINTR && errno != EAGAIN) {
-            error = std::strerror(errno);
-            return WriteEnd::kFailed;
+            return failed(errno, "", error, error_number);
         }
         bytes.remove_prefix(wrote > 0 ? static_cast<std::size_t>(wrote) : 0);
     }

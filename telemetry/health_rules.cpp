@@ -107,18 +107,8 @@ void forecast_finding(const ChannelState& c, double now, const HealthSettings& s
     if (!f.ahead || f.mjd < now || f.mjd - now > settings.horizon_days) {
         return;
     }
-    const std::string range =
-        std::isfinite(f.latest)
-            ? days_text(std::max(0.0, f.earliest - now)) + " to " + days_text(f.latest - now)
-            : days_text(std::max(0.0, f.earliest - now)) + " or more";
-    const bool rising = c.trend.direction == Direction::kRising;
-    findings.push_back(
-        finding(HealthLevel::kAttention, FindingKind::kForecast, c.row, f.within_since,
-                name_of(c.row) + " reaches " +
-                    (f.alarm_limit ? "its alarm limit " : "the edge of its normal band ") +
-                    limit_text(c.row, f.limit) + " in about " + days_text(f.mjd - now) + " days (" +
-                    range + "), " + (rising ? "rising" : "falling") + " by " +
-                    rough_text(std::fabs(c.trend.slope)) + unit_of(c.row) + " a day"));
+    findings.push_back(finding(HealthLevel::kAttention, FindingKind::kForecast, c.row,
+                               f.within_since, forecast_text(c, now)));
 }
 
 void step_findings(const HealthReport& report, std::vector<Finding>& findings) {
@@ -209,6 +199,20 @@ std::string value_text(int row, double value) {
     std::snprintf(text, sizeof text, "%0*llX", 2 * channel_bytes(channel),
                   static_cast<unsigned long long>(std::llround(std::fabs(value))));
     return text;
+}
+
+std::string forecast_text(const ChannelState& c, double now) {
+    const ChannelForecast& f = c.forecast;
+    const std::string range =
+        std::isfinite(f.latest)
+            ? days_text(std::max(0.0, f.earliest - now)) + " to " + days_text(f.latest - now)
+            : days_text(std::max(0.0, f.earliest - now)) + " or more";
+    const bool rising = c.trend.direction == Direction::kRising;
+    return name_of(c.row) + " reaches " +
+           (f.alarm_limit ? "its alarm limit " : "the edge of its normal band ") +
+           limit_text(c.row, f.limit) + " in about " + days_text(f.mjd - now) + " days (" + range +
+           "), " + (rising ? "rising" : "falling") + " by " + rough_text(std::fabs(c.trend.slope)) +
+           unit_of(c.row) + " a day";
 }
 
 void apply_health_rules(HealthReport& report, const LimitTable& limits,

@@ -31,6 +31,12 @@ struct HealthSettings {
 void apply_health_rules(HealthReport& report, const LimitTable& limits,
                         const HealthSettings& settings);
 
+// The line a person reads of a channel's forecast, which lies ahead, seen at
+// `now`: "Ion_uA reaches its alarm limit 80 uA in about 9.1 days (7.2 to
+// 11.5), rising by 3.1 uA a day". A forecast within the horizon is a
+// finding with this line.
+std::string forecast_text(const ChannelState& channel, double now);
+
 // A channel's value as a person reads it: a measurement with its unit and no
 // more digits than the log has ("14.62 V"), a code as its hexadecimal digits
 // as the log prints them ("8010").

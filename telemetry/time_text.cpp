@@ -118,10 +118,26 @@ std::optional<double> parse_duration_seconds(std::string_view text) {
     return std::nullopt;
 }
 
+namespace {
+
+// Whole seconds since MJD 0, rounded: a microday is 0.0864 s.
+std::int64_t whole_seconds(MicroDay t) {
+    return (t * 864 + (t >= 0 ? 5000 : -5000)) / 10000;
+}
+
+} // namespace
+
 UtcTime utc_time(MicroDay t) {
-    // Whole seconds since MJD 0, rounded: a microday is 0.0864 s.
-    const std::int64_t seconds = (t * 864 + (t >= 0 ? 5000 : -5000)) / 10000;
-    return utc_of_mjd_seconds(seconds);
+    return utc_of_mjd_seconds(whole_seconds(t));
+}
+
+const char* weekday_name(MicroDay t) {
+    static const char* const kNames[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                         "Friday", "Saturday", "Sunday"};
+    const std::int64_t seconds = whole_seconds(t);
+    const std::int64_t day = seconds / kSecondsPerDay - (seconds % kSecondsPerDay < 0 ? 1 : 0);
+    // MJD 0, 1858-11-17, was a Wednesday.
+    return kNames[((day + 2) % 7 + 7) % 7];
 }
 
 std::string utc_text(MicroDay t, int clock_digits) {

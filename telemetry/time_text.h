@@ -32,6 +32,9 @@ std::optional<double> parse_duration_seconds(std::string_view text);
 // The UTC date and time of `t`, to the nearest second.
 UtcTime utc_time(MicroDay t);
 
+// The UTC day of the week of `t`, to the nearest second: "Monday" to "Sunday".
+const char* weekday_name(MicroDay t);
+
 // "2026-12-10", and with `clock` digits of the time of day after a space:
 // 2 gives "2026-12-10 13", 4 "2026-12-10 13:45", 6 "2026-12-10 13:45:30".
 std::string utc_text(MicroDay t, int clock_digits);

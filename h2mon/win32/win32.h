@@ -1,6 +1,7 @@
-// The Windows interfaces h2mon is written against. On Windows these are the
-// system's own headers; on Linux, the headers of h2mon/win32/posix declare the
-// same names, implemented on POSIX calls with the results the program relies on.
+// The Windows interfaces the serial class is written against. On Windows these
+// are the system's own headers; on Linux, the headers of h2mon/win32/posix
+// declare the same names, implemented on POSIX calls with the results the
+// program relies on.
 #pragma once
 
 #ifdef _WIN32
@@ -13,7 +14,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <setupapi.h>
-#include <conio.h>
 #else
 #include "h2mon/win32/posix/types.h"
 #include "h2mon/win32/posix/strings.h"
@@ -24,5 +24,4 @@
 #include "h2mon/win32/posix/setupapi.h"
 #include "h2mon/win32/posix/semaphore.h"
 #include "h2mon/win32/posix/findfile.h"
-#include "h2mon/win32/posix/console.h"
 #endif

@@ -40,7 +40,8 @@ enum class StopEvent {
     Terminate,   // SIGTERM
     HangUp,      // SIGHUP
     EndSession,  // Windows: the user's session ends (logging off)
-    CloseWindow, // Windows: WM_CLOSE to its windows, as taskkill without /F sends
+    CloseWindow, // Windows: taskkill without /F, the system's own, which posts WM_CLOSE
+                 // to the program's top-level windows
 };
 
 // What a launcher may or may not be able to do.
@@ -56,6 +57,10 @@ enum class Capability {
     OutputReaderGone,  // close_output() reaches h2mon as a closed pipe
     ConsoleOutput,     // Output::Console
     HeldConsole,       // hold_console() holds the console's output and nothing else of it
+    KeyAtOnce,         // press_key() reaches h2mon's key test at once (a byte on its input),
+                       // not through a helper program that takes its time to start
+    LogRenamedWhileOpen, // the test may rename or delete the log while h2mon has it open
+                         // (Windows refuses both for a file open without delete sharing)
 };
 
 // Failures whose text comes from the system and differs between systems.
@@ -114,6 +119,11 @@ public:
         (void)hold;
         return false;
     }
+
+    // Windows: WM_CLOSE to every top-level window h2mon has at the first moment
+    // it has one, as taskkill without /F sends it (which can hit that moment
+    // only by chance). Waits for that moment. False where the launcher cannot.
+    virtual bool close_at_first_window() { return false; }
 
     // Windows: the mode of h2mon's console input buffer (GetConsoleMode). False
     // where there is none.

@@ -64,6 +64,10 @@ Masked mask_mjds(const std::string& output) {
     return masked;
 }
 
+std::vector<std::string> unstamped_rows(const std::string& text) {
+    return lines_of(mask_mjds(text).text);
+}
+
 double mjd_now() {
     const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
     return mjd_of_unix_seconds(std::chrono::duration<double>(since_epoch).count());

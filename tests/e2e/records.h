@@ -23,6 +23,11 @@ struct Masked {
 };
 Masked mask_mjds(const std::string& output);
 
+// The lines of a CSV text with their timestamps masked: a record on standard
+// output and its row in the log, each with a clock reading of its own, compare
+// equal.
+std::vector<std::string> unstamped_rows(const std::string& text);
+
 // The current UTC time as a Modified Julian Date.
 double mjd_now();
 

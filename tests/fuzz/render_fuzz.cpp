@@ -8,6 +8,7 @@
 // its length.
 #include "telemetry/channels.h"
 #include "telemetry/hex.h"
+#include "h2mon/io/log_file.h"
 #include "h2mon/output.h"
 
 #include <algorithm>
@@ -18,6 +19,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -58,6 +61,39 @@ private:
     char* text_ = nullptr;
     std::size_t size_ = 0;
     std::FILE* stream_;
+};
+
+// The log file as h2mon writes it, on a file of the process's own that each
+// input starts empty.
+class LogOnDisk {
+public:
+    LogOnDisk() : path_(make_path()), file_(path_) {}
+    ~LogOnDisk() { std::remove(path_.c_str()); }
+    LogFile* file() { return &file_; }
+    std::string take() {
+        std::string text;
+        if (std::FILE* in = std::fopen(path_.c_str(), "rb")) {
+            char buffer[4096];
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) {
+                text.append(buffer, n);
+            }
+            std::fclose(in);
+        }
+        expect(truncate(path_.c_str(), 0) == 0, "the log file could not be emptied");
+        return text;
+    }
+
+private:
+    static std::string make_path() {
+        char path[] = "/tmp/render_fuzz_log_XXXXXX";
+        const int fd = mkstemp(path);
+        expect(fd >= 0, "no log file");
+        close(fd);
+        return path;
+    }
+
+    std::string path_;
+    LogFile file_;
 };
 
 std::vector<std::string> split(const std::string& text, char separator) {
@@ -196,10 +232,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(frame, data + 1, std::min<std::size_t>(size - 1, kFrameLength));
 
     MemoryStream out;
-    MemoryStream log;
+    static LogOnDisk log;
     RecordOutput output;
     output.out = out.stream();
-    output.log = with_log ? log.stream() : nullptr;
+    output.log = with_log ? log.file() : nullptr;
     output.console_mode = console_mode;
     output.clock = fixed_clock;
     output.putch = to_console;

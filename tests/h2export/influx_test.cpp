@@ -3,7 +3,7 @@
 #include "h2export/influx.h"
 #include "tests/h2export/influx_server.h"
 #include "tests/h2export/log_fixture.h"
-#include "tests/h2export/tmpfs_mount.h"
+#include "tests/support/tmpfs_mount.h"
 
 #include "telemetry/mjd_time.h"
 #include "telemetry/channels.h"
@@ -71,13 +71,13 @@ void expect_points_of(const std::string& output, const std::vector<std::string>&
 // of a point behind, it is written whole once there is room, and a restart
 // after that neither loses nor repeats a point.
 TEST(Influx, AFullDiskLeavesWholePointsAndARestartLosesAndRepeatsNothing) {
-    if (!TmpfsMount::allowed()) {
+    if (!h2test::TmpfsMount::allowed()) {
         GTEST_SKIP() << "a small file system that fills up is mounted by the test: needs root";
     }
     h2test::TempDir dir;
     const std::string full = dir.file("full");
     std::filesystem::create_directory(full);
-    TmpfsMount mounted;
+    h2test::TmpfsMount mounted;
     std::string error;
     ASSERT_TRUE(mounted.mount(full, 64 * 1024, error)) << error;
     struct statvfs space;

@@ -2,7 +2,7 @@
 // grow, go quiet, rotate and turn bad.
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
-#include "tests/h2export/tmpfs_mount.h"
+#include "tests/support/tmpfs_mount.h"
 #include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
@@ -178,13 +178,13 @@ TEST_F(Textfile, LogFolderReplacedOrMountedOverIsFollowedAgain) {
     append_file(log, random_row(mjd_1, 2));
     ASSERT_TRUE(shows_record("m", mjd_1));
 
-    if (!TmpfsMount::allowed()) {
+    if (!h2test::TmpfsMount::allowed()) {
         GTEST_SKIP() << "mounting a file system over the log's folder needs root";
     }
     fs::remove_all(logs);
     fs::create_directory(logs);
     std::this_thread::sleep_for(milliseconds(1500)); // the empty folder is followed
-    TmpfsMount mounted;
+    h2test::TmpfsMount mounted;
     std::string error;
     ASSERT_TRUE(mounted.mount(logs, 1 << 20, error)) << error;
     const std::string mjd_2 = mjd_now(-10);
@@ -314,9 +314,9 @@ TEST(TextfileStart, AFolderThatCannotBeWrittenFailsTheStart) {
     h2test::TempDir dir;
     const std::string out = dir.file("out");
     fs::create_directory(out);
-    TmpfsMount read_only;
+    h2test::TmpfsMount read_only;
     std::string error;
-    if (TmpfsMount::allowed()) {
+    if (h2test::TmpfsMount::allowed()) {
         ASSERT_TRUE(read_only.mount(out, 64 * 1024, error, true)) << error;
     } else {
         fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);

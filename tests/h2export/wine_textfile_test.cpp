@@ -1,9 +1,11 @@
 // The Windows build of h2export under Wine (scripts/wine.sh): it follows a log
 // written the Windows way ("\r\n" line ends) and keeps the maser's textfile,
-// looking at the log by polling as it does on Windows.
+// looking at the log by polling as it does on Windows; and the system's
+// taskkill (without /F) stops it in order.
 #include "tests/h2export/log_fixture.h"
 #include "tests/h2export/running_export.h"
 #include "tests/support/gzip.h"
+#include "tests/support/process.h"
 #include "telemetry/mjd_time.h"
 
 #include <gtest/gtest.h>
@@ -35,12 +37,17 @@ std::string windows_row(const std::string& mjd, unsigned seed) {
     return row.insert(row.size() - 1, "\r");
 }
 
+#define REQUIRE_H2EXPORT_EXE()                                                                     \
+    do {                                                                                           \
+        if (!std::filesystem::exists(h2export_exe())) {                                            \
+            GTEST_SKIP() << "no h2export.exe ('" << h2export_exe()                                 \
+                         << "'): run this test through the mingw preset's tests, which name it "   \
+                            "in H2EXPORT_EXE";                                                     \
+        }                                                                                          \
+    } while (false)
+
 TEST(H2exportUnderWine, FollowsALogAndWritesTheTextfile) {
-    if (!std::filesystem::exists(h2export_exe())) {
-        GTEST_SKIP() << "no h2export.exe ('" << h2export_exe()
-                     << "'): run this test through the mingw preset's tests, which name it in "
-                        "H2EXPORT_EXE";
-    }
+    REQUIRE_H2EXPORT_EXE();
     h2test::TempDir dir;
     const std::string log = dir.file("maser 1.csv");
     const std::string out = dir.file("out");
@@ -73,13 +80,11 @@ TEST(H2exportUnderWine, FollowsALogAndWritesTheTextfile) {
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
-// The line protocol across a stop, the log rotated and compressed meanwhile:
+// The line protocol across a stop (taskkill), the log rotated and compressed meanwhile:
 // the rest of the compressed file, read through the handle opened when the
 // reading was planned, then the new log; each record once.
 TEST(H2exportUnderWine, ARestartReadsOnInTheCompressedRotatedLog) {
-    if (!std::filesystem::exists(h2export_exe())) {
-        GTEST_SKIP() << "no h2export.exe: run this test through the mingw preset's tests";
-    }
+    REQUIRE_H2EXPORT_EXE();
     h2test::TempDir dir;
     const std::string log = dir.file("m1.csv");
     const std::string output = dir.file("points.lp");
@@ -101,10 +106,12 @@ TEST(H2exportUnderWine, ARestartReadsOnInTheCompressedRotatedLog) {
         EXPECT_TRUE(eventually([&] { return points() >= count; }, milliseconds(60000)))
             << "running: " << h2export.running() << "\n"
             << h2export.read_stderr(milliseconds(100)) << h2export.stdout_text();
-        // The output is a file: a kill loses and repeats nothing.
-        h2export.signal(SIGKILL);
-        int status = 0;
-        h2export.wait_exit(status, milliseconds(10000));
+        const ProgramRun taskkill =
+            run_program({WINE_SH, "run", "taskkill", "/im", "h2export.exe"});
+        EXPECT_EQ(taskkill.exit_code, 0) << taskkill.out << taskkill.err;
+        int status = -1;
+        EXPECT_TRUE(h2export.wait_exit(status, milliseconds(10000)));
+        EXPECT_EQ(status, 0) << h2export.read_stderr(milliseconds(100));
     };
     append_file(log, rows[0] + rows[1]);
     run_until(2);
@@ -126,6 +133,31 @@ TEST(H2exportUnderWine, ARestartReadsOnInTheCompressedRotatedLog) {
                   std::to_string(ns));
         at = end + 1;
     }
+}
+
+// As Task Scheduler's recipe stops it: taskkill /im h2export.exe, without /F.
+TEST(H2exportUnderWine, TaskkillStopsItInOrder) {
+    REQUIRE_H2EXPORT_EXE();
+    h2test::TempDir dir;
+    const std::string log = dir.file("east.csv");
+    append_file(log, windows_row(mjd_now(), 1));
+    h2test::ChildProcess h2export;
+    std::string error;
+    ASSERT_TRUE(
+        h2export.start({WINE_SH, "run", h2export_exe(), "--follow", "east=" + windows_path(log),
+                        "--textfile", windows_path(dir.path())},
+                       error))
+        << error;
+    // The textfile is written once the run is under way.
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir.file("h2mon-east.prom")); },
+                           milliseconds(60000)))
+        << h2export.read_stderr(milliseconds(100));
+
+    const ProgramRun taskkill = run_program({WINE_SH, "run", "taskkill", "/im", "h2export.exe"});
+    ASSERT_EQ(taskkill.exit_code, 0) << taskkill.out << taskkill.err;
+    int code = -1;
+    ASSERT_TRUE(h2export.wait_exit(code, milliseconds(5000))) << "still running after taskkill";
+    EXPECT_EQ(code, 0) << h2export.read_stderr(milliseconds(100));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // h2plot's pictures and pages as a reader sees them: drawn by a real browser
 // (Debian's chromium, headless, with no network), then checked pixel by pixel.
+#include "tests/support/golden.h"
 #include "tests/support/log_rows.h"
 #include "tests/support/process.h"
 
@@ -8,6 +9,7 @@
 #include <png.h>
 
 #include <cmath>
+#include <filesystem>
 #include <regex>
 
 namespace {
@@ -123,7 +125,8 @@ TEST(Browser, HtmlPageShowsOnePanelPerChannel) {
         EXPECT_EQ(count(dom.out, id), 1u) << id;
     }
 
-    const Picture shot = screenshot(dir, page, 800, 1000);
+    // The page opens with the maser's state and the table: the panels come after.
+    const Picture shot = screenshot(dir, page, 800, 2400);
     int inked = 0;
     for (int y = 0; y < shot.height; ++y) {
         for (int x = 0; x < shot.width; ++x) {
@@ -244,6 +247,124 @@ TEST(Browser, GapsAfterAnIntervalChangeAndAtTheRangeEndAreShaded) {
     for (double seconds : {3 * 3600.0, 6 * 3600.0 + 1800, 12 * 3600.0}) {
         EXPECT_FALSE(shaded(seconds)) << seconds;
         EXPECT_TRUE(inked(seconds)) << seconds;
+    }
+}
+
+// A week of a maser from h2sim, a record a minute, as DIR/east.csv: the
+// days up to 2026-06-11 00:00.
+void simulated_week(const h2test::TempDir& dir, const std::string& scenario) {
+    const ProgramRun run = h2test::run_program({H2SIM_PATH, "--write-log", dir.file("east.csv"),
+                                                "--start", "2026-06-01", "--span", "10d",
+                                                "--interval", "1min", "--scenario", scenario});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+}
+
+// The page of every channel, measured in the browser at a window's width:
+// the page's own width, the table's right edge and the narrowest cell of the
+// descriptions, the right edge of the box that holds the table.
+struct TableLayout {
+    int page = 0;
+    int window = 0;
+    int table_right = 0;
+    int narrowest_description = 0;
+    int box_right = 0;
+};
+
+TableLayout measure(const h2test::TempDir& dir, const std::string& page, int width) {
+    static const char* const kMeasure =
+        "<script>\n"
+        "const t = document.querySelector('table.stats');\n"
+        "const box = document.querySelector('div.scroll') || t;\n"
+        "const widths = [...t.querySelectorAll('tbody td:nth-child(2)')]\n"
+        "    .map(c => c.getBoundingClientRect().width);\n"
+        "document.body.setAttribute('data-measured', [document.documentElement.scrollWidth,\n"
+        "    window.innerWidth, t.getBoundingClientRect().right, Math.min(...widths),\n"
+        "    box.getBoundingClientRect().right].map(Math.round).join(' '));\n"
+        "</script>\n";
+    std::string text = h2test::read_text_file(page);
+    text.insert(text.rfind("</body>"), kMeasure);
+    const std::string measured = dir.file("measured.html");
+    EXPECT_TRUE(h2test::write_text_file(measured, text));
+    const ProgramRun dom =
+        chromium(dir, measured, {"--dump-dom", "--window-size=" + std::to_string(width) + ",1000"});
+    static const std::regex kMeasured("data-measured=\"(\\d+) (\\d+) (\\d+) (\\d+) (\\d+)\"");
+    std::smatch m;
+    TableLayout layout;
+    if (!std::regex_search(dom.out, m, kMeasured)) {
+        ADD_FAILURE() << "nothing measured: " << dom.err;
+        return layout;
+    }
+    layout = {std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5])};
+    return layout;
+}
+
+// With every channel, the table fits a window 1300 pixels wide with each
+// description some words a line (not a word a line); in a window 800 wide
+// the table scrolls in its own box, and the page itself never overflows.
+TEST(Browser, TheTableOfEveryChannelFitsTheWindow) {
+    h2test::TempDir dir;
+    simulated_week(dir, "quiet");
+    const std::string page = dir.file("all.html");
+    const ProgramRun plot =
+        h2test::run_program({H2PLOT_PATH, "--channels", "all", "--limits", dir.file("none"), "-o",
+                             page, dir.file("east.csv")});
+    ASSERT_EQ(plot.exit_code, 0) << plot.err;
+    const TableLayout wide = measure(dir, page, 1300);
+    EXPECT_EQ(wide.window, 1300);
+    EXPECT_LE(wide.page, 1300);
+    EXPECT_LE(wide.table_right, 1300);
+    // "Level of frequency synthesizer signal" and the like: three words and more.
+    EXPECT_GE(wide.narrowest_description, 200);
+    const TableLayout narrow = measure(dir, page, 800);
+    EXPECT_LE(narrow.page, 800);
+    EXPECT_LE(narrow.box_right, 800);
+}
+
+// The README's pictures of the page the package's timer makes: a quiet
+// maser's week, and a leaking one's with an entry in its logbook. The page
+// is kept as a golden file, and the picture is made from it again whenever
+// it changes (a screenshot depends on the fonts of the machine it is taken
+// on and may differ by a pixel from run to run, the page does not): H2_UPDATE_GOLDENS=1 ctest
+// --preset dev -R ReadmesPictures, then commit the pages and docs/h2plot-page-*.png.
+TEST(Browser, TheReadmesPicturesOfThePageAreUpToDate) {
+    const struct {
+        const char* scenario;
+        const char* logbook;
+    } weeks[] = {
+        {"quiet", ""},
+        {"vacuum-leak", "2026-06-08 10:00 hydrogen: new bottle fitted, 150 bar\n"},
+    };
+    for (const auto& week : weeks) {
+        h2test::TempDir dir;
+        simulated_week(dir, week.scenario);
+        if (*week.logbook != '\0') {
+            ASSERT_TRUE(h2test::write_text_file(dir.file("east.logbook"), week.logbook));
+        }
+        // In the log's folder, so that the page names the files as the
+        // timer's page does, by their names.
+        const ProgramRun plot =
+            h2test::run_program({"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", dir.file(""),
+                                 H2PLOT_PATH, "--last", "7d", "--to", "2026-06-11", "--title",
+                                 "east", "--limits", ".", "-o", "east.html", "east.csv"});
+        ASSERT_EQ(plot.exit_code, 0) << plot.err;
+        const std::string name = std::string("h2plot-page-") + week.scenario;
+        const std::string kept = H2PLOT_TEST_DIR "/golden/" + name + ".html";
+        const std::string png = H2PLOT_DOCS_DIR "/" + name + ".png";
+        const std::string made = h2test::read_text_file(dir.file("east.html"));
+        // A screenshot may differ by a pixel from one run to the next: it is
+        // taken again only for a page that changed, or that has none.
+        const bool shoot = h2test::updating_goldens() &&
+                           (h2test::read_text_file(kept) != made || !std::filesystem::exists(png));
+        const std::string mismatch = h2test::golden_mismatch(kept, made);
+        EXPECT_TRUE(mismatch.empty()) << mismatch;
+        if (shoot) {
+            const ProgramRun shot = chromium(dir, dir.file("east.html"),
+                                             {"--screenshot=" + png, "--window-size=1300,1600"});
+            ASSERT_EQ(shot.exit_code, 0) << shot.err;
+        }
+        Picture picture;
+        ASSERT_TRUE(read_png(png, picture)) << png << " is missing: H2_UPDATE_GOLDENS=1 makes it";
+        EXPECT_EQ(picture.width, 1300);
     }
 }
 

@@ -1,8 +1,9 @@
 // The h2plot program on real files: the fixture log against its golden
 // picture, the same log split, compressed and given out of order, and the
 // failures a user meets.
-#include "tests/support/log_rows.h"
+#include "tests/support/golden.h"
 #include "tests/support/gzip.h"
+#include "tests/support/log_rows.h"
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +19,10 @@ namespace {
 const std::string kFixture = H2PLOT_TEST_DIR "/fixture.csv";
 const std::string kGolden = H2PLOT_TEST_DIR "/golden/fixture.svg";
 
+// The built-in limits alone, whatever the machine's configuration holds.
 std::vector<std::string> fixture_args() {
-    return {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse", "--width", "400"};
+    return {H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse", "--width",
+            "400",       "--limits",   H2PLOT_TEST_DIR};
 }
 
 using h2test::ProgramRun;
@@ -38,7 +41,9 @@ TEST(H2plot, FixtureLogGivesTheGoldenPicture) {
     args.insert(args.end(), {"-o", dir.file("plot.svg"), kFixture});
     const ProgramRun run = h2plot(args, dir);
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(h2test::read_text_file(dir.file("plot.svg")), h2test::read_text_file(kGolden));
+    const std::string mismatch =
+        h2test::golden_mismatch(kGolden, h2test::read_text_file(dir.file("plot.svg")));
+    EXPECT_TRUE(mismatch.empty()) << mismatch;
     // The one malformed line of the fixture, reported once.
     EXPECT_EQ(run.err, "h2plot: 1 malformed line skipped (the first: " + kFixture + " line 9)\n");
     EXPECT_TRUE(run.out.empty());
@@ -69,20 +74,26 @@ TEST(H2plot, HtmlPageHasTheStatisticsOfEveryChannel) {
     args.insert(args.end(), {"-o", dir.file("plot.html"), kFixture});
     ASSERT_EQ(h2plot(args, dir).exit_code, 0);
     const std::string page = h2test::read_text_file(dir.file("plot.html"));
-    // Hand-computed from the fixture: 22 records, one gap of 900 microdays
-    // (77.76 s), Ion_uA from 0.977 to 9.766.
+    // The maser its log is named by. Hand-computed from the fixture: 22 records, one gap of 900
+    // microdays (77.76 s), Ion_uA from 0.977 to 9.766; CCoarse, a code, from 07FE to 0804 as the
+    // log prints it, changed 18 times, with no mean.
     for (const char* cell :
-         {"<td>Ion_uA</td>", "<td>uA</td><td>22</td><td>0.977</td>",
-          "<td>9.766</td><td>1.221</td><td>0.000</td><td>1</td>"
-          "<td>1 min 18 s</td>",
+         {"<h1>fixture</h1>", "<td>Ion_uA</td>", "<td>uA</td><td>22</td><td>0.977</td>",
+          "<td>9.766</td><td>1.221</td><td>0.000</td>", "; 1 gap, 1 min 18 s in all.",
           "<td>2026-12-10 00:01:35</td><td>2026-12-10 00:02:53</td>",
           "fixture.csv: 22 records, 2026-12-10 00:00:00 to 2026-12-10 00:04:11 UTC</li>",
-          "<td>CCoarse</td>", "<td>code</td><td>22</td><td>2046</td>", "<td>2052</td>"}) {
+          "<td>CCoarse</td>",
+          "<td>code</td><td>22</td><td>07FE</td><td></td><td>0804</td><td>0804</td>"
+          "<td>18 changes</td>"}) {
         EXPECT_NE(page.find(cell), std::string::npos) << cell;
     }
-    // Nothing to fetch, nothing to run.
-    for (const char* outward : {"href", "src=", "url(", "@import", "<script"}) {
+    // Nothing to fetch, nothing to run: a link goes to a place on the page.
+    for (const char* outward : {"src=", "url(", "@import", "<script"}) {
         EXPECT_EQ(page.find(outward), std::string::npos) << outward;
+    }
+    for (std::size_t at = page.find("href="); at != std::string::npos;
+         at = page.find("href=", at + 1)) {
+        EXPECT_EQ(page.substr(at, 7), "href=\"#") << page.substr(at, 40);
     }
 }
 
@@ -133,9 +144,10 @@ TEST(H2plot, CsvOutputHasEachColumnsSummaries) {
 
 // The README's example page, made here so that it never goes stale: a day
 // logged every 10 s, every minute from 06:00 to 09:00, an outage from 11:00
-// to 12:30, a spike at 15:00, and nothing after 20:00. To update the picture
-// after a change to the drawing: H2PLOT_UPDATE_DOCS=1 ctest --preset dev -R
-// ReadmeExample, then commit docs/h2plot-example.svg.
+// to 12:30 with the logbook's note of it, a spike beyond the alarm limit at
+// 15:00, and nothing after 20:00. To update the picture after a change to
+// the drawing: H2_UPDATE_GOLDENS=1 ctest --preset dev -R ReadmeExample
+// (H2PLOT_UPDATE_DOCS=1 as well), then commit docs/h2plot-example.svg.
 TEST(H2plot, ReadmeExamplePictureIsUpToDate) {
     h2test::TempDir dir;
     std::string log;
@@ -143,24 +155,27 @@ TEST(H2plot, ReadmeExamplePictureIsUpToDate) {
         const bool outage = s >= 11 * 3600 && s < 12 * 3600 + 1800;
         if (!outage) {
             const double hours = s / 3600.0;
-            const double ion = s == 15 * 3600 ? 8.0 : 1.1 + 0.2 * std::sin(hours / 3);
-            const double h2 = -0.45 - 0.02 * hours / 20 + 0.004 * ((s / 10) % 7);
+            const double ion = s == 15 * 3600 ? 92.0 : 30 + 4 * std::sin(hours / 3);
+            const double h2 = 0.33 - 0.02 * hours / 20 + 0.004 * ((s / 10) % 7);
             const int coarse = 2048 + static_cast<int>(std::lround(3 * std::sin(hours)));
             char ccoarse[8];
             std::snprintf(ccoarse, sizeof ccoarse, "%04X", coarse);
             log += h2test::log_row(61384000000 + std::llround(s / 0.0864),
-                                   {{"Ion_uA", std::to_string(ion).substr(0, 5)},
-                                    {"H2_atm", std::to_string(h2).substr(0, 6)},
+                                   {{"Ion_uA", std::to_string(ion).substr(0, 6)},
+                                    {"H2_atm", std::to_string(h2).substr(0, 5)},
                                     {"CCoarse", ccoarse}}) +
                    "\n";
         }
         s += s >= 6 * 3600 && s < 9 * 3600 ? 60 : 10;
     }
     ASSERT_TRUE(h2test::write_text_file(dir.file("east.csv"), log));
-    const ProgramRun run = h2plot({H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse", "--from",
-                                   "2026-12-10", "--to", "2026-12-11", "--title", "east", "--width",
-                                   "900", "-o", dir.file("example.svg"), dir.file("east.csv")},
-                                  dir);
+    ASSERT_TRUE(h2test::write_text_file(
+        dir.file("east.logbook"), "2026-12-10 12:35 note all: mains back after the outage\n"));
+    const ProgramRun run =
+        h2plot({H2PLOT_PATH, "--channels", "Ion_uA,H2_atm,CCoarse", "--from", "2026-12-10", "--to",
+                "2026-12-11", "--title", "east", "--width", "900", "--limits", H2PLOT_TEST_DIR,
+                "-o", dir.file("example.svg"), dir.file("east.csv")},
+               dir);
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const std::string made = h2test::read_text_file(dir.file("example.svg"));
     // The line of each of the three panels breaks at the outage, whichever
@@ -171,15 +186,10 @@ TEST(H2plot, ReadmeExamplePictureIsUpToDate) {
         ++lines;
     }
     EXPECT_EQ(lines, 6u);
-    const std::string kept = H2PLOT_DOCS_DIR "/h2plot-example.svg";
-    const char* update = std::getenv("H2PLOT_UPDATE_DOCS");
-    if (update != nullptr && std::string(update) == "1") {
-        ASSERT_TRUE(h2test::write_text_file(kept, made));
-    }
     // Compared whole but not printed: the picture is some 70 KB.
-    EXPECT_TRUE(made == h2test::read_text_file(kept))
-        << "docs/h2plot-example.svg is stale: H2PLOT_UPDATE_DOCS=1 ctest --preset dev -R "
-           "ReadmeExample, then commit it";
+    const std::string mismatch =
+        h2test::golden_mismatch(H2PLOT_DOCS_DIR "/h2plot-example.svg", made, "H2PLOT_UPDATE_DOCS");
+    EXPECT_TRUE(mismatch.empty()) << mismatch;
 }
 
 // Value axes that keep the rest readable: the ion pump current over decades
@@ -392,28 +402,28 @@ TEST(H2plot, SilenceAtTheEndsOfTheRangeIsShownAndCounted) {
     const struct {
         std::vector<std::string> args;
         int exit_code;
-        const char* gaps;  // the cell of the gap count
+        const char* gaps;  // the gaps, as the heading counts them
         const char* says;  // on standard error and on the page
         const char* title; // in the heading
     } cases[] = {
         {{"--from", "61383.5", "--to", "61384.5", dir.file("day.csv")},
          0,
-         "<td>2</td><td>23 h 43 min</td>",
+         "; 2 gaps, 23 h 43 min in all, the longest 12 h",
          "",
          "100 records"},
         {{"--last", "1d", "--to", "61390", dir.file("day.csv")},
          1,
-         "<td>1</td><td>1 d</td>",
+         "; 1 gap, 1 d in all.",
          "no records in the time range; the last record was at 2026-12-10 00:16:32 UTC",
          "(MJD 61389.000000 to 61390.000000), no records"},
         {{"--from", "2026-12-01", "--to", "2026-12-02", dir.file("day.csv")},
          1,
-         "<td>1</td><td>1 d</td>",
+         "; 1 gap, 1 d in all.",
          "no records in the time range; the first record is at 2026-12-10 00:00:00 UTC",
          "(MJD 61375.000000 to 61376.000000), no records"},
         {{"--last", "7d", dir.file("empty.csv")},
          1,
-         "<td>1</td><td>7 d</td>",
+         "; 1 gap, 7 d in all.",
          "no records in the time range; the logs hold none",
          "), no records"},
     };

@@ -1,3 +1,4 @@
+#include "h2plot/maser_files.h"
 #include "h2plot/plot_options.h"
 #include "program/version.h"
 
@@ -128,6 +129,39 @@ TEST(PlotOptions, DefaultsAreHealthChannelsAllTimeAndAnSvg) {
     EXPECT_EQ(parse({"-o", "-", "a.csv"}).options.form, OutputForm::kSvg);
 }
 
+// A log named NAME.csv, rotated or not, is maser NAME's, whose limits are
+// DIR/NAME.limits and whose logbook lies beside it.
+TEST(PlotOptions, TheMaserIsTheOneTheLogsAreNamedByUnlessNamed) {
+    const struct {
+        std::vector<const char*> args;
+        const char* maser;
+        const char* logbook;
+    } cases[] = {
+        {{"/var/log/h2mon/east.csv.1", "/var/log/h2mon/east.csv"},
+         "east",
+         "/var/log/h2mon/east.logbook"},
+        {{"east.csv.2.gz", "east.CSV", "-", "east.csv-20261210"}, "east", "east.logbook"},
+        {{"C:\\h2mon\\maser.csv"}, "maser", "C:\\h2mon\\maser.logbook"},
+        // Logs of two masers, or one named otherwise, are no one maser's.
+        {{"east.csv", "west.csv"}, "", ""},
+        {{"east.csv", "notes.txt"}, "", ""},
+        {{"eastcsv"}, "", ""},
+        {{"-"}, "", ""},
+        {{"--maser", "west", "/var/log/h2mon/east.csv"}, "west", "/var/log/h2mon/west.logbook"},
+        {{"--maser", "west", "-"}, "west", ""},
+        {{"--logbook", "/srv/east.log", "east.csv"}, "east", "/srv/east.log"},
+    };
+    for (const auto& c : cases) {
+        const Parsed p = parse(c.args);
+        ASSERT_FALSE(p.exit_code) << p.err;
+        EXPECT_EQ(p.options.maser, c.maser) << c.args.back();
+        EXPECT_EQ(p.options.logbook, c.logbook) << c.args.back();
+        EXPECT_EQ(p.options.logbook_given, c.args.front() == std::string("--logbook"));
+        EXPECT_EQ(p.options.limits_dir, kDefaultLimitsDir);
+    }
+    EXPECT_EQ(parse({"--limits", "/srv/limits", "a.csv"}).options.limits_dir, "/srv/limits");
+}
+
 TEST(PlotOptions, ABadCommandLineExitsWithTwoNamingTheOption) {
     const struct {
         std::vector<const char*> args;
@@ -186,9 +220,10 @@ TEST(PlotOptions, HelpAndVersionExitWithZero) {
     // Each option with the one placeholder of its value and its default, not
     // the names of the argument library's types and checks.
     const std::string help = parse({"--help"}).out;
-    for (const char* line : {"\n  --channels LIST=Ion_uA,H2_atm,Pure_A,CSide_V,CBtm_V,IF_V\n",
-                             "\n  --log LIST ", "\n  --range NAME=LO:HI ", "\n  --width PX=1200 ",
-                             "\n  -o,--output FILE=h2plot.svg ", "\n  LOG ... REQUIRED "}) {
+    for (const char* line :
+         {"\n  --channels LIST=Ion_uA,H2_atm,Pure_A,CSide_V,CBtm_V,IF_V\n", "\n  --maser NAME ",
+          "\n  --logbook FILE ", "\n  --log LIST ", "\n  --range NAME=LO:HI ",
+          "\n  --width PX=1200 ", "\n  -o,--output FILE=h2plot.svg ", "\n  LOG ... REQUIRED "}) {
         EXPECT_NE(help.find(line), std::string::npos) << line << " in\n" << help;
     }
     for (const char* type : {"TEXT ...", "INT", "in ["}) {

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <poll.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +36,20 @@ TEST(StopSignals, EachStopSignalIsNotedAndWakesTheDescriptor) {
         EXPECT_EQ(::poll(&pfd, 1, 1000), 1) << number;
         consume(number);
     }
+}
+
+TEST(StopSignals, AWaitEndsAtAStopFromAnyThreadAndOtherwiseLastsItsTime) {
+    using Clock = std::chrono::steady_clock;
+    const StopSignals stops;
+    const auto start = Clock::now();
+    EXPECT_FALSE(stops.wait(std::chrono::milliseconds(100)));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+
+    // Sent once the wait has begun (or before: it is then over at once).
+    std::thread sender([] { ::kill(::getpid(), SIGTERM); });
+    EXPECT_TRUE(stops.wait(std::chrono::hours(1)));
+    sender.join();
+    consume(SIGTERM);
 }
 
 } // namespace

@@ -47,6 +47,8 @@ public:
     pid_t pid() const { return pid_; }
     // ChildInput::Pipe: the test's end of the child's standard input.
     int stdin_fd() const { return stdin_; }
+    // The test's end of the child's standard output (to size its pipe, say).
+    int stdout_fd() const { return stdout_; }
     void close_stdin();
     // The reader of standard output goes away: the test's end of the pipe is
     // closed, and the child's next write to it fails (EPIPE, or SIGPIPE).

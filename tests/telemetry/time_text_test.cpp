@@ -71,4 +71,20 @@ TEST(UtcText, DatesAndClockDigitsRoundedToTheSecond) {
     }
 }
 
+TEST(UtcText, WeekdaysOfTheSecondTheTextShows) {
+    const struct {
+        MicroDay t;
+        const char* expected;
+    } cases[] = {
+        {0, "Wednesday"},          // 1858-11-17
+        {61192000000, "Monday"},   // 2026-06-01
+        {61197999999, "Sunday"},   // 2026-06-06 23:59:59.99, shown as 2026-06-07 00:00:00
+        {61197999994, "Saturday"}, // 2026-06-06 23:59:59
+        {-1000000, "Tuesday"},     // the day before MJD 0
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(weekday_name(c.t), c.expected) << c.t;
+    }
+}
+
 } // namespace

@@ -1,8 +1,8 @@
 // The Windows console helpers against the system's own console and code pages.
-#include "h2mon/win32/console_stream.h"
-#include "h2mon/win32/stdout_text.h"
-#include "h2mon/win32/windows/code_page.h"
-#include "h2mon/win32/windows/console_modes.h"
+#include "h2mon/io/console_stream.h"
+#include "h2mon/io/stdout_text.h"
+#include "h2mon/io/code_page_windows.h"
+#include "h2mon/io/console_modes_windows.h"
 
 #include <gtest/gtest.h>
 

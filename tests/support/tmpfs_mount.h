@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace h2export_test {
+namespace h2test {
 
 class TmpfsMount {
 public:
@@ -26,4 +26,4 @@ private:
     std::string at_;
 };
 
-} // namespace h2export_test
+} // namespace h2test

@@ -1,4 +1,4 @@
-#include "h2mon/win32/console_stream.h"
+#include "h2mon/io/console_stream.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -13,7 +13,7 @@ bool write_to_console(std::FILE* stream, const char* text, std::size_t size) {
         const ssize_t written = write(fd, text, size);
         if (written < 0) {
             if (errno == EINTR) {
-                continue; // a stop signal handled on this thread
+                continue; // Ctrl-Z or its continuation handled on this thread
             }
             return false;
         }

@@ -1,4 +1,4 @@
-#include "h2mon/win32/posix/console.h"
+#include "h2mon/io/console_device.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,7 +16,7 @@ int console_device() {
 
 } // namespace
 
-int _putch(int character) {
+int console_putch(int character) {
     const int fd = console_device();
     if (fd < 0) {
         return EOF;

@@ -1,18 +1,20 @@
 // The console on Linux: single keystrokes from standard input, and the stop
-// signals.
+// signals (held back for the whole run: StopSignals).
 //
 // Standard input that is a terminal is switched to non-canonical mode without echo
 // while h2mon runs, so one keystroke is a key press. Standard input that is not a
 // terminal (a pipe, a file, /dev/null under a service manager) counts a byte that
 // can be read as a key; end of input or an error on it never does, so h2mon started
 // with nothing on its input keeps running. The key test never blocks.
-#include "h2mon/win32/console_session.h"
+#include "h2mon/io/console_session.h"
+
+#include "program/stop_signals.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <initializer_list>
 #include <poll.h>
 #include <termios.h>
@@ -20,8 +22,9 @@
 
 namespace {
 
-volatile sig_atomic_t stop_signalled = 0;
-int wake_pipe[2] = {-1, -1};
+// Made once, before any thread starts, and never destroyed: what asks the run
+// to end is heard until the process has ended.
+const StopSignals* stop_signals = nullptr;
 
 bool terminal_mode_saved = false;
 termios saved_terminal_mode{};
@@ -34,16 +37,6 @@ void restore_terminal_mode() {
     if (terminal_mode_saved) {
         tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal_mode); // async-signal-safe
     }
-}
-
-void on_stop_signal(int) {
-    const int saved_errno = errno;
-    stop_signalled = 1;
-    if (wake_pipe[1] >= 0) {
-        const char wake = 1;
-        (void)!write(wake_pipe[1], &wake, 1);
-    }
-    errno = saved_errno;
 }
 
 // A crash or abort must not leave the user's terminal without echo.
@@ -149,51 +142,44 @@ int input_byte_waiting() {
 } // namespace
 
 void console_session_begin() {
-    if (wake_pipe[0] < 0 && pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        wake_pipe[0] = wake_pipe[1] = -1;
-    }
-    // No SA_RESTART: a blocking wait returns early and the caller looks at the flag.
-    for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
-        install_handler(stop, on_stop_signal, 0);
+    if (stop_signals == nullptr) {
+        stop_signals = new StopSignals;
     }
     std::signal(SIGPIPE, SIG_IGN);
     enter_key_terminal_mode();
 }
 
-void interval_sleep(DWORD milliseconds) {
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    for (;;) {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long elapsed =
-            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (stop_signalled || elapsed >= static_cast<long long>(milliseconds)) {
-            return;
-        }
-        const long long left = static_cast<long long>(milliseconds) - elapsed;
-        const int slice = left > 1000000 ? 1000000 : static_cast<int>(left);
-        pollfd p{wake_pipe[0], POLLIN, 0};
-        poll(&p, wake_pipe[0] >= 0 ? 1 : 0, slice);
+const StopSignals* session_stop_signals() {
+    return stop_signals;
+}
+
+void interval_sleep(std::uint32_t milliseconds) {
+    if (stop_signals != nullptr) {
+        stop_signals->wait(std::chrono::milliseconds(milliseconds));
+        return;
+    }
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
 
 bool stop_requested() {
-    return stop_signalled != 0;
+    return stop_signals != nullptr && stop_signals->requested();
 }
 
 bool escape_sequences_shown() {
     return true;
 }
 
-int _kbhit() {
+bool key_waiting() {
     if (pending_key >= 0) {
-        return 1;
+        return true;
     }
-    return isatty(STDIN_FILENO) ? terminal_key_waiting() : input_byte_waiting();
+    return (isatty(STDIN_FILENO) ? terminal_key_waiting() : input_byte_waiting()) != 0;
 }
 
-int _getch() {
+int take_key() {
     if (pending_key >= 0) {
         const int key = pending_key;
         pending_key = -1;

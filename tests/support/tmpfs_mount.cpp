@@ -1,11 +1,11 @@
-#include "tests/h2export/tmpfs_mount.h"
+#include "tests/support/tmpfs_mount.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
 #include <unistd.h>
 
-namespace h2export_test {
+namespace h2test {
 
 bool TmpfsMount::allowed() {
     return ::geteuid() == 0;
@@ -32,4 +32,4 @@ void TmpfsMount::unmount() {
     }
 }
 
-} // namespace h2export_test
+} // namespace h2test

@@ -1,4 +1,4 @@
-#include "h2mon/win32/stdout_text.h"
+#include "h2mon/io/stdout_text.h"
 
 // The system's texts and a terminal share the locale's character set.
 std::string stdout_text(const char* text) {

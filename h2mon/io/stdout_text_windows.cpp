@@ -1,7 +1,7 @@
-#include "h2mon/win32/stdout_text.h"
+#include "h2mon/io/stdout_text.h"
 
-#include "h2mon/win32/windows/code_page.h"
-#include "h2mon/win32/windows/console_modes.h"
+#include "h2mon/io/code_page_windows.h"
+#include "h2mon/io/console_modes_windows.h"
 
 std::string stdout_text(const char* text) {
     DWORD mode = 0;

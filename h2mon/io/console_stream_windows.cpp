@@ -1,4 +1,4 @@
-#include "h2mon/win32/console_stream.h"
+#include "h2mon/io/console_stream.h"
 
 #include "h2mon/win32/win32.h"
 

@@ -1,4 +1,4 @@
-#include "h2mon/win32/windows/console_modes.h"
+#include "h2mon/io/console_modes_windows.h"
 
 #include <cstdlib>
 #include <initializer_list>

@@ -1,4 +1,4 @@
-#include "h2mon/win32/windows/code_page.h"
+#include "h2mon/io/code_page_windows.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "h2mon/win32/win32.h"
+#include "h2mon/io/console_device.h"
 
 #include <gtest/gtest.h>
 
@@ -13,15 +13,15 @@
 namespace {
 
 // The console device is opened once per process, on first use, so every case
-// calls _putch only in a child that has set up its own session first.
+// calls console_putch only in a child that has set up its own session first.
 
-// Writes "hi!" with _putch and exits with 0 when each call returned its
+// Writes "hi!" with console_putch and exits with 0 when each call returned its
 // character, 1 when a call returned EOF. Exits only once `release` is readable
 // or closed, so that the terminal stays open until the parent has read it.
 [[noreturn]] void put_text_and_exit(int release) {
     int status = 0;
     for (const char c : std::string("hi!")) {
-        if (_putch(c) != static_cast<unsigned char>(c)) {
+        if (console_putch(c) != static_cast<unsigned char>(c)) {
             status = 1;
         }
     }
@@ -51,7 +51,7 @@ std::string read_some(int fd, std::size_t wanted) {
     return text;
 }
 
-TEST(PutchOnLinux, WritesToTheControllingTerminal) {
+TEST(ConsoleDevice, WritesToTheControllingTerminal) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
@@ -80,7 +80,7 @@ TEST(PutchOnLinux, WritesToTheControllingTerminal) {
     close(master);
 }
 
-TEST(PutchOnLinux, WithoutControllingTerminalDropsTheCharacterAndWritesNothingElse) {
+TEST(ConsoleDevice, WithoutControllingTerminalDropsTheCharacterAndWritesNothingElse) {
     int output[2];
     ASSERT_EQ(pipe(output), 0);
     const pid_t child = fork();
